@@ -1,0 +1,148 @@
+#include "settings/kvd_ini.h"
+
+#include "util/kvd_utils.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+// A file larger than this is not a settings file; it is left alone and the
+// defaults apply (writes then go to memory only, so nothing of it is lost).
+constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+
+QByteArray Trimmed(const QByteArray& aText) { return aText.trimmed(); }
+
+bool IsSectionHeader(const QByteArray& aLine, QByteArray* aName)
+{
+    const QByteArray line = Trimmed(aLine);
+    if (!line.startsWith('[') || !line.contains(']'))
+        return false;
+    if (aName)
+        *aName = Trimmed(line.mid(1, line.indexOf(']') - 1));
+    return true;
+}
+
+bool SameName(const QByteArray& aStored, const QString& aName)
+{
+    return QString::fromUtf8(aStored).compare(aName, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+TkvdIniFile::TkvdIniFile(const QString& aFileName) : FFileName(aFileName) { ReadFile(); }
+
+void TkvdIniFile::ReadFile()
+{
+    QFile file(NativePath(FFileName));
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) {
+        // Unreadable: keep nothing and write nothing over it.
+        FWritable = false;
+        return;
+    }
+    const QByteArray data = file.readAll();
+    if (data.contains("\r\n"))
+        FLineBreak = "\r\n";
+    FFinalBreak = data.isEmpty() || data.endsWith('\n') || data.endsWith('\r');
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype end = start;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        FLines.push_back(data.mid(start, end - start));
+        if (end < data.size() && data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+}
+
+int TkvdIniFile::FindSection(const QString& aSection) const
+{
+    QByteArray name;
+    for (int i = 0; i < static_cast<int>(FLines.size()); ++i) {
+        if (IsSectionHeader(FLines[i], &name) && SameName(name, aSection))
+            return i;
+    }
+    return -1;
+}
+
+int TkvdIniFile::FindKey(int aSectionLine, const QString& aKey) const
+{
+    for (int i = aSectionLine + 1; i < static_cast<int>(FLines.size()); ++i) {
+        const QByteArray& line = FLines[i];
+        if (IsSectionHeader(line, nullptr))
+            break;
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0 && SameName(Trimmed(line.left(eq)), aKey))
+            return i;
+    }
+    return -1;
+}
+
+QString TkvdIniFile::ReadString(const QString& aSection, const QString& aKey,
+                                const QString& aDefault) const
+{
+    const int section = FindSection(aSection);
+    if (section < 0)
+        return aDefault;
+    const int key = FindKey(section, aKey);
+    if (key < 0)
+        return aDefault;
+    const QByteArray& line = FLines[key];
+    return QString::fromUtf8(Trimmed(line.mid(line.indexOf('=') + 1)));
+}
+
+bool TkvdIniFile::WriteString(const QString& aSection, const QString& aKey, const QString& aValue)
+{
+    // A line break inside a value would split it into lines of its own.
+    QString value = aValue;
+    value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QByteArray line = aKey.toUtf8() + '=' + value.toUtf8();
+
+    int section = FindSection(aSection);
+    if (section < 0) {
+        FLines.push_back('[' + aSection.toUtf8() + ']');
+        section = static_cast<int>(FLines.size()) - 1;
+    }
+    const int key = FindKey(section, aKey);
+    if (key >= 0) {
+        if (FLines[key] == line && !FDirty)
+            return true;
+        FLines[key] = line;
+    } else {
+        // After the section's last key, before any blank lines that separate it
+        // from the next section.
+        int at = section + 1;
+        for (int i = section + 1; i < static_cast<int>(FLines.size()); ++i) {
+            if (IsSectionHeader(FLines[i], nullptr))
+                break;
+            if (!Trimmed(FLines[i]).isEmpty())
+                at = i + 1;
+        }
+        FLines.insert(FLines.begin() + at, line);
+    }
+    FDirty = true;
+    return WriteFile();
+}
+
+bool TkvdIniFile::Flush() { return !FDirty || WriteFile(); }
+
+bool TkvdIniFile::WriteFile()
+{
+    if (!FWritable || FFileName.isEmpty())
+        return false;
+    QSaveFile file(NativePath(FFileName));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (size_t i = 0; i < FLines.size(); ++i) {
+        file.write(FLines[i]);
+        if (i + 1 < FLines.size() || FFinalBreak)
+            file.write(FLineBreak);
+    }
+    if (!file.commit())
+        return false;
+    FDirty = false;
+    return true;
+}

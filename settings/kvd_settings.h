@@ -1,0 +1,43 @@
+#pragma once
+
+#include "settings/kvd_ini.h"
+
+#include <QString>
+#include <cstdint>
+
+// Typed keys of the section "main" of one INI file, and the load/save protocol
+// of a settings class. Every write reaches the file at once; nothing is ever
+// reported to the caller, and a file that cannot be written leaves the values
+// in memory.
+class TkvdSettings
+{
+public:
+    // Creates the file's folder (one level) if it is missing and opens the file.
+    // A derived class calls Load at the end of its own constructor.
+    explicit TkvdSettings(const QString& aFileName);
+    virtual ~TkvdSettings();
+
+    TkvdSettings(const TkvdSettings&) = delete;
+    TkvdSettings& operator=(const TkvdSettings&) = delete;
+
+    virtual void Load() {}
+    virtual void Save() {}
+    virtual void SaveAndLoad();
+
+    bool ReadBool(const QString& aKey, bool aDefault) const;
+    int32_t ReadInteger(const QString& aKey, int32_t aDefault) const;
+    QString ReadString(const QString& aKey, const QString& aDefault) const;
+    void WriteBool(const QString& aKey, bool aValue);
+    void WriteInteger(const QString& aKey, int32_t aValue);
+    void WriteString(const QString& aKey, const QString& aValue);
+    void Flush();
+
+    const QString& FileName() const { return FIni.FileName(); }
+
+private:
+    TkvdIniFile FIni;
+};
+
+// Reads an integer the way the settings file holds it: decimal, or hexadecimal
+// after "0x"/"0X"; false when the text is no 32-bit number.
+bool ParseIniInteger(const QString& aText, int32_t& aValue);

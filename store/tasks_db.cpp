@@ -1,0 +1,230 @@
+#include "store/tasks_db.h"
+
+#include "settings/tasks_settings.h"
+#include "util/kvd_utils.h"
+#include "util/tasks_log.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <clocale>
+#include <mutex>
+
+const char* const kSchemaStatements[5] = {
+    "CREATE TABLE IF NOT EXISTS tasks( taskid VARCHAR(16), summary VARCHAR(1024) DEFAULT NULL, "
+    "note TEXT DEFAULT NULL, createddt DATETIME DEFAULT NULL, duedt DATETIME DEFAULT NULL, "
+    "finisheddt DATETIME DEFAULT NULL, PRIMARY KEY(taskid ASC));",
+    "CREATE INDEX IF NOT EXISTS i_tasks_duedt ON tasks( duedt );",
+    "CREATE INDEX IF NOT EXISTS i_tasks_id ON tasks( taskid );",
+    "CREATE TABLE IF NOT EXISTS tags( tagid VARCHAR(16), title VARCHAR(1024) DEFAULT NULL, "
+    "color INT(11) DEFAULT NULL, image INT(2) DEFAULT NULL, createddt DATETIME DEFAULT NULL, "
+    "PRIMARY KEY(tagid ASC));",
+    "CREATE TABLE IF NOT EXISTS tags_tasks( tagid VARCHAR(16) DEFAULT NULL, taskid VARCHAR(16) "
+    "DEFAULT NULL, createddt DATETIME DEFAULT NULL, PRIMARY KEY(tagid, taskid ASC));"};
+
+namespace {
+
+std::recursive_mutex& Lock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+std::unique_ptr<TtasksDB>& Instance()
+{
+    static std::unique_ptr<TtasksDB> instance;
+    return instance;
+}
+
+void LogError(const std::exception& aError)
+{
+    if (TtasksLog* log = GetTasksLog())
+        log->LogException(aError);
+}
+
+bool IsBlank(QChar aChar) { return aChar.unicode() <= 32; }
+
+} // namespace
+
+void LockDB() { Lock().lock(); }
+void UnlockDB() { Lock().unlock(); }
+
+TtasksDB* GetTasksDB()
+{
+    std::unique_ptr<TtasksDB>& instance = Instance();
+    if (!instance)
+        instance = std::make_unique<TtasksDB>();
+    return instance.get();
+}
+
+void ReleaseTasksDB()
+{
+    TDBLock guard;
+    Instance().reset();
+}
+
+bool IsQueryStatement(const QString& aSQL)
+{
+    qsizetype begin = 0, end = aSQL.size();
+    while (begin < end && IsBlank(aSQL[begin]))
+        ++begin;
+    while (end > begin && IsBlank(aSQL[end - 1]))
+        --end;
+    const QStringView text = QStringView(aSQL).mid(begin, end - begin);
+    auto startsWith = [&](const char* aWord) {
+        return text.startsWith(QLatin1String(aWord), Qt::CaseInsensitive);
+    };
+    if (startsWith("select"))
+        return !text.contains(QLatin1String("outfile"), Qt::CaseInsensitive);
+    return startsWith("show") || startsWith("describe") || startsWith("explain");
+}
+
+TtasksDB::TtasksDB()
+{
+    FMonitor.FileName = QDir(QCoreApplication::applicationDirPath()).filePath("db_log.log");
+    FConnection.Monitor = &FMonitor;
+}
+
+TtasksDB::~TtasksDB()
+{
+    Disconnect();
+    FMonitor.Active = false;
+}
+
+bool TtasksDB::IsConnected() const { return FConnection.Connected(); }
+
+void TtasksDB::Connect()
+{
+    if (IsConnected())
+        return;
+    TDBLock guard;
+    FMonitor.Active = true;
+    const QString path = ExpandEnvVars(db_file);
+    FConnection.Database = path;
+    FConnection.Protocol = QStringLiteral("sqlite-3");
+    // One level only, as for the settings folder; SQLite creates the file.
+    QDir().mkdir(QFileInfo(NativePath(path)).absolutePath());
+    // Numbers are written and read with "." whatever the user's region.
+    std::setlocale(LC_NUMERIC, "C");
+    FConnection.Connect();
+    if (!FConnection.Connected())
+        throw EDatabaseError(QStringLiteral("Cannot connect to database file \"%1\"").arg(path));
+    FConnection.Properties.removeIf(
+        [](const QString& aItem) { return aItem.startsWith(QLatin1String("codepage=")); });
+    FConnection.Properties << QStringLiteral("codepage=utf-8");
+    if (!FSchemaCreated)
+        CreateSchema();
+}
+
+void TtasksDB::Disconnect()
+{
+    TDBLock guard;
+    FConnection.Disconnect();
+}
+
+void TtasksDB::CreateSchema()
+{
+    TDBLock guard;
+    if (FSchemaCreated)
+        return;
+    for (const char* statement : kSchemaStatements)
+        Exec(QString::fromLatin1(statement));
+    FSchemaCreated = true;
+}
+
+bool TtasksDB::Exec(const QString& aSQL)
+{
+    TDBLock guard;
+    Connect();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (FConnection.ExecuteDirect(aSQL))
+            return true;
+        LogError(EDatabaseError(FConnection.LastError()));
+    }
+    return false;
+}
+
+std::unique_ptr<TZQuery> TtasksDB::NewQuery()
+{
+    Connect();
+    return std::make_unique<TZQuery>(&FConnection);
+}
+
+bool TtasksDB::Query(const QString& aSQL, TZQuery* aQuery)
+{
+    TDBLock guard;
+    if (!aQuery || aSQL.trimmed().isEmpty())
+        return false;
+    Connect();
+    aQuery->Close();
+    aQuery->SetSQL(aSQL);
+    bool owner = false;
+    try {
+        if (!FConnection.InTransaction()) {
+            FConnection.StartTransaction();
+            owner = true;
+        }
+        if (IsQueryStatement(aSQL))
+            aQuery->Open();
+        else
+            aQuery->ExecSQL();
+        if (owner)
+            FConnection.Commit();
+        return true;
+    } catch (const std::exception& error) {
+        aQuery->Close();
+        if (owner && FConnection.InTransaction())
+            FConnection.ExecuteDirect(QStringLiteral("ROLLBACK"));
+        LogError(error);
+        return false;
+    }
+}
+
+bool TtasksDB::StartTransaction()
+{
+    TDBLock guard;
+    Connect();
+    try {
+        if (FConnection.InTransaction())
+            FConnection.Commit();
+        FConnection.StartTransaction();
+        return true;
+    } catch (const std::exception& error) {
+        LogError(error);
+        return false;
+    }
+}
+
+bool TtasksDB::Commit()
+{
+    TDBLock guard;
+    Connect();
+    if (!FConnection.InTransaction())
+        return true;
+    try {
+        FConnection.Commit();
+        return true;
+    } catch (const std::exception& error) {
+        // A commit that fails must not leave the transaction open behind the
+        // caller's back: nothing of it is stored.
+        LogError(error);
+        if (FConnection.InTransaction())
+            FConnection.ExecuteDirect(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+}
+
+bool TtasksDB::Rollback()
+{
+    TDBLock guard;
+    Connect();
+    if (!FConnection.InTransaction())
+        return true;
+    try {
+        FConnection.Rollback();
+        return true;
+    } catch (const std::exception& error) {
+        LogError(error);
+        return false;
+    }
+}

@@ -1,0 +1,251 @@
+#include "util/kvd_utils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QWidget>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// One generator for the process, seeded once from the clock; worker threads draw
+// identifiers for their replies too, so every draw holds the lock.
+std::mutex gRandomLock;
+std::mt19937& Generator()
+{
+    static std::mt19937 generator(static_cast<std::mt19937::result_type>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    return generator;
+}
+
+int Random(std::mt19937& aGenerator, int aRange)
+{
+    return std::uniform_int_distribution<int>(0, aRange - 1)(aGenerator);
+}
+
+const char* const kPlaceholders[] = {"ALLUSERSPROFILE", "APPDATA",      "COMSPEC",    "HOMEDRIVE",
+                                     "HOMEPATH",        "PROGRAMFILES", "SYSTEMDRIVE", "SYSTEMROOT",
+                                     "TEMP",            "USERPROFILE",  "WINDIR"};
+
+std::optional<std::vector<std::pair<QString, QString>>> gEnvTable;
+
+// What stands in on Linux for a Windows folder variable that is not set.
+QString PosixFallback(const QString& aName)
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (aName == QLatin1String("APPDATA")) {
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        return !config.isEmpty() ? config : (home.isEmpty() ? QString() : home + "/.config");
+    }
+    if (aName == QLatin1String("TEMP")) {
+        const QString tmp = qEnvironmentVariable("TMPDIR");
+        return tmp.isEmpty() ? QStringLiteral("/tmp") : tmp;
+    }
+    if (aName == QLatin1String("USERPROFILE") || aName == QLatin1String("HOMEPATH"))
+        return home;
+    return QString();
+}
+
+} // namespace
+
+QString GenerateId()
+{
+    QString id(16, QChar());
+    std::lock_guard<std::mutex> guard(gRandomLock);
+    std::mt19937& generator = Generator();
+    for (int i = 0; i < 16; ++i) {
+        const int c = Random(generator, 2);
+        const int l = Random(generator, 25);
+        id[i] = QChar(65 + 32 * c + l);
+    }
+    return id;
+}
+
+TDateTime RoundDateTime(int aUnit, int aStep, TDateTime aValue)
+{
+    static const double kUnitsPerDay[] = {86400, 1440, 24, 1};
+    if (aUnit < 0 || aUnit > 3)
+        return aValue;
+    // A step below one would divide by zero; such a step means no rounding.
+    if (aStep < 1)
+        aStep = 1;
+    const double f = kUnitsPerDay[aUnit];
+    const double product = std::trunc(aValue * f);
+    if (!std::isfinite(product))
+        return aValue;
+    const long long n = static_cast<long long>(product);
+    const long long q = (n / aStep) * aStep;
+    const long long r = n - q;
+    double result = static_cast<double>(q) / f;
+    if (static_cast<double>(r) >= aStep / 2.0)
+        result += aStep / f;
+    return result;
+}
+
+uint32_t LightenColor(uint32_t aColor, int aDelta)
+{
+    auto shift = [aDelta](uint32_t aByte) -> uint32_t {
+        const int sum = static_cast<int>(aByte) + aDelta;
+        return sum <= 0 ? 0u : (sum >= 255 ? 255u : static_cast<uint32_t>(sum));
+    };
+    const uint32_t r = shift(aColor & 0xFF);
+    const uint32_t g = shift((aColor >> 8) & 0xFF);
+    const uint32_t b = shift((aColor >> 16) & 0xFF);
+    return r | (g << 8) | (b << 16);
+}
+
+int TaskbarHeight()
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return 0;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 0;
+    const int height = screen->geometry().bottom() - screen->availableGeometry().bottom();
+    return height > 0 ? height : 0;
+}
+
+QString GetFileVersion(const QString& aFileName)
+{
+    // The version lives in the program itself rather than in a resource of the
+    // file, so only the running program's own file has one.
+    const QString self = QCoreApplication::applicationFilePath();
+    if (!self.isEmpty() && QFileInfo(aFileName) == QFileInfo(self))
+        return QStringLiteral(ULMORA_VERSION_TEXT);
+    return QString();
+}
+
+QString GetAppVersion() { return QStringLiteral(ULMORA_VERSION_TEXT); }
+
+void ParseVersion(const QString& aText, int& aMajor, int& aMinor, int& aRelease, int& aBuild)
+{
+    aMajor = aMinor = aRelease = aBuild = 0;
+    // Parts are split at dots and blanks; double quotes group characters.
+    QStringList parts;
+    QString current;
+    bool quoted = false;
+    bool any = false;
+    for (const QChar ch : aText) {
+        if (ch == QLatin1Char('"')) {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && (ch == QLatin1Char('.') || ch <= QLatin1Char(' '))) {
+            if (ch == QLatin1Char('.') || any)
+                parts << current;
+            current.clear();
+            any = false;
+        } else {
+            current += ch;
+            any = true;
+        }
+    }
+    if (any || !current.isEmpty() || aText.endsWith(QLatin1Char('.')))
+        parts << current;
+    int* outputs[] = {&aMajor, &aMinor, &aRelease, &aBuild};
+    for (int i = 0; i < 4 && i < parts.size(); ++i) {
+        bool ok = false;
+        const int value = parts[i].toInt(&ok, 10);
+        *outputs[i] = ok ? value : 0;
+    }
+}
+
+bool IsNewerVersion(const QString& aCurrent, const QString& aOffered)
+{
+    if (aCurrent.isEmpty() || aOffered.isEmpty())
+        return false;
+    int c[4], o[4];
+    ParseVersion(aCurrent, c[0], c[1], c[2], c[3]);
+    ParseVersion(aOffered, o[0], o[1], o[2], o[3]);
+    for (int i = 0; i < 4; ++i) {
+        if (o[i] != c[i])
+            return o[i] > c[i];
+    }
+    return false;
+}
+
+QString GetEnvVar(const QString& aName)
+{
+    const QString value = qEnvironmentVariable(aName.toLocal8Bit().constData());
+    return value.isEmpty() ? PosixFallback(aName) : value;
+}
+
+QString ExpandEnvVars(const QString& aText)
+{
+    if (!gEnvTable) {
+        gEnvTable.emplace();
+        for (const char* name : kPlaceholders) {
+            const QString value = GetEnvVar(QLatin1String(name));
+            if (!value.isEmpty())
+                gEnvTable->emplace_back(QLatin1Char('%') + QLatin1String(name) + QLatin1Char('%'),
+                                        value);
+        }
+    }
+    QString result = aText;
+    for (const auto& [placeholder, value] : *gEnvTable)
+        result.replace(placeholder, value, Qt::CaseSensitive);
+    return result;
+}
+
+void ResetEnvTableForTesting() { gEnvTable.reset(); }
+
+bool RunElevated(QWidget* aWnd, const QString& aFileName, const QString& aParams)
+{
+    Q_UNUSED(aWnd);
+    QString command = qEnvironmentVariable("ULMORA_ELEVATE");
+    if (command.isEmpty())
+        command = QStringLiteral("pkexec");
+    QStringList arguments{NativePath(aFileName)};
+    if (!aParams.isEmpty())
+        arguments << QProcess::splitCommand(aParams);
+    return QProcess::startDetached(command, arguments);
+}
+
+QString WithTrailingBackslash(const QString& aPath)
+{
+    if (aPath.isEmpty() || aPath.endsWith(QLatin1Char('\\')))
+        return aPath;
+    return aPath + QLatin1Char('\\');
+}
+
+QString FileBeside(const QString& aPath, const QString& aName)
+{
+    // Either separator ends the folder part: the system writes backslashes, the
+    // file system here hands out slashes.
+    const qsizetype cut =
+        std::max(aPath.lastIndexOf(QLatin1Char('\\')), aPath.lastIndexOf(QLatin1Char('/')));
+    if (cut < 0)
+        return aName;
+    QString folder = aPath.left(cut);
+    if (aPath.at(cut) == QLatin1Char('/'))
+        return folder + QLatin1Char('/') + aName;
+    return WithTrailingBackslash(folder) + aName;
+}
+
+int IndexOfString(const QString& aText, const QStringList& aItems)
+{
+    for (int i = 0; i < aItems.size(); ++i) {
+        if (aItems[i] == aText)
+            return i;
+    }
+    return -1;
+}
+
+QString NativePath(const QString& aPath)
+{
+#ifdef Q_OS_WIN
+    return QDir::toNativeSeparators(aPath);
+#else
+    QString path = aPath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return path;
+#endif
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "util/kvd_datetime.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+class QWidget;
+
+// 16 letters, each from A to Y or a to y. Safe to call from any thread.
+QString GenerateId();
+
+// Rounds aValue to a multiple of aStep units (0 seconds, 1 minutes, 2 hours,
+// 3 days) after cutting it to whole units; halves round up.
+TDateTime RoundDateTime(int aUnit, int aStep, TDateTime aValue);
+
+// Adds aDelta to red, green and blue, each clamped to 0..255; the top byte is 0.
+uint32_t LightenColor(uint32_t aColor, int aDelta);
+
+// Height of the desktop's panel at the bottom of the primary screen, 0 without one.
+int TaskbarHeight();
+
+QString GetFileVersion(const QString& aFileName);
+QString GetAppVersion();
+void ParseVersion(const QString& aText, int& aMajor, int& aMinor, int& aRelease, int& aBuild);
+bool IsNewerVersion(const QString& aCurrent, const QString& aOffered);
+
+QString GetEnvVar(const QString& aName);
+// Replaces the eleven %NAME% placeholders with their environment values.
+QString ExpandEnvVars(const QString& aText);
+// Forgets the placeholder table so the next expansion reads the environment
+// again. Only tests call it; the program builds the table once.
+void ResetEnvTableForTesting();
+
+// Starts aFileName with administrator rights without waiting for it; true when
+// the program was started. ULMORA_ELEVATE names the command used instead of pkexec.
+bool RunElevated(QWidget* aWnd, const QString& aFileName, const QString& aParams);
+
+QString FileBeside(const QString& aPath, const QString& aName);
+QString WithTrailingBackslash(const QString& aPath);
+int IndexOfString(const QString& aText, const QStringList& aItems);
+
+// A path as the system writes it (backslashes) in the form the file system takes.
+QString NativePath(const QString& aPath);
