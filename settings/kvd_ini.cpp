@@ -11,7 +11,10 @@ namespace {
 // defaults apply (writes then go to memory only, so nothing of it is lost).
 constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
-QByteArray Trimmed(const QByteArray& aText) { return aText.trimmed(); }
+QByteArray Trimmed(const QByteArray& aText)
+{
+    return aText.trimmed();
+}
 
 bool IsSectionHeader(const QByteArray& aLine, QByteArray* aName)
 {
@@ -30,7 +33,10 @@ bool SameName(const QByteArray& aStored, const QString& aName)
 
 } // namespace
 
-TkvdIniFile::TkvdIniFile(const QString& aFileName) : FFileName(aFileName) { ReadFile(); }
+TkvdIniFile::TkvdIniFile(const QString& aFileName) : FFileName(aFileName)
+{
+    ReadFile();
+}
 
 void TkvdIniFile::ReadFile()
 {
@@ -45,16 +51,17 @@ void TkvdIniFile::ReadFile()
     const QByteArray data = file.readAll();
     if (data.contains("\r\n"))
         FLineBreak = "\r\n";
-    FFinalBreak = data.isEmpty() || data.endsWith('\n') || data.endsWith('\r');
     qsizetype start = 0;
     while (start < data.size()) {
         qsizetype end = start;
         while (end < data.size() && data[end] != '\n' && data[end] != '\r')
             ++end;
-        FLines.push_back(data.mid(start, end - start));
-        if (end < data.size() && data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n')
-            ++end;
-        start = end + 1;
+        qsizetype next = end;
+        if (next < data.size())
+            next +=
+                (data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n') ? 2 : 1;
+        FLines.push_back({data.mid(start, end - start), data.mid(end, next - end)});
+        start = next;
     }
 }
 
@@ -62,7 +69,7 @@ int TkvdIniFile::FindSection(const QString& aSection) const
 {
     QByteArray name;
     for (int i = 0; i < static_cast<int>(FLines.size()); ++i) {
-        if (IsSectionHeader(FLines[i], &name) && SameName(name, aSection))
+        if (IsSectionHeader(FLines[i].Text, &name) && SameName(name, aSection))
             return i;
     }
     return -1;
@@ -71,7 +78,7 @@ int TkvdIniFile::FindSection(const QString& aSection) const
 int TkvdIniFile::FindKey(int aSectionLine, const QString& aKey) const
 {
     for (int i = aSectionLine + 1; i < static_cast<int>(FLines.size()); ++i) {
-        const QByteArray& line = FLines[i];
+        const QByteArray& line = FLines[i].Text;
         if (IsSectionHeader(line, nullptr))
             break;
         const qsizetype eq = line.indexOf('=');
@@ -90,7 +97,7 @@ QString TkvdIniFile::ReadString(const QString& aSection, const QString& aKey,
     const int key = FindKey(section, aKey);
     if (key < 0)
         return aDefault;
-    const QByteArray& line = FLines[key];
+    const QByteArray& line = FLines[key].Text;
     return QString::fromUtf8(Trimmed(line.mid(line.indexOf('=') + 1)));
 }
 
@@ -103,31 +110,42 @@ bool TkvdIniFile::WriteString(const QString& aSection, const QString& aKey, cons
 
     int section = FindSection(aSection);
     if (section < 0) {
-        FLines.push_back('[' + aSection.toUtf8() + ']');
-        section = static_cast<int>(FLines.size()) - 1;
+        section = static_cast<int>(FLines.size());
+        Insert(section, '[' + aSection.toUtf8() + ']');
     }
     const int key = FindKey(section, aKey);
     if (key >= 0) {
-        if (FLines[key] == line && !FDirty)
+        if (FLines[key].Text == line && !FDirty)
             return true;
-        FLines[key] = line;
+        FLines[key].Text = line;
     } else {
         // After the section's last key, before any blank lines that separate it
         // from the next section.
         int at = section + 1;
         for (int i = section + 1; i < static_cast<int>(FLines.size()); ++i) {
-            if (IsSectionHeader(FLines[i], nullptr))
+            if (IsSectionHeader(FLines[i].Text, nullptr))
                 break;
-            if (!Trimmed(FLines[i]).isEmpty())
+            if (!Trimmed(FLines[i].Text).isEmpty())
                 at = i + 1;
         }
-        FLines.insert(FLines.begin() + at, line);
+        Insert(at, line);
     }
     FDirty = true;
     return WriteFile();
 }
 
-bool TkvdIniFile::Flush() { return !FDirty || WriteFile(); }
+void TkvdIniFile::Insert(int aAt, const QByteArray& aText)
+{
+    // A line added behind a last line without a break gives that line one.
+    if (aAt > 0 && FLines[aAt - 1].Break.isEmpty())
+        FLines[aAt - 1].Break = FLineBreak;
+    FLines.insert(FLines.begin() + aAt, TLine{aText, FLineBreak});
+}
+
+bool TkvdIniFile::Flush()
+{
+    return !FDirty || WriteFile();
+}
 
 bool TkvdIniFile::WriteFile()
 {
@@ -136,10 +154,9 @@ bool TkvdIniFile::WriteFile()
     QSaveFile file(NativePath(FFileName));
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    for (size_t i = 0; i < FLines.size(); ++i) {
-        file.write(FLines[i]);
-        if (i + 1 < FLines.size() || FFinalBreak)
-            file.write(FLineBreak);
+    for (const TLine& line : FLines) {
+        file.write(line.Text);
+        file.write(line.Break);
     }
     if (!file.commit())
         return false;

@@ -30,10 +30,19 @@ private:
     int FindSection(const QString& aSection) const;
     int FindKey(int aSectionLine, const QString& aKey) const;
 
+    // A line without its break, and the break that followed it in the file
+    // (empty for a last line without one), so unchanged lines are written back
+    // exactly as they were read.
+    struct TLine
+    {
+        QByteArray Text;
+        QByteArray Break;
+    };
+    void Insert(int aAt, const QByteArray& aText);
+
     QString FFileName;
-    std::vector<QByteArray> FLines;
+    std::vector<TLine> FLines;
     QByteArray FLineBreak = "\n";
-    bool FFinalBreak = true;
     bool FDirty = false;
     bool FWritable = true;
 };

@@ -43,7 +43,10 @@ bool ParseIniInteger(const QString& aText, int32_t& aValue)
 
 TkvdSettings::TkvdSettings(const QString& aFileName) : FIni(CreateFolderOf(aFileName)) {}
 
-TkvdSettings::~TkvdSettings() { Flush(); }
+TkvdSettings::~TkvdSettings()
+{
+    Flush();
+}
 
 void TkvdSettings::SaveAndLoad()
 {
@@ -84,4 +87,7 @@ void TkvdSettings::WriteString(const QString& aKey, const QString& aValue)
     FIni.WriteString(kSection, aKey, aValue);
 }
 
-void TkvdSettings::Flush() { FIni.Flush(); }
+void TkvdSettings::Flush()
+{
+    FIni.Flush();
+}

@@ -20,7 +20,10 @@ std::unique_ptr<TtasksSettings>& Instance()
     return instance;
 }
 
-bool IsHour(int aValue) { return aValue >= 0 && aValue <= 23; }
+bool IsHour(int aValue)
+{
+    return aValue >= 0 && aValue <= 23;
+}
 
 } // namespace
 
@@ -47,7 +50,10 @@ int DefaultDueDateTime()
                : TasksDefaults::default_duedatetime;
 }
 
-TtasksSettings::TtasksSettings(const QString& aFileName) : TkvdSettings(aFileName) { Load(); }
+TtasksSettings::TtasksSettings(const QString& aFileName) : TkvdSettings(aFileName)
+{
+    Load();
+}
 
 void TtasksSettings::Load()
 {
@@ -75,7 +81,10 @@ void TtasksSettings::Save()
     Flush();
 }
 
-QString DefaultConfigFile() { return ExpandEnvVars(QStringLiteral("%APPDATA%\\BEXO\\config.ini")); }
+QString DefaultConfigFile()
+{
+    return ExpandEnvVars(QStringLiteral("%APPDATA%\\BEXO\\config.ini"));
+}
 
 TtasksSettings* GetTasksSettings(const QString& aConfigFile)
 {
@@ -86,7 +95,10 @@ TtasksSettings* GetTasksSettings(const QString& aConfigFile)
     return instance.get();
 }
 
-void ReleaseTasksSettings() { Instance().reset(); }
+void ReleaseTasksSettings()
+{
+    Instance().reset();
+}
 
 void ResetTasksSettingsVariables()
 {

@@ -42,12 +42,21 @@ void LogError(const std::exception& aError)
         log->LogException(aError);
 }
 
-bool IsBlank(QChar aChar) { return aChar.unicode() <= 32; }
+bool IsBlank(QChar aChar)
+{
+    return aChar.unicode() <= 32;
+}
 
 } // namespace
 
-void LockDB() { Lock().lock(); }
-void UnlockDB() { Lock().unlock(); }
+void LockDB()
+{
+    Lock().lock();
+}
+void UnlockDB()
+{
+    Lock().unlock();
+}
 
 TtasksDB* GetTasksDB()
 {
@@ -91,7 +100,10 @@ TtasksDB::~TtasksDB()
     FMonitor.Active = false;
 }
 
-bool TtasksDB::IsConnected() const { return FConnection.Connected(); }
+bool TtasksDB::IsConnected() const
+{
+    return FConnection.Connected();
+}
 
 void TtasksDB::Connect()
 {

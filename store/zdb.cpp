@@ -31,7 +31,10 @@ void TZSQLMonitor::Trace(const QString& aEvent)
 
 // ---------------------------------------------------------------- connection
 
-TZConnection::~TZConnection() { Disconnect(); }
+TZConnection::~TZConnection()
+{
+    Disconnect();
+}
 
 void TZConnection::Connect()
 {
@@ -76,13 +79,16 @@ void TZConnection::Disconnect()
     Trace(QStringLiteral("disconnect %1").arg(Database));
 }
 
-bool TZConnection::AutoCommit() const { return !FHandle || sqlite3_get_autocommit(FHandle) != 0; }
+bool TZConnection::AutoCommit() const
+{
+    return !FHandle || sqlite3_get_autocommit(FHandle) != 0;
+}
 
 void TZConnection::RaiseError(const QString& aContext) const
 {
-    throw EDatabaseError(aContext.isEmpty() ? EngineMessage(FHandle)
-                                            : aContext + QStringLiteral(": ") +
-                                                  EngineMessage(FHandle));
+    throw EDatabaseError(aContext.isEmpty()
+                             ? EngineMessage(FHandle)
+                             : aContext + QStringLiteral(": ") + EngineMessage(FHandle));
 }
 
 bool TZConnection::ExecuteDirect(const QString& aSQL)
@@ -147,7 +153,10 @@ void TZParam::SetAsDateTime(TDateTime aValue)
     FDateTime = aValue;
 }
 
-void TZParam::Clear() { FKind = Kind::Null; }
+void TZParam::Clear()
+{
+    FKind = Kind::Null;
+}
 
 QString TZParam::AsString() const
 {
@@ -257,7 +266,10 @@ QStringList ParameterNames(const QString& aSQL)
 
 // ---------------------------------------------------------------- fields
 
-bool TZField::IsNull() const { return sqlite3_column_type(FStatement, FIndex) == SQLITE_NULL; }
+bool TZField::IsNull() const
+{
+    return sqlite3_column_type(FStatement, FIndex) == SQLITE_NULL;
+}
 
 QString TZField::AsString() const
 {
@@ -267,7 +279,10 @@ QString TZField::AsString() const
     return QString::fromUtf8(text, sqlite3_column_bytes(FStatement, FIndex));
 }
 
-int64_t TZField::AsInteger() const { return sqlite3_column_int64(FStatement, FIndex); }
+int64_t TZField::AsInteger() const
+{
+    return sqlite3_column_int64(FStatement, FIndex);
+}
 
 TDateTime TZField::AsDateTime() const
 {
@@ -286,7 +301,10 @@ TDateTime TZField::AsDateTime() const
 
 // ---------------------------------------------------------------- query
 
-TZQuery::~TZQuery() { Close(); }
+TZQuery::~TZQuery()
+{
+    Close();
+}
 
 void TZQuery::SetSQL(const QString& aSQL)
 {

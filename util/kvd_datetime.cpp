@@ -29,7 +29,10 @@ QDateTime NowDateTime()
     return gFixed ? gFixedNow : QDateTime::currentDateTime();
 }
 
-TDateTime Now() { return DateTimeFromQDateTime(NowDateTime()); }
+TDateTime Now()
+{
+    return DateTimeFromQDateTime(NowDateTime());
+}
 
 void SetFixedNow(const QDateTime& aNow)
 {

@@ -57,10 +57,22 @@ void TkvdMessageBox::Error(QWidget* aParent, const QString& aText)
     Show(aParent, TMsgKind::Error, QApplication::applicationDisplayName(), aText);
 }
 
-void TkvdMessageBox::SetTestMode(bool aOn) { gTestMode = aOn; }
-bool TkvdMessageBox::TestMode() { return gTestMode; }
-void TkvdMessageBox::SetNextAnswer(QMessageBox::StandardButton aAnswer) { gAnswers.enqueue(aAnswer); }
-const QList<TkvdMessageBox::TShown>& TkvdMessageBox::Shown() { return gShown; }
+void TkvdMessageBox::SetTestMode(bool aOn)
+{
+    gTestMode = aOn;
+}
+bool TkvdMessageBox::TestMode()
+{
+    return gTestMode;
+}
+void TkvdMessageBox::SetNextAnswer(QMessageBox::StandardButton aAnswer)
+{
+    gAnswers.enqueue(aAnswer);
+}
+const QList<TkvdMessageBox::TShown>& TkvdMessageBox::Shown()
+{
+    return gShown;
+}
 void TkvdMessageBox::ClearShown()
 {
     gShown.clear();

@@ -32,9 +32,9 @@ int Random(std::mt19937& aGenerator, int aRange)
     return std::uniform_int_distribution<int>(0, aRange - 1)(aGenerator);
 }
 
-const char* const kPlaceholders[] = {"ALLUSERSPROFILE", "APPDATA",      "COMSPEC",    "HOMEDRIVE",
-                                     "HOMEPATH",        "PROGRAMFILES", "SYSTEMDRIVE", "SYSTEMROOT",
-                                     "TEMP",            "USERPROFILE",  "WINDIR"};
+const char* const kPlaceholders[] = {
+    "ALLUSERSPROFILE", "APPDATA",    "COMSPEC", "HOMEDRIVE",   "HOMEPATH", "PROGRAMFILES",
+    "SYSTEMDRIVE",     "SYSTEMROOT", "TEMP",    "USERPROFILE", "WINDIR"};
 
 std::optional<std::vector<std::pair<QString, QString>>> gEnvTable;
 
@@ -124,7 +124,10 @@ QString GetFileVersion(const QString& aFileName)
     return QString();
 }
 
-QString GetAppVersion() { return QStringLiteral(ULMORA_VERSION_TEXT); }
+QString GetAppVersion()
+{
+    return QStringLiteral(ULMORA_VERSION_TEXT);
+}
 
 void ParseVersion(const QString& aText, int& aMajor, int& aMinor, int& aRelease, int& aBuild)
 {
@@ -195,7 +198,10 @@ QString ExpandEnvVars(const QString& aText)
     return result;
 }
 
-void ResetEnvTableForTesting() { gEnvTable.reset(); }
+void ResetEnvTableForTesting()
+{
+    gEnvTable.reset();
+}
 
 bool RunElevated(QWidget* aWnd, const QString& aFileName, const QString& aParams)
 {

@@ -21,8 +21,7 @@ void TtasksLog::Log(const QString& aText)
     // A log must never become the reason something fails: every failure here
     // only loses the entry.
     try {
-        const QString line =
-            QStringLiteral("[%1] %2").arg(FormatDateTimeLocale(Now()), aText);
+        const QString line = QStringLiteral("[%1] %2").arg(FormatDateTimeLocale(Now()), aText);
         QFile file(NativePath(FileName));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
             return;
@@ -42,6 +41,12 @@ void TtasksLog::LogException(const std::exception& aError)
     Log(QStringLiteral("(X) %1: %2").arg(ErrorClassName(aError), ErrorMessage(aError)));
 }
 
-TtasksLog* GetTasksLog() { return Slot().get(); }
+TtasksLog* GetTasksLog()
+{
+    return Slot().get();
+}
 
-void SetTasksLog(std::unique_ptr<TtasksLog> aLog) { Slot() = std::move(aLog); }
+void SetTasksLog(std::unique_ptr<TtasksLog> aLog)
+{
+    Slot() = std::move(aLog);
+}
