@@ -1,0 +1,85 @@
+#pragma once
+
+// Reminders: once a minute the window looks at its loaded tasks and announces
+// each open one whose due time lies within a minute of now, with the
+// information sound and a balloon holding its summary, note and due date-time.
+
+#include "app/tasks_notifier.h"
+#include "app/tasks_records.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+// How long a reminder's balloon stays, in milliseconds.
+constexpr int kReminderDisplayMSecs = 60000;
+// A task is announced while the whole seconds between now and its due time are
+// at most this many.
+constexpr qint64 kReminderWindowSeconds = 60;
+
+// The balloon's title: the summary, or "undefined" when it holds nothing but
+// blanks and control characters. A summary with text is shown untrimmed.
+QString ReminderTitle(const TTaskRecord& aRecord);
+// The balloon's text: the note ("undefined" when blank in the same way) and
+// the due date-time text, each under its heading.
+QString ReminderBody(const TTaskRecord& aRecord);
+
+// Plays the information sound and shows the task's balloon; nothing for none.
+void ShowReminder(const TTaskRecord* aRecord, ItasksNotifier& aNotifier);
+
+// The whole seconds between aNow and the record's due time, rounded toward zero.
+qint64 ReminderDistanceSeconds(const TTaskRecord& aRecord, const QDateTime& aNow);
+
+// One record's step of the reminder pass: an open task that has not been
+// announced since it was loaded and whose due time is within the window of
+// now (read anew through the clock) is announced and marked notified. True
+// when it was announced; the caller then marks it unread.
+bool CheckReminder(TTaskRecord& aRecord, ItasksNotifier& aNotifier);
+
+namespace TasksReminders {
+
+// The record behind an element of the window's record container: a record, a
+// (smart) pointer to one, or a map entry holding either.
+inline TTaskRecord* RecordOf(TTaskRecord& aRecord)
+{
+    return &aRecord;
+}
+inline TTaskRecord* RecordOf(TTaskRecord* aRecord)
+{
+    return aRecord;
+}
+template <typename T> TTaskRecord* RecordOf(const std::unique_ptr<T>& aRecord)
+{
+    return aRecord.get();
+}
+template <typename T> TTaskRecord* RecordOf(const std::shared_ptr<T>& aRecord)
+{
+    return aRecord.get();
+}
+template <typename K, typename V> TTaskRecord* RecordOf(std::pair<const K, V>& aEntry)
+{
+    return RecordOf(aEntry.second);
+}
+
+} // namespace TasksReminders
+
+// One reminder pass over the loaded records, in the container's own order:
+// each record announced by CheckReminder is handed to aMarkUnread by its id.
+// Returns how many were announced; the window then updates its controls.
+template <typename Records>
+int CheckReminders(Records& aRecords, ItasksNotifier& aNotifier,
+                   const std::function<void(const QString&)>& aMarkUnread)
+{
+    int announced = 0;
+    for (auto& element : aRecords) {
+        TTaskRecord* record = TasksReminders::RecordOf(element);
+        if (!record || !CheckReminder(*record, aNotifier))
+            continue;
+        ++announced;
+        if (aMarkUnread)
+            aMarkUnread(record->taskid);
+    }
+    return announced;
+}
