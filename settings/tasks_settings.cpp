@@ -1,6 +1,7 @@
 #include "settings/tasks_settings.h"
 
 #include "util/kvd_utils.h"
+#include "util/tasks_log.h"
 
 #include <memory>
 
@@ -93,6 +94,14 @@ TtasksSettings* GetTasksSettings(const QString& aConfigFile)
         instance = std::make_unique<TtasksSettings>(aConfigFile.isEmpty() ? DefaultConfigFile()
                                                                           : aConfigFile);
     return instance.get();
+}
+
+void StartTasksLog()
+{
+    auto log = std::make_unique<TtasksLog>();
+    log->FileName = FileBeside(DefaultConfigFile(), QStringLiteral("ulmora.log"));
+    log->Level = 4;
+    SetTasksLog(std::move(log));
 }
 
 void ReleaseTasksSettings()

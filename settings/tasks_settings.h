@@ -49,6 +49,10 @@ QString DefaultConfigFile();
 // aConfigFile, or the default file when it is empty; later calls ignore it.
 TtasksSettings* GetTasksSettings(const QString& aConfigFile = QString());
 
+// Puts the program's log, "ulmora.log" beside the config file at level 4, in
+// the log slot, so failed statements can be read afterwards.
+void StartTasksLog();
+
 // Releases the settings object and puts the defaults back in the variables.
 // Tests use it to start again from a clean process state; at exit the object is
 // released the same way.

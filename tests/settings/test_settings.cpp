@@ -3,6 +3,7 @@
 #include "settings/kvd_ini.h"
 #include "settings/kvd_settings.h"
 #include "settings/tasks_settings.h"
+#include "util/tasks_log.h"
 
 #include <QDir>
 #include <QFile>
@@ -229,6 +230,18 @@ private Q_SLOTS:
         QCOMPARE(
             (QList<int>{TimeGranularity(), NightHoursFrom(), NightHoursTo(), DefaultDueDateTime()}),
             used);
+    }
+
+    void theProgramLogsBesideTheConfigFile()
+    {
+        TTestEnv env;
+        StartTasksLog();
+        QVERIFY(GetTasksLog());
+        QCOMPARE(GetTasksLog()->Level, 4);
+        QDir().mkpath(env.File("BEXO"));
+        GetTasksLog()->LogException(EDatabaseError(QStringLiteral("disk full")));
+        QVERIFY(QFile::exists(env.File("BEXO/ulmora.log")));
+        SetTasksLog(nullptr);
     }
 
     void iniIntegers_data()
