@@ -1,21 +1,39 @@
+// Program entry of Ulmora.
+
+#include "app/tasks_application.h"
+#include "app/tasks_form_main.h"
+#include "resources/tasks_resources.h"
+#include "resources/tasks_themes.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 
-#include <QApplication>
-#include <QMainWindow>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    // 1. The application; the main window is its task bar entry, and hiding it
+    // to the tray must not end the program.
+    TtasksApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(TasksAppIcon());
+    // 2.
+    ApplyTheme(TasksDefaults::theme);
+    // 3.
     QApplication::setApplicationName(QStringLiteral("Ulmora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ulmora"));
-    GetTasksSettings();
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Ulmora"));
-    window.resize(525, 551);
-    window.show();
-    const int rc = app.exec();
+    // Failed statements are written to "ulmora.log" beside the settings file.
+    StartTasksLog();
+    int result = 0;
+    {
+        // 4. Creating the window runs FormCreate.
+        auto window = std::make_unique<TfrmTaskList>();
+        // 5. The loop starts with the window shown (FormShow); it ends after
+        // "Exit" or a close that is not a hide, and the window is destroyed.
+        window->show();
+        result = QApplication::exec();
+    }
+    // The store closes the database, then the settings flush and close.
     ReleaseTasksDB();
     ReleaseTasksSettings();
-    return rc;
+    return result;
 }

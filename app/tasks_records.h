@@ -4,6 +4,21 @@
 
 #include <QString>
 
+class TTaskRecord;
+
+// The list that shows the records. A record tells it when the look or the
+// visibility of its row has to change; the list never calls back into the
+// record's owner, so setting a mark from code raises no check notification.
+class ItaskRecordRows
+{
+public:
+    virtual void RecordFinishedChanged(const TTaskRecord& aRecord) = 0;
+    virtual void RecordVisibleChanged(const TTaskRecord& aRecord) = 0;
+
+protected:
+    ~ItaskRecordRows() = default;
+};
+
 // One loaded task of the main window's list. The list model owns the records;
 // a record lives from one load of the list to the next.
 class TTaskRecord
@@ -23,4 +38,23 @@ public:
     int node = -1;
     // Ids of the task's tags joined by commas, empty without tags.
     QString tagsids;
+    // The row is shown; a hidden row's record stays loaded.
+    bool visible = true;
+    // The list that shows the row, none for a record outside a list.
+    ItaskRecordRows* rows = nullptr;
+
+    // Stores the flag and sets the row's check mark to match, directly.
+    void SetFinished(bool aValue)
+    {
+        finished = aValue;
+        if (rows)
+            rows->RecordFinishedChanged(*this);
+    }
+    // Shows or hides the record's row.
+    void SetVisible(bool aValue)
+    {
+        visible = aValue;
+        if (rows)
+            rows->RecordVisibleChanged(*this);
+    }
 };

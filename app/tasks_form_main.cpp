@@ -1,0 +1,1050 @@
+#include "app/tasks_form_main.h"
+
+#include "app/tasks_duedates.h"
+#include "app/tasks_list_view.h"
+#include "app/tasks_splitter.h"
+#include "resources/tasks_resources.h"
+#include "resources/tasks_themes.h"
+#include "settings/tasks_settings.h"
+#include "store/tasks_db.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+#include "util/kvd_errors.h"
+#include "util/kvd_utils.h"
+
+#ifdef ULMORA_HAVE_SETTINGS_DIALOG
+#include "settings/tasks_form_settings.h"
+#endif
+#ifdef ULMORA_HAVE_POOL_DIALOG
+#include "pool/tasks_form_pool.h"
+#endif
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTimeEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+const QString kAppTitle = QStringLiteral("Ulmora");
+
+// The list statement. Finish times are stored in local time, so "finished
+// today" compares with the local date of the program's clock, bound as :today;
+// the engine's date("now") is UTC and would hide today's tasks for hours.
+const QString kListStatement = QStringLiteral(
+    "select ts.*, group_concat(tt.tagid) as tagsids from tasks ts left join tags_tasks tt "
+    "on ts.taskid=tt.taskid where ts.finisheddt isnull or date(ts.finisheddt)=:today "
+    "group by ts.taskid order by ts.finisheddt, ts.duedt,ts.createddt desc");
+const QString kTagsStatement = QStringLiteral("select * from tags order by title, createddt asc");
+// The id is bound, never spliced into the text.
+const QString kFinishStatement =
+    QStringLiteral("update tasks set finisheddt=:finisheddt where taskid=:taskid");
+
+const QString kKeyLeft = QStringLiteral("window_left");
+const QString kKeyTop = QStringLiteral("window_top");
+const QString kKeyWidth = QStringLiteral("window_width");
+const QString kKeyHeight = QStringLiteral("window_height");
+const QString kKeyEditHeight = QStringLiteral("edittask_height");
+
+constexpr int kClientWidth = 525;
+constexpr int kClientHeight = 551;
+constexpr int kEditorHeight = 300;
+// The list keeps at least this much height when the editor is dragged taller.
+constexpr int kMinListHeight = 100;
+
+// Tab captions show "&" as it is typed, not as a keyboard mnemonic.
+QString TabCaption(const QString& aTitle)
+{
+    QString caption = aTitle;
+    return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+bool IsBlankText(const QString& aText)
+{
+    return std::all_of(aText.cbegin(), aText.cend(),
+                       [](QChar aChar) { return aChar.unicode() <= 32; });
+}
+
+// Shows a frame rectangle enough of itself on some screen to be grabbed.
+bool IsOnSomeScreen(const QRect& aFrame)
+{
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect visible = aFrame.intersected(screen->geometry());
+        if (visible.width() >= 40 && visible.height() >= 20)
+            return true;
+    }
+    return false;
+}
+
+// Stops the list from repainting until it goes out of scope, also when a
+// step in between fails.
+class TRepaintBracket
+{
+public:
+    explicit TRepaintBracket(QWidget* aWidget)
+        : FWidget(aWidget), FWasEnabled(aWidget->updatesEnabled())
+    {
+        FWidget->setUpdatesEnabled(false);
+    }
+    ~TRepaintBracket() { FWidget->setUpdatesEnabled(FWasEnabled); }
+    TRepaintBracket(const TRepaintBracket&) = delete;
+    TRepaintBracket& operator=(const TRepaintBracket&) = delete;
+
+private:
+    QWidget* FWidget;
+    bool FWasEnabled;
+};
+
+// Adds rows to the model without telling the views row by row.
+class TBulkBracket
+{
+public:
+    explicit TBulkBracket(TtasksListModel* aModel) : FModel(aModel) { FModel->BeginBulk(); }
+    ~TBulkBracket() { FModel->EndBulk(); }
+    TBulkBracket(const TBulkBracket&) = delete;
+    TBulkBracket& operator=(const TBulkBracket&) = delete;
+
+private:
+    TtasksListModel* FModel;
+};
+
+QToolButton* MakeBarButton(QWidget* aParent, const char* aName, const QString& aCaption,
+                           const char* aIcon)
+{
+    auto* button = new QToolButton(aParent);
+    button->setObjectName(QLatin1String(aName));
+    button->setText(aCaption);
+    button->setIcon(TasksIcon(QLatin1String(aIcon)));
+    button->setIconSize(QSize(24, 24));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setFixedSize(70, 58);
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+QAction* MakeAction(QMenu* aMenu, const char* aName, const QString& aCaption, const char* aIcon)
+{
+    QAction* action = aMenu->addAction(TasksIcon(QLatin1String(aIcon)), aCaption);
+    action->setObjectName(QLatin1String(aName));
+    return action;
+}
+
+QLabel* MakeLabel(QWidget* aParent, const char* aName, const QString& aCaption, bool aBold = false)
+{
+    auto* label = new QLabel(aCaption, aParent);
+    label->setObjectName(QLatin1String(aName));
+    if (aBold) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    return label;
+}
+
+} // namespace
+
+// The update service is started here once it exists; until then there is
+// nothing to start.
+void StartUpdateService()
+{
+    // CALL SITE for the update issue: StartServices(QStringLiteral("kvd_bexo"), GetAppVersion());
+}
+
+// ---------------------------------------------------------------- creation
+
+TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
+{
+    setObjectName(QStringLiteral("frmTaskList"));
+    // A sizeable frame with close and minimise buttons, no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(13);
+    setFont(font);
+    setWindowIcon(TasksAppIcon());
+
+    BuildLayout();
+    BuildMenus();
+    BuildTray();
+    resize(kClientWidth, kClientHeight);
+    FormCreate();
+}
+
+TfrmTaskList::~TfrmTaskList()
+{
+    FormDestroy();
+}
+
+void TfrmTaskList::BuildLayout()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    QWidget* list = BuildListPanel();
+    QWidget* editor = BuildEditorPanel();
+    splitterEditTask = new TtasksSplitter(editor, this);
+    splitterEditTask->setObjectName(QStringLiteral("splitterEditTask"));
+    splitterEditTask->MaxTargetHeight = [this] {
+        return height() - pnlButtons->height() - splitterEditTask->height() - kMinListHeight;
+    };
+    QWidget* buttons = BuildButtonBar();
+
+    layout->addWidget(list, 1);
+    layout->addWidget(splitterEditTask);
+    layout->addWidget(editor);
+    layout->addWidget(buttons);
+}
+
+QWidget* TfrmTaskList::BuildListPanel()
+{
+    pnlTaskList = new QWidget(this);
+    pnlTaskList->setObjectName(QStringLiteral("pnlTaskList"));
+    auto* layout = new QVBoxLayout(pnlTaskList);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    pnlTaskListTitle = new QWidget(pnlTaskList);
+    pnlTaskListTitle->setObjectName(QStringLiteral("pnlTaskListTitle"));
+    pnlTaskListTitle->setFixedHeight(24);
+    auto* title = new QHBoxLayout(pnlTaskListTitle);
+    title->setContentsMargins(6, 0, 2, 0);
+    lblTaskListTitle =
+        MakeLabel(pnlTaskListTitle, "lblTaskListTitle", QStringLiteral("Task List"), true);
+    btnMarkAsRead = new QToolButton(pnlTaskListTitle);
+    btnMarkAsRead->setObjectName(QStringLiteral("btnMarkAsRead"));
+    btnMarkAsRead->setText(QStringLiteral("Mark as Read"));
+    btnMarkAsRead->setIcon(TasksIcon(QStringLiteral("apply_24")));
+    btnMarkAsRead->setIconSize(QSize(16, 16));
+    btnMarkAsRead->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btnMarkAsRead->setFixedSize(140, 22);
+    btnMarkAsRead->setVisible(false);
+    title->addWidget(lblTaskListTitle);
+    title->addStretch(1);
+    title->addWidget(btnMarkAsRead);
+    connect(btnMarkAsRead, &QToolButton::clicked, this, &TfrmTaskList::btnMarkAsReadClick);
+
+    FTaskRecords = new TtasksListModel(this);
+    FTaskRecords->DueText = [](const TTaskRecord& aRecord) { return DueDateText(aRecord); };
+    treeTaskList = new TtasksTaskTree(pnlTaskList);
+    treeTaskList->setObjectName(QStringLiteral("treeTaskList"));
+    treeTaskList->setModel(FTaskRecords);
+    FListDelegate = new TtasksListDelegate(FTaskRecords, treeTaskList);
+    FListDelegate->IsUnread = [this](const QString& aId) { return IsUnread(aId); };
+    FListDelegate->GetTag = [this](const QString& aId) -> const TtasksTag* {
+        return FTagsControler ? FTagsControler->GetTag(aId) : nullptr;
+    };
+    treeTaskList->setItemDelegate(FListDelegate);
+    treeTaskList->setRootIsDecorated(false);
+    treeTaskList->setItemsExpandable(false);
+    treeTaskList->setIndentation(0);
+    treeTaskList->setUniformRowHeights(true);
+    treeTaskList->setHeaderHidden(true);
+    treeTaskList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    treeTaskList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    treeTaskList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    treeTaskList->setAllColumnsShowFocus(true);
+    treeTaskList->setContextMenuPolicy(Qt::CustomContextMenu);
+    treeTaskList->setIconSize(QSize(16, 16));
+    QHeaderView* header = treeTaskList->header();
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(20);
+    header->resizeSection(kColCheck, 30);
+    header->resizeSection(kColSummary, 355);
+    // 130 pixels fit the due date-time in Tahoma; where that font is missing,
+    // or the locale writes longer dates, the column widens to fit the text.
+    const QString widest = DueDateText(EncodeDateTime(2000, 12, 28, 23, 58, 58));
+    header->resizeSection(
+        kColDue, std::max(130, treeTaskList->fontMetrics().horizontalAdvance(widest) + 12));
+    header->setSectionResizeMode(kColCheck, QHeaderView::Fixed);
+    header->setSectionResizeMode(kColSummary, QHeaderView::Stretch);
+    header->setSectionResizeMode(kColDue, QHeaderView::Fixed);
+    treeTaskList->SetBackground(TasksListBackground());
+
+    connect(FTaskRecords, &TtasksListModel::UserChecked, this, &TfrmTaskList::treeTaskListChecked);
+    connect(FTaskRecords, &TtasksListModel::RowVisibilityChanged, this,
+            [this](int aRow, bool aVisible) {
+                treeTaskList->setRowHidden(aRow, QModelIndex(), !aVisible);
+            });
+    connect(treeTaskList, &TtasksTaskTree::Clicked, this, &TfrmTaskList::treeTaskListClick);
+    connect(treeTaskList, &TtasksTaskTree::DoubleClicked, this,
+            &TfrmTaskList::treeTaskListDblClick);
+    connect(treeTaskList, &TtasksTaskTree::Resized, this, &TfrmTaskList::treeTaskListResize);
+    connect(treeTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TfrmTaskList::treeTaskListFocusChanged);
+    connect(treeTaskList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& aSelected, const QItemSelection& aDeselected) {
+                for (const QModelIndex& index : aDeselected.indexes()) {
+                    if (index.column() == kColCheck)
+                        treeTaskListRemoveFromSelection(index.row());
+                }
+                for (const QModelIndex& index : aSelected.indexes()) {
+                    if (index.column() == kColCheck)
+                        treeTaskListAddToSelection(index.row());
+                }
+            });
+    connect(treeTaskList, &QWidget::customContextMenuRequested, this, [this](const QPoint& aPos) {
+        tasklist_popup->popup(treeTaskList->viewport()->mapToGlobal(aPos));
+    });
+
+    tabsGroups = new QTabBar(pnlTaskList);
+    tabsGroups->setObjectName(QStringLiteral("tabsGroups"));
+    tabsGroups->setShape(QTabBar::RoundedSouth);
+    tabsGroups->setExpanding(false);
+    tabsGroups->setUsesScrollButtons(true);
+    tabsGroups->setElideMode(Qt::ElideRight);
+    tabsGroups->setDocumentMode(true);
+    tabsGroups->setDrawBase(false);
+    connect(tabsGroups, &QTabBar::currentChanged, this, &TfrmTaskList::tabsGroupsClick);
+
+    layout->addWidget(pnlTaskListTitle);
+    layout->addWidget(treeTaskList, 1);
+    layout->addWidget(tabsGroups);
+    return pnlTaskList;
+}
+
+QWidget* TfrmTaskList::BuildEditorPanel()
+{
+    pnlEditTask = new QWidget(this);
+    pnlEditTask->setObjectName(QStringLiteral("pnlEditTask"));
+    pnlEditTask->setFixedHeight(kEditorHeight);
+    auto* layout = new QVBoxLayout(pnlEditTask);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+
+    lblEditStatus = MakeLabel(pnlEditTask, "lblEditStatus", QString(), true);
+    lblTaskSummary = MakeLabel(pnlEditTask, "lblTaskSummary", QStringLiteral("Summary"));
+    edTaskSummary = new QLineEdit(pnlEditTask);
+    edTaskSummary->setObjectName(QStringLiteral("edTaskSummary"));
+    lblTaskNotes = MakeLabel(pnlEditTask, "lblTaskNotes", QStringLiteral("Note"));
+    edTaskNote = new QPlainTextEdit(pnlEditTask);
+    edTaskNote->setObjectName(QStringLiteral("edTaskNote"));
+    lblTags = MakeLabel(pnlEditTask, "lblTags", QStringLiteral("Tags"));
+    vtTags = new QTreeView(pnlEditTask);
+    vtTags->setObjectName(QStringLiteral("vtTags"));
+    vtTags->setFixedHeight(90);
+    lblTaskDueDatetime =
+        MakeLabel(pnlEditTask, "lblTaskDueDatetime", QStringLiteral("Due Date Time"));
+
+    pnlDateTime = new QWidget(pnlEditTask);
+    pnlDateTime->setObjectName(QStringLiteral("pnlDateTime"));
+    pnlDateTime->setFixedHeight(34);
+    auto* dateRow = new QHBoxLayout(pnlDateTime);
+    dateRow->setContentsMargins(0, 0, 0, 0);
+
+    pnlExactDateTime = new QWidget(pnlDateTime);
+    pnlExactDateTime->setObjectName(QStringLiteral("pnlExactDateTime"));
+    auto* exact = new QHBoxLayout(pnlExactDateTime);
+    exact->setContentsMargins(0, 0, 0, 0);
+    edTaskDueDate = new QDateEdit(pnlExactDateTime);
+    edTaskDueDate->setObjectName(QStringLiteral("edTaskDueDate"));
+    edTaskDueDate->setCalendarPopup(true);
+    edTaskDueTime = new QTimeEdit(pnlExactDateTime);
+    edTaskDueTime->setObjectName(QStringLiteral("edTaskDueTime"));
+    edTaskDueTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    cbxGeneralDatetime = new QCheckBox(QStringLiteral("General Date"), pnlExactDateTime);
+    cbxGeneralDatetime->setObjectName(QStringLiteral("cbxGeneralDatetime"));
+    exact->addWidget(edTaskDueDate);
+    exact->addWidget(edTaskDueTime);
+    exact->addWidget(cbxGeneralDatetime);
+    exact->addStretch(1);
+
+    pnlGeneralDateTime = new QWidget(pnlDateTime);
+    pnlGeneralDateTime->setObjectName(QStringLiteral("pnlGeneralDateTime"));
+    auto* general = new QHBoxLayout(pnlGeneralDateTime);
+    general->setContentsMargins(0, 0, 0, 0);
+    FGeneralGroup = new QButtonGroup(pnlGeneralDateTime);
+    FGeneralGroup->setExclusive(true);
+    auto radio = [&](const char* aName, const QString& aCaption) {
+        auto* button = new QRadioButton(aCaption, pnlGeneralDateTime);
+        button->setObjectName(QLatin1String(aName));
+        FGeneralGroup->addButton(button);
+        general->addWidget(button);
+        return button;
+    };
+    rbGeneralUnplanned = radio("rbGeneralUnplanned", QStringLiteral("Unplanned"));
+    rbGeneralHour = radio("rbGeneralHour", QStringLiteral("Hour"));
+    rbGeneral4Hours = radio("rbGeneral4Hours", QStringLiteral("4 Hours"));
+    rbGeneralTomorrow = radio("rbGeneralTomorrow", QStringLiteral("Tomorrow"));
+    rbGeneralExact = radio("rbGeneralExact", QStringLiteral("Exact"));
+    general->addStretch(1);
+    pnlGeneralDateTime->setVisible(false);
+
+    dateRow->addWidget(pnlExactDateTime);
+    dateRow->addWidget(pnlGeneralDateTime);
+
+    layout->addWidget(lblEditStatus);
+    layout->addWidget(lblTaskSummary);
+    layout->addWidget(edTaskSummary);
+    layout->addWidget(lblTaskNotes);
+    layout->addWidget(edTaskNote, 1);
+    layout->addWidget(lblTags);
+    layout->addWidget(vtTags);
+    layout->addWidget(lblTaskDueDatetime);
+    layout->addWidget(pnlDateTime);
+    return pnlEditTask;
+}
+
+QWidget* TfrmTaskList::BuildButtonBar()
+{
+    pnlButtons = new QWidget(this);
+    pnlButtons->setObjectName(QStringLiteral("pnlButtons"));
+    pnlButtons->setFixedHeight(60);
+    auto* layout = new QHBoxLayout(pnlButtons);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(1);
+    btnNewTask = MakeBarButton(pnlButtons, "btnNewTask", QStringLiteral("New"), "new_24");
+    btnEdit = MakeBarButton(pnlButtons, "btnEdit", QStringLiteral("Edit"), "edit_24");
+    btnSaveTask = MakeBarButton(pnlButtons, "btnSaveTask", QStringLiteral("Save"), "save_24");
+    btnCancelEdit =
+        MakeBarButton(pnlButtons, "btnCancelEdit", QStringLiteral("Cancel"), "cancel_24");
+    btnDeleteTask =
+        MakeBarButton(pnlButtons, "btnDeleteTask", QStringLiteral("Delete"), "delete_24");
+    btnSettings =
+        MakeBarButton(pnlButtons, "btnSettings", QStringLiteral("Settings"), "settings_24");
+    btnTasksPool =
+        MakeBarButton(pnlButtons, "btnTasksPool", QStringLiteral("Multi"), "checklist_24");
+    // The hint exists, but tooltips are not shown in the main window.
+    btnTasksPool->setProperty(
+        "hint",
+        QStringLiteral("Quickly create large number of tasks. Also good for importing tasks."));
+    for (QToolButton* button : {btnNewTask, btnEdit, btnSaveTask, btnCancelEdit, btnDeleteTask,
+                                btnSettings, btnTasksPool})
+        layout->addWidget(button);
+    layout->addStretch(1);
+
+    connect(btnNewTask, &QToolButton::clicked, this, &TfrmTaskList::btnNewTaskClick);
+    connect(btnEdit, &QToolButton::clicked, this, &TfrmTaskList::btnEditClick);
+    connect(btnSaveTask, &QToolButton::clicked, this, &TfrmTaskList::btnSaveTaskClick);
+    connect(btnCancelEdit, &QToolButton::clicked, this, &TfrmTaskList::btnCancelEditClick);
+    connect(btnDeleteTask, &QToolButton::clicked, this, &TfrmTaskList::btnDeleteTaskClick);
+    connect(btnSettings, &QToolButton::clicked, this, &TfrmTaskList::btnSettingsClick);
+    connect(btnTasksPool, &QToolButton::clicked, this, &TfrmTaskList::itTrayTasksPoolClick);
+    return pnlButtons;
+}
+
+void TfrmTaskList::BuildMenus()
+{
+    tasklist_popup = new QMenu(this);
+    tasklist_popup->setObjectName(QStringLiteral("tasklist_popup"));
+    itTreeNewTask =
+        MakeAction(tasklist_popup, "itTreeNewTask", QStringLiteral("New Task"), "new_24");
+    itTreeEditTask =
+        MakeAction(tasklist_popup, "itTreeEditTask", QStringLiteral("Edit Task"), "edit_24");
+    itTreeDeleteTask =
+        MakeAction(tasklist_popup, "itTreeDeleteTask", QStringLiteral("Delete Task"), "delete_24");
+    tasklist_popup->addSeparator();
+    itDatemoveImmediately = MakeAction(tasklist_popup, "itDatemoveImmediately",
+                                       QStringLiteral("Immediately"), "1hour_24");
+    itDatemoveToday =
+        MakeAction(tasklist_popup, "itDatemoveToday", QStringLiteral("Today"), "4hour_24");
+    itDatemoveTomorrow =
+        MakeAction(tasklist_popup, "itDatemoveTomorrow", QStringLiteral("Tomorrow"), "24hour_24");
+    tasklist_popup->addSeparator();
+    itDatemoveUnplanned = MakeAction(tasklist_popup, "itDatemoveUnplanned",
+                                     QStringLiteral("Unplanned"), "unplanned_hour_24");
+    // The tag numbers the due-date move goes by.
+    itDatemoveImmediately->setData(1);
+    itDatemoveToday->setData(2);
+    itDatemoveTomorrow->setData(3);
+    itDatemoveUnplanned->setData(4);
+    connect(tasklist_popup, &QMenu::aboutToShow, this, &TfrmTaskList::tasklist_popupPopup);
+    connect(itTreeNewTask, &QAction::triggered, this, &TfrmTaskList::btnNewTaskClick);
+    connect(itTreeEditTask, &QAction::triggered, this, &TfrmTaskList::btnEditClick);
+    connect(itTreeDeleteTask, &QAction::triggered, this, &TfrmTaskList::btnDeleteTaskClick);
+    for (QAction* item :
+         {itDatemoveImmediately, itDatemoveToday, itDatemoveTomorrow, itDatemoveUnplanned})
+        connect(item, &QAction::triggered, this, &TfrmTaskList::itDuedateMoveClick);
+
+    tray_popup = new QMenu(this);
+    tray_popup->setObjectName(QStringLiteral("tray_popup"));
+    itTrayNewTask = MakeAction(tray_popup, "itTrayNewTask", QStringLiteral("New Task"), "new_24");
+    itTrayTasksPool =
+        MakeAction(tray_popup, "itTrayTasksPool", QStringLiteral("New Tasks..."), "checklist_24");
+    itTrayShowList =
+        MakeAction(tray_popup, "itTrayShowList", QStringLiteral("Show List"), "list_24");
+    itTraySettings =
+        MakeAction(tray_popup, "itTraySettings", QStringLiteral("Settings"), "settings_24");
+    tray_popup->addSeparator();
+    itExit = MakeAction(tray_popup, "itExit", QStringLiteral("Exit"), "exit_24");
+    connect(tray_popup, &QMenu::aboutToShow, this, &TfrmTaskList::tray_popupPopup);
+    connect(itTrayNewTask, &QAction::triggered, this, &TfrmTaskList::btnNewTaskClick);
+    connect(itTrayTasksPool, &QAction::triggered, this, &TfrmTaskList::itTrayTasksPoolClick);
+    connect(itTrayShowList, &QAction::triggered, this, &TfrmTaskList::itTrayShowListClick);
+    connect(itTraySettings, &QAction::triggered, this, &TfrmTaskList::btnSettingsClick);
+    connect(itExit, &QAction::triggered, this, &TfrmTaskList::itExitClick);
+
+    // Ctrl+Shift+Q anywhere in the program; other combinations of Q do not match.
+    FNewTaskShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q), this);
+    FNewTaskShortcut->setObjectName(QStringLiteral("events"));
+    FNewTaskShortcut->setContext(Qt::ApplicationShortcut);
+    connect(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
+}
+
+void TfrmTaskList::BuildTray()
+{
+    tray = new QSystemTrayIcon(TasksAppIcon(), this);
+    tray->setObjectName(QStringLiteral("tray"));
+    tray->setToolTip(kAppTitle);
+    tray->setContextMenu(tray_popup);
+    connect(tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason aReason) {
+                if (aReason == QSystemTrayIcon::DoubleClick)
+                    trayDblClick();
+            });
+    tray->show();
+}
+
+void TfrmTaskList::FormCreate()
+{
+    try {
+        // 1. The update and command service.
+        StartUpdateService();
+        // 2.
+        setWindowTitle(kAppTitle);
+        // 3. The settings come first, so the database named by them is the one opened.
+        GetTasksSettings();
+        ApplyTheme(theme);
+        // 4. The record map and the id lists start empty.
+        FTaskRecords->Clear();
+        FUnreadIds.clear();
+        FSelectedIds.clear();
+        // 5.
+        FTagsControler = std::make_shared<TtasksTagsChecklist>(vtTags);
+        // 6.
+        ClearEditor();
+        ShowEditor(false);
+        // 7. The first database access; selecting the first tab loads the list.
+        LoadTagTabs();
+        // 8.
+        UpdateControls();
+    } catch (const std::exception& error) {
+        // The window still opens; the remaining steps are skipped.
+        if (!FTagsControler)
+            FTagsControler = std::make_shared<TtasksTagsChecklist>(vtTags);
+        ShowEditor(false);
+        TkvdMessageBox::Error(this, ErrorMessage(error));
+    }
+}
+
+// ---------------------------------------------------------------- showing, closing
+
+void TfrmTaskList::showEvent(QShowEvent* aEvent)
+{
+    // A spontaneous show is the window manager restoring a minimised window,
+    // not the window going from hidden to shown.
+    if (!aEvent->spontaneous())
+        FormShow();
+    QWidget::showEvent(aEvent);
+}
+
+void TfrmTaskList::ResizeOuter(QSize aOuter)
+{
+    const QSize frame = frameGeometry().size() - size();
+    FPendingOuter = aOuter;
+    FPendingFrame = frame;
+    resize(aOuter - frame);
+}
+
+void TfrmTaskList::moveEvent(QMoveEvent* aEvent)
+{
+    QWidget::moveEvent(aEvent);
+    // The frame is known only once the window manager has put it around the
+    // window; the stored size is that of the outer frame, so correct it then.
+    if (!FPendingOuter.isValid())
+        return;
+    const QSize frame = frameGeometry().size() - size();
+    if (frame != FPendingFrame) {
+        const QSize outer = FPendingOuter;
+        FPendingOuter = QSize();
+        resize(outer - frame);
+    }
+}
+
+void TfrmTaskList::FormShow()
+{
+    TtasksSettings* settings = GetTasksSettings();
+    // 1. Bottom right of the screen, above the panel.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    QSize outer = frameGeometry().size();
+    QPoint corner(area.x() + area.width() - outer.width(),
+                  area.y() + area.height() - outer.height() - TaskbarHeight());
+    move(corner);
+
+    // 2. Where the last run left the window.
+    const int left = settings->ReadInteger(kKeyLeft, corner.x());
+    const int top = settings->ReadInteger(kKeyTop, corner.y());
+    const int width = settings->ReadInteger(kKeyWidth, outer.width());
+    const int height = settings->ReadInteger(kKeyHeight, outer.height());
+    outer = QSize(std::max(width, 1), std::max(height, 1));
+    QPoint position(left, top);
+    // A position on a screen that is no longer there falls back to the corner.
+    if (!IsOnSomeScreen(QRect(position, outer))) {
+        position = QPoint(area.x() + area.width() - outer.width(),
+                          area.y() + area.height() - outer.height() - TaskbarHeight());
+    }
+    move(position);
+    ResizeOuter(outer);
+    splitterEditTask->SetTargetHeight(settings->ReadInteger(kKeyEditHeight, pnlEditTask->height()));
+}
+
+bool TfrmTaskList::FormCloseQuery()
+{
+    if (!close_minimizes)
+        return true;
+    SetEditing(false);
+    hide();
+    return false;
+}
+
+void TfrmTaskList::closeEvent(QCloseEvent* aEvent)
+{
+    if (FormCloseQuery()) {
+        aEvent->accept();
+        EndProgram();
+    } else {
+        aEvent->ignore();
+    }
+}
+
+void TfrmTaskList::EndProgram()
+{
+    QCoreApplication::quit();
+}
+
+void TfrmTaskList::FormDestroy()
+{
+    TtasksSettings* settings = GetTasksSettings();
+    const QRect frame = frameGeometry();
+    settings->WriteInteger(kKeyLeft, frame.left());
+    settings->WriteInteger(kKeyTop, frame.top());
+    settings->WriteInteger(kKeyWidth, frame.width());
+    settings->WriteInteger(kKeyHeight, frame.height());
+    settings->WriteInteger(kKeyEditHeight, pnlEditTask->height());
+
+    // The tabs hold tags of the controller: drop them first.
+    FTabTags.clear();
+    FTagsControler.reset();
+    FTaskRecords->Clear();
+    FUnreadIds.clear();
+    FSelectedIds.clear();
+}
+
+void TfrmTaskList::ShowList()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void TfrmTaskList::ApplyTheme(const QString& aName)
+{
+    ::ApplyTheme(aName);
+}
+
+// ---------------------------------------------------------------- shell handlers
+
+void TfrmTaskList::trayDblClick()
+{
+    ShowList();
+}
+
+void TfrmTaskList::tray_popupPopup()
+{
+    UpdateControls();
+}
+
+void TfrmTaskList::itTrayShowListClick()
+{
+    ShowList();
+}
+
+void TfrmTaskList::itExitClick()
+{
+    EndProgram();
+}
+
+void TfrmTaskList::btnSettingsClick()
+{
+    GetTasksSettings();
+#ifdef ULMORA_HAVE_SETTINGS_DIALOG
+    const bool confirmed = ShowSettingsDialog(this);
+#else
+    // CALL SITE for the settings dialog: ShowSettingsDialog(this). Until it is
+    // built there is nothing to confirm.
+    const bool confirmed = false;
+#endif
+    if (confirmed)
+        ApplyTheme(theme);
+    // Tags may have changed even when the dialog was cancelled.
+    LoadTagTabs();
+}
+
+void TfrmTaskList::itTrayTasksPoolClick()
+{
+#ifdef ULMORA_HAVE_POOL_DIALOG
+    const bool created = ShowTasksPoolDialog(this);
+#else
+    // CALL SITE for the bulk entry dialog: ShowTasksPoolDialog(this).
+    const bool created = false;
+#endif
+    if (created)
+        LoadTasks(CurrentTag());
+}
+
+void TfrmTaskList::eventsShortCut()
+{
+    // Runs the "New" action even while the "New" button is disabled.
+    btnNewTaskClick();
+}
+
+void TfrmTaskList::UpdateControls()
+{
+    const bool selected = SelectedTask() != nullptr;
+    btnSaveTask->setEnabled(FEditing);
+    btnEdit->setEnabled(!FEditing && selected);
+    itTreeEditTask->setEnabled(!FEditing && selected);
+    btnDeleteTask->setEnabled(!FEditing && selected);
+    itTreeDeleteTask->setEnabled(!FEditing && selected);
+    btnCancelEdit->setEnabled(FEditing);
+    btnNewTask->setEnabled(!FEditing);
+    itTreeNewTask->setEnabled(!FEditing);
+    itTrayNewTask->setEnabled(!FEditing);
+    btnMarkAsRead->setVisible(!FUnreadIds.isEmpty());
+    for (QAction* item :
+         {itDatemoveImmediately, itDatemoveToday, itDatemoveTomorrow, itDatemoveUnplanned})
+        item->setEnabled(selected);
+    if (FEditing)
+        lblEditStatus->setText(FCreating ? QStringLiteral("Creating Task")
+                                         : QStringLiteral("Editing Task"));
+    treeTaskList->viewport()->update();
+}
+
+// ---------------------------------------------------------------- task list
+
+void TfrmTaskList::LoadTagTabs()
+{
+    if (!FTagsControler)
+        return;
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    const bool loaded = db->Query(kTagsStatement, query.get());
+
+    // The tabs hold tags of the controller: they go before the tags do.
+    const int remembered = tabsGroups->currentIndex();
+    {
+        const QSignalBlocker blocker(tabsGroups);
+        FTabTags.clear();
+        while (tabsGroups->count() > 0)
+            tabsGroups->removeTab(0);
+        FTagsControler->Clear();
+        tabsGroups->addTab(QStringLiteral("ALL"));
+        FTabTags.push_back(nullptr);
+    }
+    if (!loaded)
+        throw EDatabaseError(QStringLiteral("The tags could not be read from the database."));
+
+    {
+        const QSignalBlocker blocker(tabsGroups);
+        for (query->First(); !query->Eof(); query->Next()) {
+            TtasksTag* tag =
+                FTagsControler->AddTag(query->FieldByName(QStringLiteral("tagid")).AsString());
+            tag->title = query->FieldByName(QStringLiteral("title")).AsString();
+            tag->color =
+                static_cast<int32_t>(query->FieldByName(QStringLiteral("color")).AsInteger());
+            tag->image = static_cast<int>(query->FieldByName(QStringLiteral("image")).AsInteger());
+            tag->createddt = query->FieldByName(QStringLiteral("createddt")).AsDateTime();
+            tabsGroups->addTab(TabCaption(tag->title));
+            FTabTags.push_back(tag);
+        }
+        tabsGroups->setCurrentIndex(remembered >= 0 && remembered < tabsGroups->count() ? remembered
+                                                                                        : 0);
+    }
+    query.reset();
+    // The rebuilt strip is a new selection in every case: the list follows it.
+    tabsGroupsClick();
+    UpdateControls();
+}
+
+void TfrmTaskList::LoadTasks(const TtasksTag* aTag)
+{
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    query->SetSQL(kListStatement);
+    query->ParamByName(QStringLiteral("today"))
+        .SetAsString(NowDateTime().date().toString(QStringLiteral("yyyy-MM-dd")));
+    const bool loaded = db->Query(kListStatement, query.get());
+    {
+        const TRepaintBracket repaint(treeTaskList);
+        ClearTasks();
+        if (!loaded)
+            throw EDatabaseError(
+                QStringLiteral("The task list could not be read from the database."));
+        const TBulkBracket bulk(FTaskRecords);
+        const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
+        const TZField summary = query->FieldByName(QStringLiteral("summary"));
+        const TZField note = query->FieldByName(QStringLiteral("note"));
+        const TZField duedt = query->FieldByName(QStringLiteral("duedt"));
+        const TZField finisheddt = query->FieldByName(QStringLiteral("finisheddt"));
+        const TZField tagsids = query->FieldByName(QStringLiteral("tagsids"));
+        for (; !query->Eof(); query->Next()) {
+            const QString ids = tagsids.AsString();
+            TTaskRecord* record = AddTaskRecord(taskid.AsString());
+            record->summary = summary.AsString();
+            record->note = note.AsString();
+            record->tagsids = ids;
+            record->duedt = duedt.AsDateTime();
+            record->SetFinished(!finisheddt.IsNull());
+            record->SetVisible(!aTag || ids.split(QLatin1Char(','), Qt::SkipEmptyParts)
+                                            .contains(aTag->tagid, Qt::CaseInsensitive));
+        }
+    }
+    query.reset();
+    UpdateControls();
+}
+
+void TfrmTaskList::ClearTasks()
+{
+    // Deselecting first takes the ids out of FSelectedIds while the records exist.
+    treeTaskList->selectionModel()->clearSelection();
+    FTaskRecords->Clear();
+}
+
+TTaskRecord* TfrmTaskList::AddTaskRecord(const QString& aTaskId)
+{
+    return FTaskRecords->AddRecord(aTaskId);
+}
+
+TTaskRecord* TfrmTaskList::RecordOfNode(int aRow) const
+{
+    return FTaskRecords->Record(aRow);
+}
+
+TTaskRecord* TfrmTaskList::SelectedTask() const
+{
+    const QModelIndexList rows = treeTaskList->selectionModel()->selectedRows(kColCheck);
+    int first = -1;
+    for (const QModelIndex& index : rows) {
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    }
+    return RecordOfNode(first);
+}
+
+TtasksTag* TfrmTaskList::CurrentTag() const
+{
+    const int index = tabsGroups->currentIndex();
+    if (index <= 0 || index >= static_cast<int>(FTabTags.size()))
+        return nullptr;
+    return FTabTags[static_cast<size_t>(index)];
+}
+
+void TfrmTaskList::MarkUnread(const QString& aTaskId)
+{
+    if (!IsUnread(aTaskId))
+        FUnreadIds.append(aTaskId);
+}
+
+bool TfrmTaskList::IsUnread(const QString& aTaskId) const
+{
+    return FUnreadIds.contains(aTaskId, Qt::CaseInsensitive);
+}
+
+void TfrmTaskList::ToggleFinished(TTaskRecord* aRecord)
+{
+    if (!aRecord)
+        return;
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    query->SetSQL(kFinishStatement);
+    if (aRecord->finished)
+        query->ParamByName(QStringLiteral("finisheddt")).Clear();
+    else
+        query->ParamByName(QStringLiteral("finisheddt")).SetAsDateTime(Now());
+    query->ParamByName(QStringLiteral("taskid")).SetAsString(aRecord->taskid);
+    const bool stored = db->Query(kFinishStatement, query.get());
+    query.reset();
+    if (!stored) {
+        // The row keeps the mark the database holds.
+        TkvdMessageBox::Error(this, aRecord->finished
+                                        ? QStringLiteral("The task could not be re-opened.")
+                                        : QStringLiteral("The task could not be finished."));
+        return;
+    }
+    aRecord->SetFinished(!aRecord->finished);
+    treeTaskList->viewport()->update();
+}
+
+QString TfrmTaskList::TaskHintText(const TTaskRecord& aRecord) const
+{
+    const QString undefined = QStringLiteral("undefined");
+    return QStringLiteral("%1\r\n---\r\nNOTE:\r\n%2\r\n\r\nDUE DATETIME:\r\n%3")
+        .arg(IsBlankText(aRecord.summary) ? undefined : aRecord.summary,
+             IsBlankText(aRecord.note) ? undefined : aRecord.note, DueDateText(aRecord));
+}
+
+// ---------------------------------------------------------------- list handlers
+
+void TfrmTaskList::treeTaskListChecked(int aRow)
+{
+    ToggleFinished(RecordOfNode(aRow));
+}
+
+void TfrmTaskList::treeTaskListClick()
+{
+    SetEditing(false);
+    UpdateControls();
+}
+
+void TfrmTaskList::treeTaskListDblClick()
+{
+    btnEditClick();
+}
+
+void TfrmTaskList::treeTaskListFocusChanged()
+{
+    UpdateControls();
+}
+
+void TfrmTaskList::treeTaskListAddToSelection(int aRow)
+{
+    if (const TTaskRecord* record = RecordOfNode(aRow))
+        FSelectedIds.append(record->taskid);
+}
+
+void TfrmTaskList::treeTaskListRemoveFromSelection(int aRow)
+{
+    const TTaskRecord* record = RecordOfNode(aRow);
+    if (!record)
+        return;
+    const qsizetype at = FSelectedIds.indexOf(record->taskid);
+    if (at >= 0) {
+        FSelectedIds.removeAt(at);
+        return;
+    }
+    for (qsizetype i = 0; i < FSelectedIds.size(); ++i) {
+        if (FSelectedIds[i].compare(record->taskid, Qt::CaseInsensitive) == 0) {
+            FSelectedIds.removeAt(i);
+            return;
+        }
+    }
+}
+
+void TfrmTaskList::treeTaskListResize()
+{
+    // The tree keeps its picture in the bottom right corner by itself.
+}
+
+void TfrmTaskList::tabsGroupsClick()
+{
+    LoadTasks(CurrentTag());
+}
+
+void TfrmTaskList::btnMarkAsReadClick()
+{
+    FUnreadIds.clear();
+    UpdateControls();
+}
+
+void TfrmTaskList::tasklist_popupPopup()
+{
+    UpdateControls();
+}
+
+// ---------------------------------------------------------------- editor
+
+void TfrmTaskList::SetEditing(bool aEditing)
+{
+    if (aEditing == FEditing)
+        return;
+    if (!aEditing)
+        FCreating = false;
+    FEditing = aEditing;
+    FEditTaskId.clear();
+    ClearEditor();
+    ShowEditor(aEditing);
+    UpdateControls();
+}
+
+void TfrmTaskList::ShowEditor(bool aVisible)
+{
+    pnlEditTask->setVisible(aVisible);
+    splitterEditTask->setVisible(aVisible);
+    if (aVisible)
+        edTaskSummary->setFocus();
+}
+
+void TfrmTaskList::ClearEditor()
+{
+    edTaskSummary->clear();
+    edTaskNote->clear();
+    const QDateTime rounded = QDateTimeFromDateTime(RoundDateTime(1, TimeGranularity(), Now()));
+    edTaskDueDate->setDate(rounded.date());
+    edTaskDueTime->setTime(rounded.time());
+}
+
+void TfrmTaskList::btnNewTaskClick()
+{
+    // EDITOR: the date row (SetDatePanel) and the choice for an open editor
+    // come with the editor.
+    ShowList();
+    FCreating = true;
+    SetEditing(true);
+    UpdateControls();
+}
+
+void TfrmTaskList::btnEditClick()
+{
+    // EDITOR: EditTask(SelectedTask()).
+}
+
+void TfrmTaskList::btnSaveTaskClick()
+{
+    // EDITOR: SaveTask(), then SetEditing(false) and UpdateControls().
+}
+
+void TfrmTaskList::btnCancelEditClick()
+{
+    SetEditing(false);
+}
+
+void TfrmTaskList::btnDeleteTaskClick()
+{
+    // EDITOR: DeleteTask(SelectedTask()).
+}
+
+void TfrmTaskList::itDuedateMoveClick()
+{
+    const auto* item = qobject_cast<QAction*>(sender());
+    if (!item)
+        return;
+    const bool stored = MoveDueDates(FSelectedIds, DueDateForMoveTag(item->data().toInt()));
+    LoadTasks(CurrentTag());
+    UpdateControls();
+    if (!stored)
+        TkvdMessageBox::Error(this, QStringLiteral("The due date could not be changed for every "
+                                                   "selected task."));
+}

@@ -1,0 +1,307 @@
+#include "app/tasks_list_view.h"
+
+#include "tags/tasks_tags.h"
+#include "util/kvd_utils.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+// A colour value of the system's layout (red in the lowest byte) on screen.
+QColor ColorOfValue(uint32_t aValue)
+{
+    return QColor(aValue & 0xFF, (aValue >> 8) & 0xFF, (aValue >> 16) & 0xFF);
+}
+
+const QColor kSilver(192, 192, 192);
+const QColor kGray(128, 128, 128);
+const QColor kRed(255, 0, 0);
+
+} // namespace
+
+// ---------------------------------------------------------------- model
+
+TtasksListModel::TtasksListModel(QObject* aParent) : QAbstractTableModel(aParent) {}
+
+TtasksListModel::~TtasksListModel() = default;
+
+int TtasksListModel::rowCount(const QModelIndex& aParent) const
+{
+    return aParent.isValid() ? 0 : Count();
+}
+
+int TtasksListModel::columnCount(const QModelIndex& aParent) const
+{
+    return aParent.isValid() ? 0 : kTaskColumnCount;
+}
+
+TTaskRecord* TtasksListModel::Record(int aRow) const
+{
+    if (aRow < 0 || aRow >= Count())
+        return nullptr;
+    return FRecords[static_cast<size_t>(aRow)].get();
+}
+
+QVariant TtasksListModel::data(const QModelIndex& aIndex, int aRole) const
+{
+    const TTaskRecord* record = Record(aIndex);
+    if (!record)
+        return QVariant();
+    switch (aRole) {
+    case Qt::DisplayRole:
+        if (aIndex.column() == kColSummary)
+            return record->summary;
+        if (aIndex.column() == kColDue)
+            return DueText ? DueText(*record) : QString();
+        return QVariant();
+    case Qt::CheckStateRole:
+        if (aIndex.column() == kColCheck)
+            return record->finished ? Qt::Checked : Qt::Unchecked;
+        return QVariant();
+    case Qt::TextAlignmentRole:
+        if (aIndex.column() == kColDue)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return QVariant();
+    }
+}
+
+Qt::ItemFlags TtasksListModel::flags(const QModelIndex& aIndex) const
+{
+    if (!Record(aIndex))
+        return Qt::NoItemFlags;
+    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (aIndex.column() == kColCheck)
+        result |= Qt::ItemIsUserCheckable;
+    return result;
+}
+
+bool TtasksListModel::setData(const QModelIndex& aIndex, const QVariant&, int aRole)
+{
+    if (aRole != Qt::CheckStateRole || aIndex.column() != kColCheck || !Record(aIndex))
+        return false;
+    Q_EMIT UserChecked(aIndex.row());
+    return true;
+}
+
+TTaskRecord* TtasksListModel::AddRecord(const QString& aTaskId)
+{
+    const int row = Count();
+    if (FBulk == 0)
+        beginInsertRows(QModelIndex(), row, row);
+    auto record = std::make_unique<TTaskRecord>(aTaskId);
+    record->node = row;
+    record->rows = this;
+    FRecords.push_back(std::move(record));
+    if (FBulk == 0)
+        endInsertRows();
+    return FRecords.back().get();
+}
+
+void TtasksListModel::Clear()
+{
+    if (FBulk == 0)
+        beginResetModel();
+    FRecords.clear();
+    if (FBulk == 0)
+        endResetModel();
+}
+
+void TtasksListModel::BeginBulk()
+{
+    if (FBulk++ == 0)
+        beginResetModel();
+}
+
+void TtasksListModel::EndBulk()
+{
+    if (FBulk == 0 || --FBulk > 0)
+        return;
+    endResetModel();
+    // A reset shows every row again; hide those that asked for it meanwhile.
+    for (const auto& record : FRecords) {
+        if (!record->visible)
+            Q_EMIT RowVisibilityChanged(record->node, false);
+    }
+}
+
+void TtasksListModel::RecordFinishedChanged(const TTaskRecord& aRecord)
+{
+    if (FBulk > 0 || Record(aRecord.node) != &aRecord)
+        return;
+    Q_EMIT dataChanged(index(aRecord.node, 0), index(aRecord.node, kTaskColumnCount - 1));
+}
+
+void TtasksListModel::RecordVisibleChanged(const TTaskRecord& aRecord)
+{
+    if (FBulk > 0 || Record(aRecord.node) != &aRecord)
+        return;
+    Q_EMIT RowVisibilityChanged(aRecord.node, aRecord.visible);
+}
+
+// ---------------------------------------------------------------- painting rules
+
+std::vector<TTagBand> TagBands(const QRect& aCell, int aColumn, const QString& aTagsIds,
+                               const std::function<const TtasksTag*(const QString&)>& aGetTag)
+{
+    std::vector<TTagBand> bands;
+    const QStringList ids = aTagsIds.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (ids.isEmpty())
+        return bands;
+    const int height = aCell.height() / static_cast<int>(ids.size());
+    if (height <= 0)
+        return bands;
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const TtasksTag* tag = aGetTag ? aGetTag(ids[i]) : nullptr;
+        if (!tag)
+            continue;
+        TTagBand band;
+        band.Rect =
+            QRect(aCell.left(), aCell.top() + static_cast<int>(i) * height, aCell.width(), height);
+        const auto color = static_cast<uint32_t>(tag->color);
+        band.Fill = ColorOfValue(LightenColor(color, 240));
+        band.HasLine = aColumn == 0;
+        band.Line = ColorOfValue(LightenColor(color, 100));
+        bands.push_back(band);
+    }
+    return bands;
+}
+
+TRowTextStyle TaskTextStyle(const TTaskRecord& aRecord, bool aUnread, TDateTime aNow,
+                            const QFont& aFont, const QColor& aNormal)
+{
+    TRowTextStyle style{aFont, aNormal};
+    if (aUnread)
+        style.Font.setBold(true);
+    if (aRecord.finished) {
+        style.Font = aFont;
+        style.Font.setBold(false);
+        style.Font.setStrikeOut(true);
+        style.Color = kSilver;
+    } else if (aRecord.duedt == 0) {
+        style.Color = kGray;
+    } else if (aNow > aRecord.duedt) {
+        style.Color = kRed;
+    }
+    return style;
+}
+
+// ---------------------------------------------------------------- delegate
+
+TtasksListDelegate::TtasksListDelegate(TtasksListModel* aModel, QObject* aParent)
+    : QStyledItemDelegate(aParent), FModel(aModel)
+{
+}
+
+QSize TtasksListDelegate::sizeHint(const QStyleOptionViewItem& aOption,
+                                   const QModelIndex& aIndex) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(aOption, aIndex);
+    size.setHeight(kRowHeight);
+    return size;
+}
+
+void TtasksListDelegate::paint(QPainter* aPainter, const QStyleOptionViewItem& aOption,
+                               const QModelIndex& aIndex) const
+{
+    const TTaskRecord* record = FModel->Record(aIndex);
+    if (!record) {
+        QStyledItemDelegate::paint(aPainter, aOption, aIndex);
+        return;
+    }
+    QStyleOptionViewItem option = aOption;
+    initStyleOption(&option, aIndex);
+
+    // Tag bands first, as the cell's background.
+    const std::vector<TTagBand> bands =
+        TagBands(option.rect, aIndex.column(), record->tagsids, GetTag);
+    for (const TTagBand& band : bands) {
+        aPainter->fillRect(band.Rect, band.Fill);
+        if (band.HasLine)
+            aPainter->fillRect(QRect(band.Rect.left(), band.Rect.top(), 1, band.Rect.height()),
+                               band.Line);
+    }
+
+    // The selection is blended over the bands so the text keeps its colour.
+    if (option.state & QStyle::State_Selected) {
+        QColor highlight = option.palette.color(QPalette::Active, QPalette::Highlight);
+        highlight.setAlpha(90);
+        aPainter->fillRect(option.rect, highlight);
+    }
+    option.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+    option.backgroundBrush = Qt::NoBrush;
+
+    if (!option.text.isEmpty()) {
+        QColor normal = option.palette.color(QPalette::Text);
+        // Bands are pastel in every theme: on them a light text colour of a
+        // dark theme would vanish, so it gives way to black.
+        if (!bands.empty() && normal.lightness() > 128)
+            normal = Qt::black;
+        const bool unread = IsUnread && IsUnread(record->taskid);
+        const TRowTextStyle style = TaskTextStyle(*record, unread, Now(), option.font, normal);
+        option.font = style.Font;
+        option.fontMetrics = QFontMetrics(style.Font);
+        option.palette.setColor(QPalette::Text, style.Color);
+        option.palette.setColor(QPalette::HighlightedText, style.Color);
+    }
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &option, aPainter, widget);
+}
+
+// ---------------------------------------------------------------- view
+
+TtasksTaskTree::TtasksTaskTree(QWidget* aParent) : QTreeView(aParent) {}
+
+void TtasksTaskTree::SetBackground(const QPixmap& aPicture)
+{
+    FBackground = aPicture;
+    PlaceBackground();
+    viewport()->update();
+}
+
+void TtasksTaskTree::PlaceBackground()
+{
+    FBackgroundPos = QPoint(viewport()->width() - 200, viewport()->height() - 200);
+}
+
+void TtasksTaskTree::paintEvent(QPaintEvent* aEvent)
+{
+    if (!FBackground.isNull()) {
+        QPainter painter(viewport());
+        painter.drawPixmap(FBackgroundPos, FBackground);
+    }
+    QTreeView::paintEvent(aEvent);
+}
+
+void TtasksTaskTree::resizeEvent(QResizeEvent* aEvent)
+{
+    QTreeView::resizeEvent(aEvent);
+    PlaceBackground();
+    viewport()->update();
+    Q_EMIT Resized();
+}
+
+void TtasksTaskTree::scrollContentsBy(int aDx, int aDy)
+{
+    QTreeView::scrollContentsBy(aDx, aDy);
+    // Scrolling moves the drawn pixels; the picture must stay where it is.
+    viewport()->update();
+}
+
+void TtasksTaskTree::mouseReleaseEvent(QMouseEvent* aEvent)
+{
+    QTreeView::mouseReleaseEvent(aEvent);
+    if (aEvent->button() == Qt::LeftButton)
+        Q_EMIT Clicked();
+}
+
+void TtasksTaskTree::mouseDoubleClickEvent(QMouseEvent* aEvent)
+{
+    QTreeView::mouseDoubleClickEvent(aEvent);
+    if (aEvent->button() == Qt::LeftButton)
+        Q_EMIT DoubleClicked();
+}

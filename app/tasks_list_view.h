@@ -1,0 +1,153 @@
+#pragma once
+
+// The task list of the main window: a model over the loaded task records, the
+// delegate that paints a row (tag bands, check box, text by the task's state)
+// and the tree view that keeps the background picture in its corner.
+
+#include "app/tasks_records.h"
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QFont>
+#include <QPixmap>
+#include <QRect>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TtasksTag;
+
+// Columns of the list.
+enum TTaskColumn
+{
+    kColCheck = 0,
+    kColSummary = 1,
+    kColDue = 2,
+    kTaskColumnCount = 3
+};
+
+// Owns the records, one row each, in the order they were added.
+class TtasksListModel : public QAbstractTableModel, public ItaskRecordRows
+{
+    Q_OBJECT
+public:
+    explicit TtasksListModel(QObject* aParent = nullptr);
+    ~TtasksListModel() override;
+
+    int rowCount(const QModelIndex& aParent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& aParent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& aIndex, int aRole = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& aIndex) const override;
+    // Only a user's tick or untick arrives here; it raises UserChecked and
+    // leaves the record as it is: the window decides what the row shows.
+    bool setData(const QModelIndex& aIndex, const QVariant& aValue, int aRole) override;
+
+    // Appends a record with that id and its row.
+    TTaskRecord* AddRecord(const QString& aTaskId);
+    // Removes every row and record.
+    void Clear();
+    // Between these two, rows are added without telling the views row by row;
+    // the views are reset once at the end, and hidden rows are announced then.
+    void BeginBulk();
+    void EndBulk();
+
+    TTaskRecord* Record(int aRow) const;
+    TTaskRecord* Record(const QModelIndex& aIndex) const { return Record(aIndex.row()); }
+    int Count() const { return static_cast<int>(FRecords.size()); }
+    // Every loaded record in row order, hidden ones included.
+    std::vector<std::unique_ptr<TTaskRecord>>& Records() { return FRecords; }
+
+    // The text column 2 shows; the window supplies it.
+    std::function<QString(const TTaskRecord&)> DueText;
+
+    void RecordFinishedChanged(const TTaskRecord& aRecord) override;
+    void RecordVisibleChanged(const TTaskRecord& aRecord) override;
+
+Q_SIGNALS:
+    void UserChecked(int aRow);
+    void RowVisibilityChanged(int aRow, bool aVisible);
+
+private:
+    std::vector<std::unique_ptr<TTaskRecord>> FRecords;
+    int FBulk = 0;
+};
+
+// One pastel band of a row's tag colours.
+struct TTagBand
+{
+    QRect Rect;
+    QColor Fill;
+    // Drawn only in column 0: a one-pixel line at the band's left edge.
+    bool HasLine = false;
+    QColor Line;
+};
+
+// The bands of one cell: N ids give N bands of (height / N) pixels each,
+// rounded down, in the order of the ids; an id without a tag leaves its band
+// out. aGetTag answers the tag of an id or nullptr.
+std::vector<TTagBand> TagBands(const QRect& aCell, int aColumn, const QString& aTagsIds,
+                               const std::function<const TtasksTag*(const QString&)>& aGetTag);
+
+// The font and colour of a row's text, by the rules in this order: unread is
+// bold; finished is struck through in silver (bold not kept); unplanned is
+// gray; overdue is red; else aNormal.
+struct TRowTextStyle
+{
+    QFont Font;
+    QColor Color;
+};
+TRowTextStyle TaskTextStyle(const TTaskRecord& aRecord, bool aUnread, TDateTime aNow,
+                            const QFont& aFont, const QColor& aNormal);
+
+// Paints the rows of the task list.
+class TtasksListDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    TtasksListDelegate(TtasksListModel* aModel, QObject* aParent = nullptr);
+
+    std::function<bool(const QString&)> IsUnread;
+    std::function<const TtasksTag*(const QString&)> GetTag;
+
+    void paint(QPainter* aPainter, const QStyleOptionViewItem& aOption,
+               const QModelIndex& aIndex) const override;
+    QSize sizeHint(const QStyleOptionViewItem& aOption, const QModelIndex& aIndex) const override;
+
+    static constexpr int kRowHeight = 26;
+
+private:
+    TtasksListModel* FModel;
+};
+
+// The list widget: rows over a fixed picture whose bottom right corner stays in
+// the list's bottom right corner and does not scroll with the rows.
+class TtasksTaskTree : public QTreeView
+{
+    Q_OBJECT
+public:
+    explicit TtasksTaskTree(QWidget* aParent = nullptr);
+
+    void SetBackground(const QPixmap& aPicture);
+    QPoint BackgroundPos() const { return FBackgroundPos; }
+
+Q_SIGNALS:
+    // Any left click in the list, on a row or not.
+    void Clicked();
+    void DoubleClicked();
+    void Resized();
+
+protected:
+    void paintEvent(QPaintEvent* aEvent) override;
+    void resizeEvent(QResizeEvent* aEvent) override;
+    void scrollContentsBy(int aDx, int aDy) override;
+    void mouseReleaseEvent(QMouseEvent* aEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* aEvent) override;
+
+private:
+    void PlaceBackground();
+
+    QPixmap FBackground;
+    QPoint FBackgroundPos;
+};
