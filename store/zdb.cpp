@@ -304,6 +304,16 @@ TDateTime TZField::AsDateTime() const
 TZQuery::~TZQuery()
 {
     Close();
+    ReleaseExecStatement();
+}
+
+void TZQuery::ReleaseExecStatement()
+{
+    if (FExecStatement) {
+        sqlite3_finalize(FExecStatement);
+        FExecStatement = nullptr;
+    }
+    FExecSQL.clear();
 }
 
 void TZQuery::SetSQL(const QString& aSQL)
@@ -338,33 +348,41 @@ sqlite3_stmt* TZQuery::Prepare()
         Connection->RaiseError(QString());
     if (!statement)
         throw EDatabaseError(QStringLiteral("Empty statement"));
+    try {
+        BindParams(statement);
+    } catch (...) {
+        sqlite3_finalize(statement);
+        throw;
+    }
+    return statement;
+}
+
+void TZQuery::BindParams(sqlite3_stmt* aStatement)
+{
     for (const auto& param : FParams.FItems) {
         const QByteArray name = ':' + param->Name.toUtf8();
-        const int index = sqlite3_bind_parameter_index(statement, name.constData());
+        const int index = sqlite3_bind_parameter_index(aStatement, name.constData());
         if (index == 0)
             continue;
         int rc = SQLITE_OK;
         switch (param->FKind) {
         case TZParam::Kind::Null:
-            rc = sqlite3_bind_null(statement, index);
+            rc = sqlite3_bind_null(aStatement, index);
             break;
         case TZParam::Kind::Integer:
-            rc = sqlite3_bind_int64(statement, index, param->FInteger);
+            rc = sqlite3_bind_int64(aStatement, index, param->FInteger);
             break;
         case TZParam::Kind::Text:
         case TZParam::Kind::DateTime: {
             const QByteArray value = param->AsString().toUtf8();
-            rc = sqlite3_bind_text(statement, index, value.constData(),
+            rc = sqlite3_bind_text(aStatement, index, value.constData(),
                                    static_cast<int>(value.size()), SQLITE_TRANSIENT);
             break;
         }
         }
-        if (rc != SQLITE_OK) {
-            sqlite3_finalize(statement);
+        if (rc != SQLITE_OK)
             Connection->RaiseError(QString());
-        }
     }
-    return statement;
 }
 
 void TZQuery::Step()
@@ -408,7 +426,22 @@ void TZQuery::Close()
 void TZQuery::ExecSQL()
 {
     Close();
-    sqlite3_stmt* statement = Prepare();
+    // A statement run again and again with new values (a bulk insert) is
+    // compiled once: the compiled form is kept while the text and the
+    // connection stay the same, and only the values are bound anew.
+    sqlite3_stmt* statement = nullptr;
+    if (FExecStatement && FExecSQL == FSQL && Connection && Connection->Connected() &&
+        sqlite3_db_handle(FExecStatement) == Connection->Handle()) {
+        statement = FExecStatement;
+        Connection->Trace(FSQL);
+        sqlite3_clear_bindings(statement);
+        BindParams(statement);
+    } else {
+        ReleaseExecStatement();
+        statement = Prepare();
+        FExecStatement = statement;
+        FExecSQL = FSQL;
+    }
     int rc;
     do
         rc = sqlite3_step(statement);
@@ -416,11 +449,11 @@ void TZQuery::ExecSQL()
     sqlite3* db = Connection->Handle();
     if (rc != SQLITE_DONE) {
         const QString message = EngineMessage(db);
-        sqlite3_finalize(statement);
+        sqlite3_reset(statement);
         throw EDatabaseError(message);
     }
     FRowsAffected = sqlite3_changes(db);
-    sqlite3_finalize(statement);
+    sqlite3_reset(statement);
 }
 
 void TZQuery::First()

@@ -186,11 +186,16 @@ public:
 
 private:
     sqlite3_stmt* Prepare();
+    void BindParams(sqlite3_stmt* aStatement);
+    void ReleaseExecStatement();
     void Step();
 
     QString FSQL;
     TZParams FParams;
     sqlite3_stmt* FStatement = nullptr;
+    // ExecSQL's compiled statement, kept for the next run of the same text.
+    sqlite3_stmt* FExecStatement = nullptr;
+    QString FExecSQL;
     QStringList FColumnNames;
     bool FEof = true;
     int FRowIndex = 0;

@@ -352,6 +352,37 @@ private Q_SLOTS:
         QCOMPARE(StoredSummaries(), QStringList{"kept line"});
     }
 
+    // The bulk entry runs one statement text many times on one query; the store
+    // keeps it compiled between runs. Each run must still bind its own values.
+    void queryRunsAgainWithNewValues()
+    {
+        TtasksDB* db = GetTasksDB();
+        std::unique_ptr<TZQuery> query = db->NewQuery();
+        const QString insert = "insert into tasks (taskid, summary) values (:taskid, :summary)";
+        auto run = [&](const QString& aId, const QVariant& aSummary) {
+            query->SetSQL(insert);
+            query->ParamByName("taskid").SetAsString(aId);
+            if (aSummary.isNull())
+                query->ParamByName("summary").Clear();
+            else
+                query->ParamByName("summary").SetAsString(aSummary.toString());
+            return db->Query(insert, query.get());
+        };
+        QVERIFY(run("id1", "first"));
+        QVERIFY(run("id2", QVariant()));
+        QVERIFY(!run("id1", "duplicate key"));
+        QVERIFY(run("id3", "after a failure"));
+        // Another text on the same query, then the first text again.
+        QVERIFY(db->Query("delete from tasks where taskid='id3'", query.get()));
+        QVERIFY(run("id4", "again"));
+        // A new connection compiles anew.
+        db->Disconnect();
+        db->Connect();
+        QVERIFY(run("id5", "reconnected"));
+        QCOMPARE(StoredSummaries(), (QStringList{"first", "", "again", "reconnected"}));
+        QCOMPARE(CountRows("select count(*) as n from tasks where summary isnull"), 1);
+    }
+
     void cancelWritesNothing_data()
     {
         QTest::addColumn<bool>("byFrame");
