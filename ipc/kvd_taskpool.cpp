@@ -134,7 +134,13 @@ public:
         FThread = std::thread([self = shared_from_this()] { self->Execute(); });
     }
 
-    void Wake() { FWake.Set(); }
+    // A run requested before a Terminate is still carried out, so work handed to
+    // a task (such as a connection to close) is never silently dropped.
+    void Wake()
+    {
+        FRunPending = true;
+        FWake.Set();
+    }
 
     void Terminate()
     {
@@ -174,19 +180,21 @@ private:
     {
         for (;;) {
             FWake.Wait();
+            while (FRunPending.exchange(false)) {
+                if (TTaskProcedure procedure = FTask->GetProcedure()) {
+                    try {
+                        procedure(*FTask);
+                    } catch (...) {
+                        // A failure of the work must not end the worker: the pool
+                        // would keep a task whose thread is gone. The procedure's
+                        // owner reports its own failures; here the task is simply
+                        // handed back like after any other run.
+                    }
+                }
+                FDone(FTask);
+            }
             if (FTerminated)
                 break;
-            if (TTaskProcedure procedure = FTask->GetProcedure()) {
-                try {
-                    procedure(*FTask);
-                } catch (...) {
-                    // A failure of the work must not end the worker: the pool
-                    // would keep a task whose thread is gone. The procedure's
-                    // owner reports its own failures; here the task is simply
-                    // handed back like after any other run.
-                }
-            }
-            FDone(FTask);
         }
         // The task holds its worker and the worker its task; dropping this side
         // lets both go once nobody else refers to the task.
@@ -203,6 +211,7 @@ private:
     TTaskDone FDone;
     TAutoResetEvent FWake;
     std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FRunPending{false};
     std::thread FThread;
     std::mutex FJoinLock;
     mutable std::mutex FEndLock;

@@ -1,0 +1,66 @@
+#pragma once
+
+// Helpers shared by the pipe server tests: a private runtime folder, unique
+// pipe names and raw clients that speak the frame format byte by byte.
+
+#include "ipc/kvd_ipc.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+
+// Points XDG_RUNTIME_DIR at a fresh private folder for the life of the object.
+class TRuntimeDir
+{
+public:
+    TRuntimeDir() { qputenv("XDG_RUNTIME_DIR", FDir.path().toLocal8Bit()); }
+    QString Path() const { return FDir.path(); }
+
+private:
+    QTemporaryDir FDir;
+};
+
+inline QString UniquePipeName(const char* aPrefix)
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("%1_%2_%3")
+        .arg(QLatin1String(aPrefix))
+        .arg(qApp->applicationPid())
+        .arg(++counter);
+}
+
+inline PPipeConnection RawConnect(const QString& aPipeName)
+{
+    int error = 0;
+    return ConnectPipe(PipePathOf(aPipeName), 3000, error);
+}
+
+inline bool SendRaw(IPipeConnection& aConnection, const QByteArray& aBytes)
+{
+    return aConnection.WriteAll(aBytes.constData(), aBytes.size());
+}
+
+inline QByteArray ReadRaw(IPipeConnection& aConnection, int64_t aSize)
+{
+    QByteArray bytes(aSize, Qt::Uninitialized);
+    if (!aConnection.ReadExact(bytes.data(), aSize))
+        return QByteArray();
+    return bytes;
+}
+
+// True when the server closed its end: a read finds the end of the stream.
+inline bool ServerClosed(IPipeConnection& aConnection)
+{
+    char byte;
+    return aConnection.ReadSome(&byte, 1) <= 0;
+}
+
+inline QByteArray RequestFrame(const QString& aId, const QString& aCommand,
+                               const QByteArray& aParams = QByteArray())
+{
+    TMessageData request;
+    request.SetID(aId);
+    request.WriteText(QStringLiteral("Command"), aCommand);
+    request.WriteBytes(QStringLiteral("Params"), aParams);
+    return EncodeFrame(request);
+}
