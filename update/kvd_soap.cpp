@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <atomic>
 
 #ifndef ULMORA_UPDATE_HOST
 #define ULMORA_UPDATE_HOST "http://update.ulmora.invalid"
@@ -318,6 +319,19 @@ void TkvdSoapCall::Finish(const QString& aResult, std::exception_ptr aError)
 
 // ---------------------------------------------------------------------------
 // The binding
+
+namespace {
+std::atomic<int> gDefaultTimeout{kSoapTimeoutMSecs};
+}
+
+int DefaultSoapTimeout()
+{
+    return gDefaultTimeout.load();
+}
+void SetDefaultSoapTimeout(int aMSecs)
+{
+    gDefaultTimeout.store(aMSecs > 0 ? aMSecs : kSoapTimeoutMSecs);
+}
 
 QPointer<TkvdSoapCall> THTTPRIO::InvokeAsync(const QString& aOperation, const TSoapParams& aParams,
                                              TSoapDone aDone)

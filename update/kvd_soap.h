@@ -30,6 +30,10 @@ inline constexpr int kSoapTimeoutMSecs = 15000;
 // before it is parsed.
 inline constexpr qint64 kSoapMaxReplyBytes = 1024 * 1024;
 
+// The time-out new bindings get: kSoapTimeoutMSecs unless a test shortened it.
+int DefaultSoapTimeout();
+void SetDefaultSoapTimeout(int aMSecs);
+
 // Failures of a call. The message says which kind of failure it was, in words a
 // user can act on; ESOAPError itself is raised for a call cut short.
 KVD_DECLARE_ERROR(ESOAPError, EkvdError)
@@ -91,7 +95,7 @@ public:
                           // reads the address of Service and Port from it first
     QString Service;
     QString Port;
-    int TimeoutMSecs = kSoapTimeoutMSecs;
+    int TimeoutMSecs = DefaultSoapTimeout();
 
     // Starts a call of aOperation in the service's namespace and returns at once.
     // aDone runs later on this thread, also for failures found before sending.
