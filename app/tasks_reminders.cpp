@@ -47,23 +47,49 @@ void ShowReminder(const TTaskRecord* aRecord, ItasksNotifier& aNotifier)
     aNotifier.ShowBalloon(title, body, kReminderDisplayMSecs);
 }
 
-qint64 ReminderDistanceSeconds(const TTaskRecord& aRecord, const QDateTime& aNow)
+namespace {
+
+constexpr qint64 kFarAway = std::numeric_limits<qint64>::max();
+
+// Wall-clock milliseconds since 1899-12-30 00:00 of a local date-time.
+qint64 WallMSecs(const QDateTime& aValue)
 {
-    // Both sides as wall-clock milliseconds since the epoch of the day count;
-    // a due time that is no finite day count is as far away as can be.
-    if (!std::isfinite(aRecord.duedt) || std::fabs(aRecord.duedt) > 1e7)
-        return std::numeric_limits<qint64>::max();
-    const QDateTime now = aNow.toLocalTime();
-    const qint64 nowMSecs =
-        kEpoch.daysTo(now.date()) * kMSecsPerDayInt + now.time().msecsSinceStartOfDay();
+    const QDateTime local = aValue.toLocalTime();
+    return kEpoch.daysTo(local.date()) * kMSecsPerDayInt + local.time().msecsSinceStartOfDay();
+}
+
+// The same for a day count, to the nearest millisecond; kFarAway for a value
+// that is no date at all.
+qint64 DueMSecs(TDateTime aDue)
+{
+    if (!std::isfinite(aDue) || std::fabs(aDue) > 1e7)
+        return kFarAway;
     // Before the epoch the day count's fraction runs forward from a day that
     // its whole part counts back to.
-    const double whole = std::trunc(aRecord.duedt);
-    const double fraction = std::fabs(aRecord.duedt - whole);
-    const qint64 dueMSecs =
-        static_cast<qint64>(whole) * kMSecsPerDayInt + std::llround(fraction * kMSecsPerDayInt);
-    const qint64 distance = nowMSecs > dueMSecs ? nowMSecs - dueMSecs : dueMSecs - nowMSecs;
+    const double whole = std::trunc(aDue);
+    const double fraction = std::fabs(aDue - whole);
+    return static_cast<qint64>(whole) * kMSecsPerDayInt + std::llround(fraction * kMSecsPerDayInt);
+}
+
+qint64 DistanceSeconds(qint64 aDueMSecs, qint64 aNowMSecs)
+{
+    if (aDueMSecs == kFarAway)
+        return kFarAway;
+    const qint64 distance = aNowMSecs > aDueMSecs ? aNowMSecs - aDueMSecs : aDueMSecs - aNowMSecs;
     return distance / 1000;
+}
+
+void Announce(TTaskRecord& aRecord, ItasksNotifier& aNotifier)
+{
+    ShowReminder(&aRecord, aNotifier);
+    aRecord.notified = true;
+}
+
+} // namespace
+
+qint64 ReminderDistanceSeconds(const TTaskRecord& aRecord, const QDateTime& aNow)
+{
+    return DistanceSeconds(DueMSecs(aRecord.duedt), WallMSecs(aNow));
 }
 
 bool CheckReminder(TTaskRecord& aRecord, ItasksNotifier& aNotifier)
@@ -74,7 +100,21 @@ bool CheckReminder(TTaskRecord& aRecord, ItasksNotifier& aNotifier)
         return false;
     if (ReminderDistanceSeconds(aRecord, NowDateTime()) > kReminderWindowSeconds)
         return false;
-    ShowReminder(&aRecord, aNotifier);
-    aRecord.notified = true;
+    Announce(aRecord, aNotifier);
+    return true;
+}
+
+TReminderPass::TReminderPass() : FStartMSecs(WallMSecs(NowDateTime())) {}
+
+bool TReminderPass::Check(TTaskRecord& aRecord, ItasksNotifier& aNotifier)
+{
+    if (aRecord.finished || aRecord.notified)
+        return false;
+    const qint64 due = DueMSecs(aRecord.duedt);
+    if (DistanceSeconds(due, FStartMSecs) > kReminderWindowSeconds + kSlackSeconds)
+        return false;
+    if (DistanceSeconds(due, WallMSecs(NowDateTime())) > kReminderWindowSeconds)
+        return false;
+    Announce(aRecord, aNotifier);
     return true;
 }

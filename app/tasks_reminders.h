@@ -38,6 +38,26 @@ qint64 ReminderDistanceSeconds(const TTaskRecord& aRecord, const QDateTime& aNow
 // when it was announced; the caller then marks it unread.
 bool CheckReminder(TTaskRecord& aRecord, ItasksNotifier& aNotifier);
 
+// One pass over many records. Reading the desktop's clock costs a few
+// microseconds, too much for each of a hundred thousand records once a minute,
+// so the pass reads it once when it starts and again for each record whose due
+// time lies within a few minutes of that start: only those can fall into the
+// window while the pass runs, which takes milliseconds. For them the clock is
+// read anew, as CheckReminder does.
+class TReminderPass
+{
+public:
+    // How far beyond the window a due time must lie from the pass's start to
+    // be left without asking the clock again.
+    static constexpr qint64 kSlackSeconds = 300;
+
+    TReminderPass();
+    bool Check(TTaskRecord& aRecord, ItasksNotifier& aNotifier);
+
+private:
+    qint64 FStartMSecs;
+};
+
 namespace TasksReminders {
 
 // The record behind an element of the window's record container: a record, a
@@ -72,10 +92,11 @@ template <typename Records>
 int CheckReminders(Records& aRecords, ItasksNotifier& aNotifier,
                    const std::function<void(const QString&)>& aMarkUnread)
 {
+    TReminderPass pass;
     int announced = 0;
     for (auto& element : aRecords) {
         TTaskRecord* record = TasksReminders::RecordOf(element);
-        if (!record || !CheckReminder(*record, aNotifier))
+        if (!record || !pass.Check(*record, aNotifier))
             continue;
         ++announced;
         if (aMarkUnread)
