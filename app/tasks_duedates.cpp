@@ -53,7 +53,7 @@ const QString kMoveStatement = QStringLiteral("update tasks set duedt=:duedt whe
 
 TDateTime DueDateFromHoursAt(int aHours, const QDateTime& aNow)
 {
-    if (aHours < 0)
+    if (aHours < 0 || !aNow.isValid())
         return 0;
     const QDateTime now = aNow.toLocalTime();
     const int from = NightHoursFrom();

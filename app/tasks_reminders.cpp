@@ -85,12 +85,13 @@ void Announce(TTaskRecord& aRecord, ItasksNotifier& aNotifier)
     aRecord.notified = true;
 }
 
-} // namespace
-
+// The whole seconds between aNow and the record's due time, rounded toward zero.
 qint64 ReminderDistanceSeconds(const TTaskRecord& aRecord, const QDateTime& aNow)
 {
     return DistanceSeconds(DueMSecs(aRecord.duedt), WallMSecs(aNow));
 }
+
+} // namespace
 
 bool CheckReminder(TTaskRecord& aRecord, ItasksNotifier& aNotifier)
 {

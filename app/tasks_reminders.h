@@ -29,9 +29,6 @@ QString ReminderBody(const TTaskRecord& aRecord);
 // Plays the information sound and shows the task's balloon; nothing for none.
 void ShowReminder(const TTaskRecord* aRecord, ItasksNotifier& aNotifier);
 
-// The whole seconds between aNow and the record's due time, rounded toward zero.
-qint64 ReminderDistanceSeconds(const TTaskRecord& aRecord, const QDateTime& aNow);
-
 // One record's step of the reminder pass: an open task that has not been
 // announced since it was loaded and whose due time is within the window of
 // now (read anew through the clock) is announced and marked notified. True
