@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <cmath>
 
 // One row of a tag list. Rows carry no data of their own: the controller maps
 // them to tags. The model keeps the row's check mark.
@@ -149,8 +150,25 @@ private:
 
 namespace {
 
+double Luminance(const QColor& aColor)
+{
+    auto channel = [](double aValue) {
+        return aValue <= 0.03928 ? aValue / 12.92 : std::pow((aValue + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(aColor.redF()) + 0.7152 * channel(aColor.greenF()) +
+           0.0722 * channel(aColor.blueF());
+}
+
+double Contrast(const QColor& aFirst, const QColor& aSecond)
+{
+    const double first = Luminance(aFirst), second = Luminance(aSecond);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
 // Draws titles in their tag's colour also on a selected row: the selection is
 // a blend of the highlight and the base colour, and no focus rectangle is drawn.
+// A title whose colour would vanish into the list's background (navy on a dark
+// theme, white on a light one) gets a neutral light or dark background instead.
 class TtasksTagsDelegate : public QStyledItemDelegate
 {
 public:
@@ -169,6 +187,9 @@ protected:
         const QColor blend((highlight.red() * 2 + base.red() * 3) / 5,
                            (highlight.green() * 2 + base.green() * 3) / 5,
                            (highlight.blue() * 2 + base.blue() * 3) / 5);
+        if (foreground.isValid() && !aOption->text.isEmpty() && Contrast(text, base) < 2.5)
+            aOption->backgroundBrush =
+                Luminance(text) < 0.2 ? QColor(0xF0, 0xF0, 0xF0) : QColor(0x30, 0x30, 0x30);
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
             aOption->palette.setColor(group, QPalette::Highlight, blend);
             aOption->palette.setColor(group, QPalette::HighlightedText, text);
