@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -70,6 +71,24 @@ bool IsDark(const QColor& aColor)
     return aColor.lightness() < 128;
 }
 
+double Luminance(const QColor& aColor)
+{
+    auto channel = [](double aValue) {
+        return aValue <= 0.03928 ? aValue / 12.92 : std::pow((aValue + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(aColor.redF()) + 0.7152 * channel(aColor.greenF()) +
+           0.0722 * channel(aColor.blueF());
+}
+
+// Black or white, whichever stands out more on aBackground.
+QColor ReadableOn(const QColor& aBackground)
+{
+    const double background = Luminance(aBackground);
+    const double onBlack = (background + 0.05) / 0.05;
+    const double onWhite = 1.05 / (background + 0.05);
+    return onWhite >= onBlack ? QColor(Qt::white) : QColor(Qt::black);
+}
+
 QColor Mix(const QColor& aA, const QColor& aB, qreal aB_share)
 {
     const qreal a = 1.0 - aB_share;
@@ -83,7 +102,7 @@ QPalette PaletteOf(const TThemeData& aTheme)
     const QColor window(aTheme.Window), base(aTheme.Base), text(aTheme.Text);
     const QColor button(aTheme.Button), highlight(aTheme.Highlight);
     const bool dark = IsDark(window);
-    const QColor highlightedText = IsDark(highlight) ? QColor(Qt::white) : QColor(Qt::black);
+    const QColor highlightedText = ReadableOn(highlight);
     const QColor disabledText = Mix(text, window, 0.55);
 
     QPalette palette;

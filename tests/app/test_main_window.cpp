@@ -1,0 +1,1011 @@
+// The main window driven through its object names, over a real database file
+// in a temporary APPDATA: start-up and geometry, closing and exit, the
+// shortcut, UpdateControls, the task list with its order, colours, tabs,
+// ticks, unread marks and tag bands, and bad input.
+
+#include "app/tasks_application.h"
+#include "app/tasks_form_main.h"
+#include "app/tasks_list_view.h"
+#include "app/tasks_splitter.h"
+#include "resources/tasks_themes.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+
+#include "../common/test_env.h"
+
+#include <QAction>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// Runs SQL on the window's own database object.
+void Sql(const QString& aSQL)
+{
+    GetTasksSettings();
+    QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
+}
+
+QString Quoted(const QString& aText)
+{
+    QString text = aText;
+    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("''")) +
+           QLatin1Char('\'');
+}
+
+void AddTask(const QString& aId, const QString& aSummary, const QString& aDue = QString(),
+             const QString& aFinished = QString(), const QString& aCreated = QString(),
+             const QString& aNote = QString())
+{
+    auto value = [](const QString& aText) {
+        return aText.isNull() ? QStringLiteral("NULL") : Quoted(aText);
+    };
+    Sql(QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt, finisheddt) "
+                       "values (%1, %2, %3, %4, %5, %6)")
+            .arg(value(aId), value(aSummary), value(aNote),
+                 aCreated.isNull() ? QStringLiteral("datetime('now')") : value(aCreated),
+                 value(aDue), value(aFinished)));
+}
+
+void AddTag(const QString& aId, const QString& aTitle, qint64 aColor,
+            const QString& aCreated = QStringLiteral("2020-01-01 00:00:00"))
+{
+    Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values (%1, %2, "
+                       "%3, 0, %4)")
+            .arg(Quoted(aId), Quoted(aTitle))
+            .arg(aColor)
+            .arg(Quoted(aCreated)));
+}
+
+void Link(const QString& aTaskId, const QString& aTagId)
+{
+    Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values (%1, %2)")
+            .arg(Quoted(aTagId), Quoted(aTaskId)));
+}
+
+QStringList ListedSummaries(TfrmTaskList& aWindow, bool aVisibleOnly = false)
+{
+    QStringList result;
+    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
+        if (aVisibleOnly && aWindow.treeTaskList->isRowHidden(row, QModelIndex()))
+            continue;
+        result << aWindow.RecordOfNode(row)->summary;
+    }
+    return result;
+}
+
+TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
+{
+    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
+        if (aWindow.RecordOfNode(row)->taskid == aId)
+            return aWindow.RecordOfNode(row);
+    }
+    return nullptr;
+}
+
+QVariant StoredValue(const QString& aSQL)
+{
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    if (!GetTasksDB()->Query(aSQL, query.get()) || query->Eof())
+        return QVariant();
+    const TZField field = query->FieldByName(query->FieldNames().value(0));
+    if (field.IsNull())
+        return QVariant();
+    return field.AsString();
+}
+
+void SelectRow(TfrmTaskList& aWindow, int aRow,
+               QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
+{
+    const QModelIndex index = aWindow.TaskRecords()->index(aRow, 0);
+    aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
+}
+
+// The text style the delegate paints a row with, under the window's rules.
+TRowTextStyle StyleOf(TfrmTaskList& aWindow, const TTaskRecord& aRecord)
+{
+    return TaskTextStyle(aRecord, aWindow.IsUnread(aRecord.taskid), Now(), aWindow.font(),
+                         QColor(Qt::black));
+}
+
+int ErrorBoxes()
+{
+    int count = 0;
+    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
+        if (shown.Kind == TMsgKind::Error)
+            ++count;
+    }
+    return count;
+}
+
+double Luminance(const QColor& aColor)
+{
+    auto channel = [](double aValue) {
+        return aValue <= 0.03928 ? aValue / 12.92 : std::pow((aValue + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(aColor.redF()) + 0.7152 * channel(aColor.greenF()) +
+           0.0722 * channel(aColor.blueF());
+}
+
+double Contrast(const QColor& aA, const QColor& aB)
+{
+    const double a = Luminance(aA), b = Luminance(aB);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TTestEnv> FEnv;
+
+    QString ConfigFile() const { return FEnv->File(QStringLiteral("BEXO/config.ini")); }
+    QString DatabaseFile() const { return FEnv->File(QStringLiteral("BEXO/tasks.db")); }
+
+    void WriteConfig(const QString& aLines)
+    {
+        QDir().mkpath(FEnv->File(QStringLiteral("BEXO")));
+        QFile file(ConfigFile());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(("[main]\n" + aLines).toUtf8());
+    }
+
+    // The value of a key as the settings file holds it after the settings are released.
+    int StoredInteger(const QString& aKey)
+    {
+        ReleaseTasksSettings();
+        const int value = GetTasksSettings()->ReadInteger(aKey, -999999);
+        return value;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        FEnv = std::make_unique<TTestEnv>();
+        TkvdMessageBox::SetTestMode(true);
+        TkvdMessageBox::ClearShown();
+        ApplyTheme(TasksDefaults::theme);
+    }
+    void cleanup()
+    {
+        TkvdMessageBox::ClearShown();
+        FEnv.reset();
+    }
+
+    // ---------------------------------------------------------------- shell
+
+    void firstRunCreatesFilesAndOpensBottomRight()
+    {
+        QVERIFY(!QFile::exists(ConfigFile()));
+        QSize outer;
+        {
+            TfrmTaskList window;
+            QCOMPARE(window.windowTitle(), QStringLiteral("Ulmora"));
+            QVERIFY(QFile::exists(ConfigFile()));
+            QVERIFY(QFile::exists(DatabaseFile()));
+            QCOMPARE(ErrorBoxes(), 0);
+            QCOMPARE(window.tabsGroups->count(), 1);
+            QCOMPARE(window.tabsGroups->tabText(0), QStringLiteral("ALL"));
+            QCOMPARE(window.TaskRecords()->Count(), 0);
+            QVERIFY(!window.pnlEditTask->isVisibleTo(&window));
+            QVERIFY(!window.splitterEditTask->isVisibleTo(&window));
+            QCOMPARE(window.size(), QSize(525, 551));
+
+            window.show();
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            const QRect frame = window.frameGeometry();
+            outer = frame.size();
+            QCOMPARE(frame.right() + 1, screen.x() + screen.width());
+            QCOMPARE(frame.bottom() + 1, screen.y() + screen.height() - TaskbarHeight());
+            QCOMPARE(window.pnlEditTask->height(), 300);
+        }
+        // The five geometry keys are written when the window goes.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        // The outer frame: the client area of 525 by 551 and the window's frame.
+        QCOMPARE(StoredInteger(QStringLiteral("window_width")), outer.width());
+        QCOMPARE(StoredInteger(QStringLiteral("window_height")), outer.height());
+        QCOMPARE(StoredInteger(QStringLiteral("window_left")), screen.width() - outer.width());
+        QCOMPARE(StoredInteger(QStringLiteral("window_top")),
+                 screen.height() - outer.height() - TaskbarHeight());
+        QCOMPARE(StoredInteger(QStringLiteral("edittask_height")), 300);
+    }
+
+    void storedGeometryIsRestored_data()
+    {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<bool>("onScreen");
+        QTest::newRow("on the screen") << 100 << 120 << true;
+        QTest::newRow("top left corner") << 0 << 0 << true;
+        QTest::newRow("far left, off every screen") << -5000 << 100 << false;
+        QTest::newRow("far below, off every screen") << 100 << 90000 << false;
+    }
+    void storedGeometryIsRestored()
+    {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        QFETCH(bool, onScreen);
+        WriteConfig(QStringLiteral("window_left=%1\nwindow_top=%2\nwindow_width=600\n"
+                                   "window_height=500\nedittask_height=200\n")
+                        .arg(left)
+                        .arg(top));
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(window.frameGeometry().size(), QSize(600, 500));
+        QCOMPARE(window.pnlEditTask->height(), 200);
+        if (onScreen) {
+            QCOMPARE(window.frameGeometry().topLeft(), QPoint(left, top));
+        } else {
+            // Falls back to the first-run placement at the bottom right.
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            QCOMPARE(window.frameGeometry().right() + 1, screen.x() + screen.width());
+            QCOMPARE(window.frameGeometry().bottom() + 1,
+                     screen.y() + screen.height() - TaskbarHeight());
+        }
+    }
+
+    void showingAgainReturnsToStoredPlace()
+    {
+        WriteConfig(QStringLiteral("window_left=50\nwindow_top=60\n"));
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(window.pos(), QPoint(50, 60));
+        window.move(300, 200);
+        QVERIFY(!window.close()); // close_minimizes: hides
+        QVERIFY(!window.isVisible());
+        window.itTrayShowList->trigger();
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.pos(), QPoint(50, 60));
+    }
+
+    void geometryWrittenAtExit()
+    {
+        QSize outer;
+        {
+            TfrmTaskList window;
+            window.show();
+            window.move(70, 80);
+            window.resize(610, 520);
+            window.splitterEditTask->SetTargetHeight(180);
+            outer = window.frameGeometry().size();
+            QVERIFY(outer.width() >= 610);
+        }
+        QCOMPARE(StoredInteger(QStringLiteral("window_left")), 70);
+        QCOMPARE(StoredInteger(QStringLiteral("window_top")), 80);
+        QCOMPARE(StoredInteger(QStringLiteral("window_width")), outer.width());
+        QCOMPARE(StoredInteger(QStringLiteral("window_height")), outer.height());
+        QCOMPARE(StoredInteger(QStringLiteral("edittask_height")), 180);
+    }
+
+    void closeHidesOrEnds_data()
+    {
+        QTest::addColumn<bool>("closeMinimizes");
+        QTest::newRow("close_minimizes true: hides, keeps running") << true;
+        QTest::newRow("close_minimizes false: ends the program") << false;
+    }
+    void closeHidesOrEnds()
+    {
+        QFETCH(bool, closeMinimizes);
+        WriteConfig(QStringLiteral("close_minimizes=%1\n").arg(closeMinimizes ? 1 : 0));
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        QVERIFY(window.Editing());
+        window.edTaskSummary->setText(QStringLiteral("typed"));
+
+        bool ended = false;
+        QTimer::singleShot(0, &window, [&] { window.close(); });
+        // Stands in for the end when the close does not end the loop.
+        QTimer::singleShot(closeMinimizes ? 300 : 10000, &window,
+                           [] { QCoreApplication::exit(7); });
+        ended = QCoreApplication::exec() == 0;
+
+        QCOMPARE(ended, !closeMinimizes);
+        QVERIFY(!window.isVisible());
+        if (closeMinimizes) {
+            // The open edit was discarded.
+            QVERIFY(!window.Editing());
+            QVERIFY(window.edTaskSummary->text().isEmpty());
+            QVERIFY(!window.pnlEditTask->isVisibleTo(&window));
+        }
+    }
+
+    void exitEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("closeMinimizes");
+        QTest::newRow("close_minimizes true") << true;
+        QTest::newRow("close_minimizes false") << false;
+    }
+    void exitEndsTheProgram()
+    {
+        QFETCH(bool, closeMinimizes);
+        WriteConfig(QStringLiteral("close_minimizes=%1\n").arg(closeMinimizes ? 1 : 0));
+        {
+            TfrmTaskList window;
+            window.show();
+            window.move(33, 44);
+            QTimer::singleShot(0, &window, [&] { window.itExit->trigger(); });
+            QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(7); });
+            QCOMPARE(QCoreApplication::exec(), 0);
+        }
+        QCOMPARE(StoredInteger(QStringLiteral("window_left")), 33);
+        QCOMPARE(StoredInteger(QStringLiteral("window_top")), 44);
+    }
+
+    void trayNewTaskShowsHiddenWindowAndOpensEditor()
+    {
+        TfrmTaskList window;
+        QVERIFY(!window.isVisible());
+        window.itTrayNewTask->trigger();
+        QVERIFY(window.isVisible());
+        QVERIFY(window.Editing());
+        QVERIFY(window.Creating());
+        QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
+        QVERIFY(window.pnlEditTask->isVisibleTo(&window));
+        QVERIFY(window.splitterEditTask->isVisibleTo(&window));
+    }
+
+    void menusHoldTheirItemsInOrder()
+    {
+        TfrmTaskList window;
+        auto describe = [](QMenu* aMenu) {
+            QStringList items;
+            for (QAction* action : aMenu->actions())
+                items << (action->isSeparator() ? QStringLiteral("-")
+                                                : action->objectName() + '=' + action->text());
+            return items.join(QLatin1Char('|'));
+        };
+        QCOMPARE(describe(window.tray_popup),
+                 QStringLiteral("itTrayNewTask=New Task|itTrayTasksPool=New Tasks...|"
+                                "itTrayShowList=Show List|itTraySettings=Settings|-|itExit=Exit"));
+        QCOMPARE(describe(window.tasklist_popup),
+                 QStringLiteral("itTreeNewTask=New Task|itTreeEditTask=Edit Task|"
+                                "itTreeDeleteTask=Delete Task|-|itDatemoveImmediately=Immediately|"
+                                "itDatemoveToday=Today|itDatemoveTomorrow=Tomorrow|-|"
+                                "itDatemoveUnplanned=Unplanned"));
+        QCOMPARE(window.tray->contextMenu(), window.tray_popup);
+        for (QAction* action : window.tray_popup->actions())
+            QVERIFY(action->isSeparator() || !action->icon().isNull());
+        QStringList buttons;
+        for (QToolButton* button : window.pnlButtons->findChildren<QToolButton*>()) {
+            QCOMPARE(button->size(), QSize(70, 58));
+            QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+            QVERIFY(!button->icon().isNull());
+            buttons << button->objectName() + '=' + button->text();
+        }
+        QCOMPARE(buttons.join(QLatin1Char('|')),
+                 QStringLiteral("btnNewTask=New|btnEdit=Edit|btnSaveTask=Save|btnCancelEdit=Cancel|"
+                                "btnDeleteTask=Delete|btnSettings=Settings|btnTasksPool=Multi"));
+        QCOMPARE(window.pnlButtons->height(), 60);
+        QCOMPARE(window.lblTaskListTitle->text(), QStringLiteral("Task List"));
+        QVERIFY(window.lblTaskListTitle->font().bold());
+        QCOMPARE(window.btnMarkAsRead->width(), 140);
+    }
+
+    void shortcutMatchesOnlyCtrlShiftQ_data()
+    {
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("opensEditor");
+        QTest::newRow("Ctrl+Shift+Q") << int(Qt::ControlModifier | Qt::ShiftModifier) << true;
+        QTest::newRow("Ctrl+Q") << int(Qt::ControlModifier) << false;
+        QTest::newRow("Shift+Q") << int(Qt::ShiftModifier) << false;
+        QTest::newRow("Ctrl+Alt+Shift+Q")
+            << int(Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier) << false;
+        QTest::newRow("Q") << int(Qt::NoModifier) << false;
+    }
+    void shortcutMatchesOnlyCtrlShiftQ()
+    {
+        QFETCH(int, modifiers);
+        QFETCH(bool, opensEditor);
+        TfrmTaskList window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(window.treeTaskList, Qt::Key_Q, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(window.Editing(), opensEditor);
+    }
+
+    void updateControlsFollowsState_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("select");
+        QTest::addColumn<bool>("unread");
+        // new, edit, save, cancel, delete, date items, "Mark as Read", status
+        QTest::addColumn<QString>("expected");
+        // Upper case: enabled; '-': the date items disabled; M: "Mark as Read" shown.
+        QTest::newRow("closed, none selected") << "closed" << false << false << "Nescd-|";
+        QTest::newRow("closed, one selected") << "closed" << true << false << "NEscDT|";
+        QTest::newRow("creating, none selected")
+            << "creating" << false << false << "neSCd-|Creating Task";
+        QTest::newRow("creating, one selected")
+            << "creating" << true << false << "neSCdT|Creating Task";
+        QTest::newRow("editing, one selected")
+            << "editing" << true << false << "neSCdT|Editing Task";
+        QTest::newRow("closed, unread") << "closed" << false << true << "Nescd-M|";
+    }
+    void updateControlsFollowsState()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, select);
+        QFETCH(bool, unread);
+        QFETCH(QString, expected);
+        AddTask(QStringLiteral("AAAAAAAAAAAAAAAA"), QStringLiteral("one"));
+        TfrmTaskList window;
+        window.show();
+        if (select)
+            SelectRow(window, 0);
+        if (state == QLatin1String("creating"))
+            window.btnNewTask->click();
+        else if (state == QLatin1String("editing"))
+            window.SetEditing(true);
+        if (unread)
+            window.MarkUnread(QStringLiteral("AAAAAAAAAAAAAAAA"));
+        window.UpdateControls();
+
+        QString flags;
+        auto flag = [&](bool aOn, QChar aLetter) { flags += aOn ? aLetter.toUpper() : aLetter; };
+        flag(window.btnNewTask->isEnabled(), 'n');
+        QCOMPARE(window.itTreeNewTask->isEnabled(), window.btnNewTask->isEnabled());
+        QCOMPARE(window.itTrayNewTask->isEnabled(), window.btnNewTask->isEnabled());
+        flag(window.btnEdit->isEnabled(), 'e');
+        QCOMPARE(window.itTreeEditTask->isEnabled(), window.btnEdit->isEnabled());
+        flag(window.btnSaveTask->isEnabled(), 's');
+        flag(window.btnCancelEdit->isEnabled(), 'c');
+        flag(window.btnDeleteTask->isEnabled(), 'd');
+        QCOMPARE(window.itTreeDeleteTask->isEnabled(), window.btnDeleteTask->isEnabled());
+        // The date items: enabled with a selection, editing or not.
+        const bool dates = window.itDatemoveImmediately->isEnabled();
+        for (QAction* item :
+             {window.itDatemoveToday, window.itDatemoveTomorrow, window.itDatemoveUnplanned})
+            QCOMPARE(item->isEnabled(), dates);
+        flags += dates ? 'T' : '-';
+        if (window.btnMarkAsRead->isVisibleTo(&window))
+            flags += 'M';
+        flags += '|' + window.lblEditStatus->text();
+        QCOMPARE(flags, expected);
+    }
+
+    void statusLineKeepsTextWhenClosed()
+    {
+        TfrmTaskList window;
+        window.btnNewTask->click();
+        QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
+        window.btnCancelEdit->click();
+        QVERIFY(!window.Editing());
+        QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
+    }
+
+    void unknownThemeIsReportedAndLookStays()
+    {
+        TfrmTaskList window;
+        const QColor before = QApplication::palette().color(QPalette::Window);
+        TkvdMessageBox::ClearShown();
+        window.ApplyTheme(QStringLiteral("No Such Theme"));
+        QCOMPARE(ErrorBoxes(), 1);
+        QVERIFY(TkvdMessageBox::Shown().first().Text.contains(QStringLiteral("No Such Theme")));
+        QCOMPARE(CurrentThemeName(), TasksDefaults::theme);
+        QCOMPARE(QApplication::palette().color(QPalette::Window), before);
+    }
+
+    void unknownThemeInSettingsStillOpensTheWindow()
+    {
+        WriteConfig(QStringLiteral("theme=Nope\n"));
+        AddTask(QStringLiteral("AAAAAAAAAAAAAAAA"), QStringLiteral("one"));
+        TfrmTaskList window;
+        QCOMPARE(ErrorBoxes(), 1);
+        QCOMPARE(window.TaskRecords()->Count(), 1);
+    }
+
+    void errorEscapingAnEventIsShownAndTheProgramGoesOn()
+    {
+        bool later = false;
+        QTimer::singleShot(0, [] { throw EDatabaseError(QStringLiteral("boom in a handler")); });
+        QTimer::singleShot(20, [&] { later = true; });
+        QTRY_VERIFY(later);
+        QCOMPARE(ErrorBoxes(), 1);
+        QCOMPARE(TkvdMessageBox::Shown().first().Text, QStringLiteral("boom in a handler"));
+    }
+
+    void databaseThatCannotBeOpened()
+    {
+        QDir().mkpath(FEnv->File(QStringLiteral("BEXO")));
+        QFile file(DatabaseFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray garbage(4096, 'x');
+        file.write(garbage);
+        file.close();
+        {
+            TfrmTaskList window;
+            window.show();
+            QCOMPARE(ErrorBoxes(), 1);
+            QVERIFY(TkvdMessageBox::Shown().first().Text.contains(QStringLiteral("tasks.db")));
+            QCOMPARE(window.TaskRecords()->Count(), 0);
+            QVERIFY(window.tabsGroups->count() <= 1);
+            QVERIFY(window.isVisible());
+            window.UpdateControls();
+            QVERIFY(!window.btnEdit->isEnabled());
+        }
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), garbage);
+    }
+
+    // ---------------------------------------------------------------- task list
+
+    void listOrderAndColours()
+    {
+        SetFixedNow(QDateTime(QDate(2024, 3, 10), QTime(12, 0)));
+        // Open without due date, newest first; open by due date; equal due
+        // dates newest first; finished today in order of finishing; finished
+        // yesterday not listed.
+        AddTask("UNPLANOLDaaaaaaa", "unplanned old", {}, {}, "2024-03-01 10:00:00");
+        AddTask("UNPLANNEWaaaaaaa", "unplanned new", {}, {}, "2024-03-02 10:00:00");
+        AddTask("DUELATERaaaaaaaa", "due in a minute", "2024-03-10 12:01:00", {},
+                "2024-03-01 10:00:00");
+        AddTask("OVERDUEaaaaaaaaa", "due a minute ago", "2024-03-10 11:59:00", {},
+                "2024-03-01 10:00:00");
+        AddTask("SAMEDUEOLDaaaaaa", "same due old", "2024-03-11 09:00:00", {},
+                "2024-03-01 10:00:00");
+        AddTask("SAMEDUENEWaaaaaa", "same due new", "2024-03-11 09:00:00", {},
+                "2024-03-03 10:00:00");
+        AddTask("FINLATEaaaaaaaaa", "finished late", "2024-03-09 09:00:00", "2024-03-10 11:00:00");
+        AddTask("FINEARLYaaaaaaaa", "finished early", {}, "2024-03-10 08:00:00");
+        AddTask("FINYESTERDAYaaaa", "finished yesterday", {}, "2024-03-09 18:00:00");
+
+        TfrmTaskList window;
+        QCOMPARE(
+            ListedSummaries(window),
+            QStringList({"unplanned new", "unplanned old", "due a minute ago", "due in a minute",
+                         "same due new", "same due old", "finished early", "finished late"}));
+
+        struct TExpected
+        {
+            const char* Id;
+            QColor Color;
+            bool Strike;
+        };
+        const TExpected expected[] = {
+            {"UNPLANNEWaaaaaaa", QColor(128, 128, 128), false},
+            {"OVERDUEaaaaaaaaa", QColor(255, 0, 0), false},
+            {"DUELATERaaaaaaaa", QColor(Qt::black), false},
+            {"FINLATEaaaaaaaaa", QColor(192, 192, 192), true},
+        };
+        for (const TExpected& item : expected) {
+            const TTaskRecord* record = RecordById(window, item.Id);
+            QVERIFY(record);
+            const TRowTextStyle style = StyleOf(window, *record);
+            QCOMPARE(style.Color, item.Color);
+            QCOMPARE(style.Font.strikeOut(), item.Strike);
+            QVERIFY(!style.Font.bold());
+            QCOMPARE(record->finished, item.Strike);
+            QCOMPARE(window.TaskRecords()->data(window.TaskRecords()->index(record->node, 0),
+                                                Qt::CheckStateRole),
+                     QVariant(item.Strike ? Qt::Checked : Qt::Unchecked));
+        }
+        // Column texts: none, the summary, the due text.
+        const QModelIndex first = window.TaskRecords()->index(0, 0);
+        QVERIFY(window.TaskRecords()->data(first, Qt::DisplayRole).toString().isEmpty());
+        QCOMPARE(window.TaskRecords()->data(first.siblingAtColumn(1)).toString(),
+                 QStringLiteral("unplanned new"));
+        QCOMPARE(window.TaskRecords()->data(first.siblingAtColumn(2)).toString(),
+                 QStringLiteral("unplanned"));
+    }
+
+    void finishedTodayGoesByTheLocalDate_data()
+    {
+        QTest::addColumn<QString>("finished");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("00:10 today") << "2024-03-10 00:10:00" << true;
+        QTest::newRow("23:50 yesterday") << "2024-03-09 23:50:00" << false;
+        QTest::newRow("earlier today") << "2024-03-10 00:00:00" << true;
+    }
+    void finishedTodayGoesByTheLocalDate()
+    {
+        QFETCH(QString, finished);
+        QFETCH(bool, listed);
+        // Just after local midnight, when UTC may still be on the day before.
+        SetFixedNow(QDateTime(QDate(2024, 3, 10), QTime(0, 30)));
+        AddTask("FINISHEDaaaaaaaa", "finished", {}, finished);
+        TfrmTaskList window;
+        QCOMPARE(window.TaskRecords()->Count(), listed ? 1 : 0);
+    }
+
+    void tabsFilterByTag()
+    {
+        AddTag("TAGXaaaaaaaaaaaa", "X", 0x0000FF);
+        AddTag("TAGYaaaaaaaaaaaa", "Y", 0x00FF00);
+        AddTask("T1aaaaaaaaaaaaaa", "x only", {}, {}, "2024-01-01 00:00:03");
+        AddTask("T2aaaaaaaaaaaaaa", "x and y", {}, {}, "2024-01-01 00:00:02");
+        AddTask("T3aaaaaaaaaaaaaa", "no tag", {}, {}, "2024-01-01 00:00:01");
+        Link("T1aaaaaaaaaaaaaa", "TAGXaaaaaaaaaaaa");
+        Link("T2aaaaaaaaaaaaaa", "TAGXaaaaaaaaaaaa");
+        Link("T2aaaaaaaaaaaaaa", "TAGYaaaaaaaaaaaa");
+
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(window.tabsGroups->count(), 3);
+        QCOMPARE(window.tabsGroups->tabText(1), QStringLiteral("X"));
+        QVERIFY(!window.CurrentTag());
+        QCOMPARE(ListedSummaries(window, true), QStringList({"x only", "x and y", "no tag"}));
+
+        window.tabsGroups->setCurrentIndex(1);
+        QCOMPARE(window.CurrentTag()->tagid, QStringLiteral("TAGXaaaaaaaaaaaa"));
+        QCOMPARE(ListedSummaries(window, true), QStringList({"x only", "x and y"}));
+        // Hidden rows stay loaded.
+        QCOMPARE(window.TaskRecords()->Count(), 3);
+
+        window.tabsGroups->setCurrentIndex(2);
+        QCOMPARE(ListedSummaries(window, true), QStringList({"x and y"}));
+
+        // Reloading the tags keeps the selected tab index.
+        window.LoadTagTabs();
+        QCOMPARE(window.tabsGroups->currentIndex(), 2);
+        QCOMPARE(ListedSummaries(window, true), QStringList({"x and y"}));
+
+        // The selected last tag is deleted: the first tab and the whole list.
+        Sql("delete from tags where tagid='TAGYaaaaaaaaaaaa'");
+        window.LoadTagTabs();
+        QCOMPARE(window.tabsGroups->count(), 2);
+        QCOMPARE(window.tabsGroups->currentIndex(), 0);
+        QVERIFY(!window.CurrentTag());
+        QCOMPARE(ListedSummaries(window, true), QStringList({"x only", "x and y", "no tag"}));
+
+        window.tabsGroups->setCurrentIndex(0);
+        QCOMPARE(ListedSummaries(window, true).size(), 3);
+    }
+
+    void tabsFollowTableOrder()
+    {
+        AddTag("TAGbaaaaaaaaaaaa", "b", 0, "2020-01-01 00:00:00");
+        AddTag("TAGBaaaaaaaaaaaa", "B", 0, "2020-01-01 00:00:00");
+        AddTag("TAGaaaaaaaaaaaaa", "a", 0, "2020-01-01 00:00:00");
+        AddTag("TAGa2aaaaaaaaaaa", "a", 0, "2019-01-01 00:00:00");
+        AddTag("TAGampaaaaaaaaaa", "R&D", 0);
+        TfrmTaskList window;
+        QStringList titles;
+        for (int i = 0; i < window.tabsGroups->count(); ++i)
+            titles << window.tabsGroups->tabText(i);
+        QCOMPARE(titles, QStringList({"ALL", "B", "R&&D", "a", "a", "b"}));
+        window.tabsGroups->setCurrentIndex(3);
+        QCOMPARE(window.CurrentTag()->tagid, QStringLiteral("TAGa2aaaaaaaaaaa"));
+        QCOMPARE(window.TagsControler()->Count(), 5);
+    }
+
+    void tickAndUntick()
+    {
+        SetFixedNow(QDateTime(QDate(2024, 3, 10), QTime(12, 0, 5)));
+        AddTask("OPENaaaaaaaaaaaa", "open", "2024-03-10 11:00:00");
+        AddTask("DONEaaaaaaaaaaaa", "done today", "2024-03-10 13:00:00", "2024-03-10 09:00:00");
+        TfrmTaskList window;
+        window.show();
+        TTaskRecord* open = RecordById(window, "OPENaaaaaaaaaaaa");
+        TTaskRecord* done = RecordById(window, "DONEaaaaaaaaaaaa");
+        QCOMPARE(open->node, 0);
+
+        // A click on the row's box.
+        const QModelIndex box = window.TaskRecords()->index(open->node, 0);
+        QStyleOptionViewItem option;
+        option.initFrom(window.treeTaskList);
+        option.rect = window.treeTaskList->visualRect(box);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        option.state |= QStyle::State_Enabled;
+        const QRect check = window.treeTaskList->style()->subElementRect(
+            QStyle::SE_ItemViewItemCheckIndicator, &option, window.treeTaskList);
+        QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          check.center());
+        QVERIFY(open->finished);
+        QCOMPARE(StoredValue("select finisheddt from tasks where taskid='OPENaaaaaaaaaaaa'"),
+                 QVariant(QStringLiteral("2024-03-10 12:00:05")));
+        // Struck through in silver, in place.
+        QCOMPARE(StyleOf(window, *open).Color, QColor(192, 192, 192));
+        QCOMPARE(open->node, 0);
+        QCOMPARE(ListedSummaries(window).first(), QStringLiteral("open"));
+
+        // Unticking a task finished today re-opens it with its due-date colour.
+        window.TaskRecords()->setData(window.TaskRecords()->index(done->node, 0), Qt::Unchecked,
+                                      Qt::CheckStateRole);
+        QVERIFY(!done->finished);
+        QVERIFY(
+            StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
+        QCOMPARE(StyleOf(window, *done).Color, QColor(Qt::black));
+        // Setting the mark from code raises no check notification.
+        done->SetFinished(true);
+        QVERIFY(
+            StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
+        QCOMPARE(ErrorBoxes(), 0);
+    }
+
+    void failedTickKeepsStoredMark()
+    {
+        AddTask("OPENaaaaaaaaaaaa", "open");
+        Sql("create trigger refuse before update on tasks begin select raise(abort, 'refused'); "
+            "end;");
+        TfrmTaskList window;
+        TTaskRecord* open = RecordById(window, "OPENaaaaaaaaaaaa");
+        window.TaskRecords()->setData(window.TaskRecords()->index(open->node, 0), Qt::Checked,
+                                      Qt::CheckStateRole);
+        QCOMPARE(ErrorBoxes(), 1);
+        QVERIFY(!open->finished);
+        QCOMPARE(window.TaskRecords()->data(window.TaskRecords()->index(open->node, 0),
+                                            Qt::CheckStateRole),
+                 QVariant(Qt::Unchecked));
+        QVERIFY(StoredValue("select finisheddt from tasks").isNull());
+    }
+
+    void selectionListAndTopmostTask()
+    {
+        for (int i = 0; i < 4; ++i)
+            AddTask(QStringLiteral("TASK%1aaaaaaaaaaa").arg(i), QStringLiteral("task %1").arg(i),
+                    QStringLiteral("2030-01-0%1 10:00:00").arg(i + 1));
+        TfrmTaskList window;
+        window.show();
+        QVERIFY(!window.SelectedTask());
+        SelectRow(window, 2);
+        SelectRow(window, 0);
+        SelectRow(window, 3);
+        QCOMPARE(window.SelectedIds(),
+                 QStringList({"TASK2aaaaaaaaaaa", "TASK0aaaaaaaaaaa", "TASK3aaaaaaaaaaa"}));
+        QCOMPARE(window.SelectedTask()->taskid, QStringLiteral("TASK0aaaaaaaaaaa"));
+        SelectRow(window, 0, QItemSelectionModel::Deselect);
+        QCOMPARE(window.SelectedIds(), QStringList({"TASK2aaaaaaaaaaa", "TASK3aaaaaaaaaaa"}));
+        QCOMPARE(window.SelectedTask()->taskid, QStringLiteral("TASK2aaaaaaaaaaa"));
+        // A reload loses the selection and empties the list of ids.
+        window.LoadTasks(window.CurrentTag());
+        QVERIFY(window.SelectedIds().isEmpty());
+        QVERIFY(!window.SelectedTask());
+    }
+
+    void unreadMarks()
+    {
+        AddTask("OPENaaaaaaaaaaaa", "open", "2030-01-01 10:00:00");
+        AddTask("DONEaaaaaaaaaaaa", "done", {}, DateTimeToSqlText(Now()));
+        TfrmTaskList window;
+        window.show();
+        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+        window.MarkUnread("OPENaaaaaaaaaaaa");
+        window.MarkUnread("openaaaaaaaaaaaa");
+        window.MarkUnread("DONEaaaaaaaaaaaa");
+        QCOMPARE(window.UnreadIds().size(), 2);
+        QVERIFY(window.IsUnread("OpenAAAAAAAAAAAA"));
+        window.UpdateControls();
+        QVERIFY(window.btnMarkAsRead->isVisibleTo(&window));
+        QVERIFY(StyleOf(window, *RecordById(window, "OPENaaaaaaaaaaaa")).Font.bold());
+        // A reminded task that is finished is struck through, not bold.
+        const TRowTextStyle done = StyleOf(window, *RecordById(window, "DONEaaaaaaaaaaaa"));
+        QVERIFY(!done.Font.bold());
+        QVERIFY(done.Font.strikeOut());
+        // The marks survive a reload.
+        window.LoadTasks(nullptr);
+        QCOMPARE(window.UnreadIds().size(), 2);
+        window.btnMarkAsRead->click();
+        QVERIFY(window.UnreadIds().isEmpty());
+        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+        QVERIFY(!StyleOf(window, *RecordById(window, "OPENaaaaaaaaaaaa")).Font.bold());
+    }
+
+    void tagBandGeometry_data()
+    {
+        QTest::addColumn<QString>("ids");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("expected"); // top+height per band, '-' for a line
+        QTest::newRow("no tag") << "" << 0 << "";
+        QTest::newRow("one tag, column 0") << "A" << 0 << "0+26-";
+        QTest::newRow("two tags, column 1") << "A,B" << 1 << "0+13 13+13";
+        QTest::newRow("three tags, rounded down") << "A,B,C" << 0 << "0+8- 8+8- 16+8-";
+        QTest::newRow("unknown id leaves its band plain") << "A,nope,C" << 2 << "0+8 16+8";
+        QTest::newRow("ids differing in case are other tags") << "a,B" << 1 << "13+13";
+    }
+    void tagBandGeometry()
+    {
+        QFETCH(QString, ids);
+        QFETCH(int, column);
+        QFETCH(QString, expected);
+        TtasksTag a(QStringLiteral("A")), b(QStringLiteral("B")), c(QStringLiteral("C"));
+        a.color = 0x0000FF;
+        b.color = 0x00FF00;
+        c.color = static_cast<int32_t>(0xFF000005); // a system colour
+        auto lookup = [&](const QString& aId) -> const TtasksTag* {
+            for (const TtasksTag* tag : {&a, &b, &c}) {
+                if (tag->tagid == aId)
+                    return tag;
+            }
+            return nullptr;
+        };
+        const std::vector<TTagBand> bands = TagBands(QRect(5, 100, 300, 26), column, ids, lookup);
+        QStringList described;
+        for (const TTagBand& band : bands) {
+            QCOMPARE(band.Rect.left(), 5);
+            QCOMPARE(band.Rect.width(), 300);
+            described << QStringLiteral("%1+%2%3")
+                             .arg(band.Rect.top() - 100)
+                             .arg(band.Rect.height())
+                             .arg(band.HasLine ? "-" : "");
+        }
+        QCOMPARE(described.join(' '), expected);
+        if (ids == QLatin1String("A")) {
+            QCOMPARE(bands[0].Fill, QColor(255, 240, 240));
+            QCOMPARE(bands[0].Line, QColor(255, 100, 100));
+        }
+    }
+
+    void bandsArePaintedOnTheList()
+    {
+        AddTag("TAGRaaaaaaaaaaaa", "Red", 0x0000FF);
+        AddTag("TAGGaaaaaaaaaaaa", "Green", 0x00FF00);
+        AddTask("T1aaaaaaaaaaaaaa", "two tags", "2030-01-01 10:00:00");
+        Link("T1aaaaaaaaaaaaaa", "TAGRaaaaaaaaaaaa");
+        Link("T1aaaaaaaaaaaaaa", "TAGGaaaaaaaaaaaa");
+        TfrmTaskList window;
+        window.show();
+        const QImage image = window.treeTaskList->viewport()->grab().toImage();
+        const QRect row = window.treeTaskList->visualRect(window.TaskRecords()->index(0, 1));
+        QCOMPARE(row.height(), 26);
+        const QString ids = window.RecordOfNode(0)->tagsids;
+        const QColor first =
+            ids.startsWith(QLatin1String("TAGR")) ? QColor(255, 240, 240) : QColor(240, 255, 240);
+        const QColor second =
+            first == QColor(255, 240, 240) ? QColor(240, 255, 240) : QColor(255, 240, 240);
+        // Right end of the summary column, where no text is drawn.
+        const int x = row.right() - 3;
+        QCOMPARE(image.pixelColor(x, row.top() + 3), first);
+        QCOMPARE(image.pixelColor(x, row.top() + 16), second);
+        // The stripe at the left edge of column 0.
+        const QRect box = window.treeTaskList->visualRect(window.TaskRecords()->index(0, 0));
+        const QColor stripe = image.pixelColor(box.left(), row.top() + 3);
+        QCOMPARE(stripe,
+                 first == QColor(255, 240, 240) ? QColor(255, 100, 100) : QColor(100, 255, 100));
+    }
+
+    void backgroundPictureStaysInTheCorner()
+    {
+        TfrmTaskList window;
+        window.show();
+        window.resize(700, 600);
+        QCoreApplication::processEvents();
+        const QSize viewport = window.treeTaskList->viewport()->size();
+        QCOMPARE(window.treeTaskList->BackgroundPos(),
+                 QPoint(viewport.width() - 200, viewport.height() - 200));
+    }
+
+    void listLayout()
+    {
+        TfrmTaskList window;
+        window.show();
+        QVERIFY(window.treeTaskList->isHeaderHidden());
+        QVERIFY(!window.treeTaskList->rootIsDecorated());
+        QCOMPARE(window.treeTaskList->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(window.treeTaskList->header()->sectionSize(0), 30);
+        QVERIFY(window.treeTaskList->header()->sectionSize(2) >= 130);
+        QCOMPARE(window.TaskRecords()->columnCount(), 3);
+    }
+
+    void hintText_data()
+    {
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("both") << "Buy"
+                              << "milk\nand bread"
+                              << "Buy\r\n---\r\nNOTE:\r\nmilk\nand bread\r\n\r\nDUE DATETIME:\r\n"
+                                 "unplanned";
+        QTest::newRow("blanks and controls are undefined")
+            << " \t\r\n"
+            << ""
+            << "undefined\r\n---\r\nNOTE:\r\nundefined\r\n\r\nDUE DATETIME:\r\nunplanned";
+        QTest::newRow("kept untrimmed") << "  x  "
+                                        << " y"
+                                        << "  x  \r\n---\r\nNOTE:\r\n y\r\n\r\nDUE DATETIME:\r\n"
+                                           "unplanned";
+    }
+    void hintText()
+    {
+        QFETCH(QString, summary);
+        QFETCH(QString, note);
+        QFETCH(QString, expected);
+        TfrmTaskList window;
+        TTaskRecord record(QStringLiteral("X"));
+        record.summary = summary;
+        record.note = note;
+        QCOMPARE(window.TaskHintText(record), expected);
+    }
+
+    void badInputShowsWithoutACrash()
+    {
+        AddTag("TAGLONGaaaaaaaaa", QString(10000, QChar(u'W')), 0x123456);
+        AddTag("TAGEMPTYaaaaaaaa", QString(), 0);
+        AddTag("TAGRTLaaaaaaaaaa", QStringLiteral("עברית العربية"), 0x00FFFF);
+        AddTag("TAGCJKaaaaaaaaaa", QStringLiteral("日本語 😀"), static_cast<qint64>(-16777211));
+        AddTag("TAGSYSaaaaaaaaaa", QStringLiteral("system"), static_cast<qint64>(0xFF00000F));
+        AddTask("T1aaaaaaaaaaaaaa", QStringLiteral("مهمة بالعربية"), "garbage date", {}, {},
+                QStringLiteral("line 1\r\nline 2\rline 3\nline 4"));
+        AddTask("T2aaaaaaaaaaaaaa", QString(10000, QChar(u'S')), "2030-01-01 00:00:00");
+        for (const char* tag : {"TAGLONGaaaaaaaaa", "TAGEMPTYaaaaaaaa", "TAGRTLaaaaaaaaaa",
+                                "TAGCJKaaaaaaaaaa", "TAGSYSaaaaaaaaaa", "NOSUCHTAGaaaaaaa"}) {
+            Link("T1aaaaaaaaaaaaaa", tag);
+            Link("T2aaaaaaaaaaaaaa", tag);
+        }
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(window.tabsGroups->count(), 6);
+        QCOMPARE(window.TaskRecords()->Count(), 2);
+        // Malformed due text reads as unplanned.
+        QCOMPARE(RecordById(window, "T1aaaaaaaaaaaaaa")->duedt, 0.0);
+        for (int tab = 0; tab < window.tabsGroups->count(); ++tab) {
+            window.tabsGroups->setCurrentIndex(tab);
+            QVERIFY(!window.grab().isNull());
+        }
+        QVERIFY(window.tabsGroups->width() <= window.width());
+    }
+
+    // ---------------------------------------------------------------- themes and pictures
+
+    void everyThemeApplies_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Windows") << QStringLiteral("Windows");
+        for (const QString& name : TasksThemeNames())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void everyThemeApplies()
+    {
+        QFETCH(QString, name);
+        QVERIFY(ApplyTheme(name));
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(CurrentThemeName(), name);
+        const QPalette palette = QApplication::palette();
+        // Text is legible on its background and on the buttons.
+        QVERIFY2(Contrast(palette.color(QPalette::Text), palette.color(QPalette::Base)) >= 4.5,
+                 qPrintable(name));
+        QVERIFY2(Contrast(palette.color(QPalette::WindowText), palette.color(QPalette::Window)) >=
+                     4.5,
+                 qPrintable(name));
+        QVERIFY2(Contrast(palette.color(QPalette::ButtonText), palette.color(QPalette::Button)) >=
+                     4.5,
+                 qPrintable(name));
+        QVERIFY2(Contrast(palette.color(QPalette::HighlightedText),
+                          palette.color(QPalette::Highlight)) >= 3.0,
+                 qPrintable(name));
+        TfrmTaskList window;
+        QVERIFY(!window.grab().isNull());
+    }
+
+    void themesAreDistinct()
+    {
+        const QStringList names = TasksThemeNames();
+        QCOMPARE(names.size(), 22);
+        QVERIFY(names.contains(QStringLiteral("Turquoise Gray")));
+        QStringList looks;
+        for (const QString& name : names) {
+            const QPalette palette = ThemePalette(name);
+            looks << palette.color(QPalette::Window).name() +
+                         palette.color(QPalette::Highlight).name();
+        }
+        looks.removeDuplicates();
+        QCOMPARE(looks.size(), names.size());
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    TtasksApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationDisplayName(QStringLiteral("Ulmora"));
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main_window.moc"
