@@ -1,0 +1,578 @@
+#include "settings/tasks_form_settings.h"
+
+#include "settings/tasks_settings.h"
+#include "store/tasks_db.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+#include "util/kvd_utils.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+struct TNamedColor
+{
+    const char* Name;
+    int32_t Value;
+};
+
+// The 16 standard colours, then the 4 extended ones; red is the low byte.
+const TNamedColor kNamedColors[] = {
+    {"clBlack", 0x000000}, {"clMaroon", 0x000080},     {"clGreen", 0x008000},
+    {"clOlive", 0x008080}, {"clNavy", 0x800000},       {"clPurple", 0x800080},
+    {"clTeal", 0x808000},  {"clGray", 0x808080},       {"clSilver", 0xC0C0C0},
+    {"clRed", 0x0000FF},   {"clLime", 0x00FF00},       {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},  {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
+    {"clWhite", 0xFFFFFF}, {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
+    {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0},
+};
+
+const char* const kDueDateEntries[] = {"Unplanned", "1 Hour", "4 Hours", "Tomorrow", "Exact"};
+
+const QString kInsertTagSQL =
+    QStringLiteral("insert into tags (tagid, title, color, createddt) values (:tagid, :title, "
+                   ":color, datetime(\"now\"))");
+const QString kUpdateTagSQL =
+    QStringLiteral("update tags set title=:title, color=:color where tagid=:tagid");
+const QString kDeleteTagSQL = QStringLiteral("delete from tags where tagid=:tagid");
+const QString kDeleteTagLinksSQL = QStringLiteral("delete from tags_tasks where tagid=:tagid");
+
+QIcon Swatch(int32_t aColor)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(TagColor(aColor));
+    QPainter painter(&pixmap);
+    painter.setPen(Qt::gray);
+    painter.drawRect(0, 0, 15, 15);
+    return QIcon(pixmap);
+}
+
+QLabel* Heading(const QString& aText, QWidget* aParent)
+{
+    auto* label = new QLabel(aText, aParent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QPushButton* Button(const QString& aName, const QString& aText, QStyle::StandardPixmap aIcon,
+                    QWidget* aParent)
+{
+    auto* button = new QPushButton(aParent->style()->standardIcon(aIcon), aText, aParent);
+    button->setObjectName(aName);
+    button->setIconSize(QSize(24, 24));
+    // Enter always presses "OK", whichever button had the focus before.
+    button->setAutoDefault(false);
+    return button;
+}
+
+QSpinBox* NumberField(const QString& aName, int aMinimum, int aMaximum, QWidget* aParent)
+{
+    auto* field = new QSpinBox(aParent);
+    field->setObjectName(aName);
+    field->setRange(aMinimum, aMaximum);
+    field->setSingleStep(1);
+    return field;
+}
+
+QLineEdit* PathField(const QString& aName, QWidget* aParent)
+{
+    auto* field = new QLineEdit(aParent);
+    field->setObjectName(aName);
+    field->setReadOnly(true);
+    field->setFrame(false);
+    field->setFocusPolicy(Qt::ClickFocus);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    field->setPalette(palette);
+    return field;
+}
+
+} // namespace
+
+QStringList TfrmSettings::ThemeNames()
+{
+    return {QStringLiteral("Amakrits"),
+            QStringLiteral("Amethyst Kamri"),
+            QStringLiteral("Aqua Graphite"),
+            QStringLiteral("Aqua Light Slate"),
+            QStringLiteral("Auric"),
+            QStringLiteral("Carbon"),
+            QStringLiteral("Charcoal Dark Slate"),
+            QStringLiteral("Cobalt XEMedia"),
+            QStringLiteral("Cyan Dusk"),
+            QStringLiteral("Cyan Night"),
+            QStringLiteral("Emerald Light Slate"),
+            QStringLiteral("Golden Graphite"),
+            QStringLiteral("Iceberg Classico"),
+            QStringLiteral("Lavender Classico"),
+            QStringLiteral("Metro Black"),
+            QStringLiteral("Metro Blue"),
+            QStringLiteral("Metro Green"),
+            QStringLiteral("Ruby Graphite"),
+            QStringLiteral("Sapphire Kamri"),
+            QStringLiteral("Slate Classico"),
+            QStringLiteral("Smokey Quartz Kamri"),
+            QStringLiteral("Turquoise Gray")};
+}
+
+TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
+{
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowTitle(QStringLiteral("Settings"));
+
+    // ---- left column: five sections
+    auto* left = new QWidget(this);
+    left->setObjectName(QStringLiteral("pnlSettings"));
+    left->setFixedWidth(375);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+
+    leftLayout->addWidget(Heading(QStringLiteral("Application Updates"), left));
+    btnApplicationUpdates = Button(QStringLiteral("btnApplicationUpdates"),
+                                   QStringLiteral("Check Now!"), QStyle::SP_BrowserReload, left);
+    auto* updatesRow = new QHBoxLayout;
+    updatesRow->addWidget(btnApplicationUpdates);
+    updatesRow->addStretch(1);
+    leftLayout->addLayout(updatesRow);
+
+    leftLayout->addSpacing(6);
+    leftLayout->addWidget(Heading(QStringLiteral("UI Behaviour"), left));
+    cbxCloseMinimizes = new QCheckBox(QStringLiteral("Close Minimizes The Application"), left);
+    cbxCloseMinimizes->setObjectName(QStringLiteral("cbxCloseMinimizes"));
+    leftLayout->addWidget(cbxCloseMinimizes);
+
+    leftLayout->addSpacing(6);
+    leftLayout->addWidget(Heading(QStringLiteral("Due Date Settings"), left));
+    auto* dueGrid = new QGridLayout;
+    edNightHoursFrom = NumberField(QStringLiteral("edNightHoursFrom"), 0, 23, left);
+    edNightHoursTo = NumberField(QStringLiteral("edNightHoursTo"), 0, 23, left);
+    edTimeGranularity = NumberField(QStringLiteral("edTimeGranularity"), 1, 1440, left);
+    edTimeGranularity->setSuffix(QStringLiteral(" min"));
+    cbDefaultDueDateTime = new QComboBox(left);
+    cbDefaultDueDateTime->setObjectName(QStringLiteral("cbDefaultDueDateTime"));
+    for (const char* entry : kDueDateEntries)
+        cbDefaultDueDateTime->addItem(QString::fromLatin1(entry));
+    const std::pair<const char*, QWidget*> dueRows[] = {
+        {"Night Hours From:", edNightHoursFrom},
+        {"Night Hours To:", edNightHoursTo},
+        {"Time Granularity:", edTimeGranularity},
+        {"Default Due DateTime:", cbDefaultDueDateTime}};
+    int row = 0;
+    for (const auto& [text, control] : dueRows) {
+        auto* label = new QLabel(QString::fromLatin1(text), left);
+        label->setBuddy(control);
+        dueGrid->addWidget(label, row, 0);
+        dueGrid->addWidget(control, row, 1);
+        ++row;
+    }
+    dueGrid->setColumnStretch(1, 1);
+    leftLayout->addLayout(dueGrid);
+
+    leftLayout->addSpacing(6);
+    leftLayout->addWidget(Heading(QStringLiteral("Theme"), left));
+    auto* themeGrid = new QGridLayout;
+    cbApplicationTheme = new QComboBox(left);
+    cbApplicationTheme->setObjectName(QStringLiteral("cbApplicationTheme"));
+    cbApplicationTheme->setEditable(true);
+    cbApplicationTheme->setInsertPolicy(QComboBox::NoInsert);
+    auto* themeLabel = new QLabel(QStringLiteral("Application Theme:"), left);
+    themeLabel->setBuddy(cbApplicationTheme);
+    themeGrid->addWidget(themeLabel, 0, 0);
+    themeGrid->addWidget(cbApplicationTheme, 0, 1);
+    themeGrid->setColumnStretch(1, 1);
+    leftLayout->addLayout(themeGrid);
+
+    leftLayout->addSpacing(6);
+    leftLayout->addWidget(Heading(QStringLiteral("Files"), left));
+    auto* filesGrid = new QGridLayout;
+    lblConfigFile = PathField(QStringLiteral("lblConfigFile"), left);
+    lblDBFile = PathField(QStringLiteral("lblDBFile"), left);
+    filesGrid->addWidget(new QLabel(QStringLiteral("Config File:"), left), 0, 0);
+    filesGrid->addWidget(lblConfigFile, 0, 1);
+    filesGrid->addWidget(new QLabel(QStringLiteral("DB File:"), left), 1, 0);
+    filesGrid->addWidget(lblDBFile, 1, 1);
+    filesGrid->setColumnStretch(1, 1);
+    leftLayout->addLayout(filesGrid);
+    leftLayout->addStretch(1);
+
+    // ---- right part: the tag editor
+    auto* right = new QWidget(this);
+    right->setObjectName(QStringLiteral("pnlTags"));
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addWidget(Heading(QStringLiteral("Tags"), right));
+    btnNewTag =
+        Button(QStringLiteral("btnNewTag"), QStringLiteral("New"), QStyle::SP_FileIcon, right);
+    btnSaveTag = Button(QStringLiteral("btnSaveTag"), QStringLiteral("Save"),
+                        QStyle::SP_DialogSaveButton, right);
+    btnDeleteTag = Button(QStringLiteral("btnDeleteTag"), QStringLiteral("Delete"),
+                          QStyle::SP_TrashIcon, right);
+    btnCancelTag = Button(QStringLiteral("btnCancelTag"), QStringLiteral("Cancel"),
+                          QStyle::SP_DialogCancelButton, right);
+    auto* tagButtons = new QHBoxLayout;
+    tagButtons->setSpacing(4);
+    for (QPushButton* button : {btnNewTag, btnSaveTag, btnDeleteTag, btnCancelTag})
+        tagButtons->addWidget(button);
+    tagButtons->addStretch(1);
+    rightLayout->addLayout(tagButtons);
+
+    pnlTagsEdit = new QWidget(right);
+    pnlTagsEdit->setObjectName(QStringLiteral("pnlTagsEdit"));
+    auto* editGrid = new QGridLayout(pnlTagsEdit);
+    editGrid->setContentsMargins(0, 4, 0, 4);
+    lblEditTag = Heading(QString(), pnlTagsEdit);
+    lblEditTag->setObjectName(QStringLiteral("lblEditTag"));
+    edTagTitle = new QLineEdit(pnlTagsEdit);
+    edTagTitle->setObjectName(QStringLiteral("edTagTitle"));
+    edTagColor = new QComboBox(pnlTagsEdit);
+    edTagColor->setObjectName(QStringLiteral("edTagColor"));
+    edTagColor->setMaxVisibleItems(20);
+    for (const TNamedColor& color : kNamedColors)
+        edTagColor->addItem(Swatch(color.Value), QString::fromLatin1(color.Name), color.Value);
+    for (const TtasksSystemColor& color : SystemColors()) {
+        const int32_t value = static_cast<int32_t>(0xFF000000u + color.Index);
+        edTagColor->addItem(Swatch(value), QString::fromLatin1(color.Name), value);
+    }
+    auto* titleLabel = new QLabel(QStringLiteral("Title:"), pnlTagsEdit);
+    titleLabel->setBuddy(edTagTitle);
+    auto* colorLabel = new QLabel(QStringLiteral("Color:"), pnlTagsEdit);
+    colorLabel->setBuddy(edTagColor);
+    editGrid->addWidget(lblEditTag, 0, 0, 1, 2);
+    editGrid->addWidget(titleLabel, 1, 0);
+    editGrid->addWidget(edTagTitle, 1, 1);
+    editGrid->addWidget(colorLabel, 2, 0);
+    editGrid->addWidget(edTagColor, 2, 1);
+    editGrid->setColumnStretch(1, 1);
+    rightLayout->addWidget(pnlTagsEdit);
+
+    vtTagsList = new QTreeView(right);
+    vtTagsList->setObjectName(QStringLiteral("vtTagsList"));
+    rightLayout->addWidget(vtTagsList, 1);
+
+    // ---- bottom bar
+    btnOK = Button(QStringLiteral("btnOK"), QStringLiteral("OK"), QStyle::SP_DialogOkButton, this);
+    btnOK->setAutoDefault(true);
+    btnOK->setDefault(true);
+    btnCancel = Button(QStringLiteral("btnCancel"), QStringLiteral("Cancel"),
+                       QStyle::SP_DialogCancelButton, this);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(btnOK);
+    bottom->addWidget(btnCancel);
+
+    auto* columns = new QHBoxLayout;
+    columns->addWidget(left);
+    columns->addSpacing(8);
+    columns->addWidget(right, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addLayout(columns, 1);
+    layout->addLayout(bottom);
+
+    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnApplicationUpdates, &QPushButton::clicked, this,
+            &TfrmSettings::btnApplicationUpdatesClick);
+    connect(btnNewTag, &QPushButton::clicked, this, &TfrmSettings::btnNewTagClick);
+    connect(btnSaveTag, &QPushButton::clicked, this, &TfrmSettings::btnSaveTagClick);
+    connect(btnDeleteTag, &QPushButton::clicked, this, &TfrmSettings::btnDeleteTagClick);
+    connect(btnCancelTag, &QPushButton::clicked, this, &TfrmSettings::btnCancelTagClick);
+    connect(vtTagsList, &QTreeView::clicked, this, &TfrmSettings::vtTagsListClick);
+    connect(vtTagsList, &QTreeView::doubleClicked, this, &TfrmSettings::vtTagsListDblClick);
+
+    resize(747, 513);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    FormCreate();
+}
+
+TfrmSettings::~TfrmSettings()
+{
+    FormDestroy();
+}
+
+void TfrmSettings::FormCreate()
+{
+    FTagsControler = std::make_shared<TtasksTagsView>(vtTagsList);
+    pnlTagsEdit->hide();
+}
+
+void TfrmSettings::FormDestroy()
+{
+    // The controller goes before the widgets it drives.
+    FTagsControler.reset();
+}
+
+void TfrmSettings::showEvent(QShowEvent* aEvent)
+{
+    QDialog::showEvent(aEvent);
+    if (!FShown) {
+        FShown = true;
+        FormShow();
+    }
+}
+
+void TfrmSettings::FormShow()
+{
+    btnOK->setFocus();
+    // Filling the list must not change the text, which is the current setting.
+    const QString current = cbApplicationTheme->currentText();
+    cbApplicationTheme->clear();
+    cbApplicationTheme->addItem(QStringLiteral("Windows"));
+    cbApplicationTheme->addItems(ThemeNames());
+    cbApplicationTheme->setEditText(current);
+    CancelTagEdit();
+    ReloadTags();
+    UpdateTagButtons();
+}
+
+void TfrmSettings::SettingsToControls()
+{
+    // A value out of range, which only a hand-edited file holds, shows as the
+    // default that the program uses in its place.
+    edNightHoursFrom->setValue(NightHoursFrom());
+    edNightHoursTo->setValue(NightHoursTo());
+    edTimeGranularity->setValue(TimeGranularity());
+    cbApplicationTheme->setEditText(theme);
+    cbDefaultDueDateTime->setCurrentIndex(
+        default_duedatetime >= 0 && default_duedatetime < cbDefaultDueDateTime->count()
+            ? default_duedatetime
+            : -1);
+    cbxCloseMinimizes->setChecked(close_minimizes);
+    TtasksSettings* settings = GetTasksSettings();
+    lblConfigFile->setText(ExpandEnvVars(settings ? settings->FileName() : DefaultConfigFile()));
+    lblDBFile->setText(ExpandEnvVars(db_file));
+    for (QLineEdit* field : {lblConfigFile, lblDBFile}) {
+        field->setCursorPosition(0);
+        field->setToolTip(field->text());
+    }
+}
+
+void TfrmSettings::ControlsToSettings()
+{
+    // Typed text that is not yet a value is taken as the field shows it.
+    for (QSpinBox* field : {edNightHoursFrom, edNightHoursTo, edTimeGranularity})
+        field->interpretText();
+    night_hours_from = edNightHoursFrom->value();
+    night_hours_to = edNightHoursTo->value();
+    time_granularity = edTimeGranularity->value();
+    theme = cbApplicationTheme->currentText();
+    default_duedatetime = cbDefaultDueDateTime->currentIndex();
+    close_minimizes = cbxCloseMinimizes->isChecked();
+    if (TtasksSettings* settings = GetTasksSettings())
+        settings->Save();
+}
+
+// ---------------------------------------------------------------- tag editor
+
+void TfrmSettings::ShowTagEditor(bool aVisible)
+{
+    pnlTagsEdit->setVisible(aVisible);
+    if (aVisible)
+        edTagTitle->setFocus();
+}
+
+void TfrmSettings::UpdateTagButtons()
+{
+    btnNewTag->setEnabled(!FTagEditing);
+    btnDeleteTag->setEnabled(!FTagEditing);
+    btnSaveTag->setEnabled(FTagEditing);
+    btnCancelTag->setEnabled(FTagEditing);
+}
+
+void TfrmSettings::CancelTagEdit()
+{
+    FTagEditing = false;
+    FTagCreating = false;
+    FTagId.clear();
+    ShowTagEditor(false);
+    UpdateTagButtons();
+}
+
+void TfrmSettings::NewTag()
+{
+    FTagCreating = true;
+    FTagEditing = true;
+    FTagId = GenerateId();
+    ShowTagEditor(true);
+    lblEditTag->setText(QStringLiteral("Creating Tag"));
+    SelectTagColor(0);
+    edTagTitle->clear();
+    edTagTitle->setFocus();
+    UpdateTagButtons();
+}
+
+void TfrmSettings::EditTag(const QString& aId)
+{
+    TtasksTag* tag = FTagsControler->GetTag(aId);
+    if (!tag)
+        return;
+    FTagEditing = true;
+    FTagCreating = false;
+    FTagId = aId;
+    ShowTagEditor(true);
+    lblEditTag->setText(QStringLiteral("Editing Tag"));
+    SelectTagColor(tag->color);
+    edTagTitle->setText(tag->title);
+    edTagTitle->setFocus();
+    UpdateTagButtons();
+}
+
+bool TfrmSettings::SaveTag()
+{
+    if (!FTagEditing)
+        return false;
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    const QString sql = FTagCreating ? kInsertTagSQL : kUpdateTagSQL;
+    query->SetSQL(sql);
+    query->Params().Clear();
+    query->Params()
+        .CreateParam(TZFieldType::ftString, QStringLiteral("tagid"), TZParamType::ptInput)
+        .SetAsString(FTagId);
+    query->Params()
+        .CreateParam(TZFieldType::ftString, QStringLiteral("title"), TZParamType::ptInput)
+        .SetAsString(edTagTitle->text());
+    query->Params()
+        .CreateParam(TZFieldType::ftInteger, QStringLiteral("color"), TZParamType::ptInput)
+        .SetAsInteger(SelectedTagColor());
+    if (!db->Query(sql, query.get())) {
+        // The editor stays open with what the user typed.
+        TkvdMessageBox::Error(this, QStringLiteral("The tag could not be saved."));
+        return false;
+    }
+    query.reset();
+    ReloadTags();
+    CancelTagEdit();
+    return true;
+}
+
+bool TfrmSettings::DeleteTagById(const QString& aId)
+{
+    TtasksDB* db = GetTasksDB();
+    TDBLock guard;
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    query->SetSQL(kDeleteTagSQL);
+    query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
+    // The tag and its links go together or not at all.
+    bool deleted = db->StartTransaction() && db->Query(kDeleteTagSQL, query.get());
+    if (deleted) {
+        query->SetSQL(kDeleteTagLinksSQL);
+        query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
+        deleted = db->Query(kDeleteTagLinksSQL, query.get());
+    }
+    deleted = deleted && db->Commit();
+    if (!deleted) {
+        db->Rollback();
+        TkvdMessageBox::Error(this, QStringLiteral("The tag could not be deleted."));
+        return false;
+    }
+    ReloadTags();
+    CancelTagEdit();
+    return true;
+}
+
+void TfrmSettings::ReloadTags()
+{
+    try {
+        LoadTags(FTagsControler.get());
+    } catch (const std::exception& error) {
+        TkvdMessageBox::Error(this, ErrorMessage(error));
+    }
+    UpdateTagButtons();
+}
+
+int32_t TfrmSettings::SelectedTagColor() const
+{
+    const QVariant value = edTagColor->currentData();
+    return value.isValid() ? static_cast<int32_t>(value.toInt()) : 0;
+}
+
+void TfrmSettings::SelectTagColor(int32_t aColor)
+{
+    int index = edTagColor->findData(aColor);
+    if (index < 0) {
+        edTagColor->addItem(
+            Swatch(aColor),
+            QStringLiteral("$%1").arg(static_cast<uint32_t>(aColor), 8, 16, QLatin1Char('0')),
+            aColor);
+        index = edTagColor->count() - 1;
+    }
+    edTagColor->setCurrentIndex(index);
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TfrmSettings::btnApplicationUpdatesClick()
+{
+    try {
+        CheckForUpdatesClick();
+    } catch (const std::exception& error) {
+        // A failed check is told to the user; the dialog stays open.
+        TkvdMessageBox::Error(this, ErrorMessage(error));
+    }
+}
+
+void TfrmSettings::CheckForUpdatesClick() {}
+
+void TfrmSettings::btnNewTagClick()
+{
+    NewTag();
+}
+
+void TfrmSettings::btnSaveTagClick()
+{
+    SaveTag();
+}
+
+void TfrmSettings::btnDeleteTagClick()
+{
+    if (TtasksTag* tag = FTagsControler->GetSelected())
+        DeleteTagById(tag->tagid);
+}
+
+void TfrmSettings::btnCancelTagClick()
+{
+    CancelTagEdit();
+}
+
+void TfrmSettings::vtTagsListClick()
+{
+    CancelTagEdit();
+}
+
+void TfrmSettings::vtTagsListDblClick()
+{
+    if (TtasksTag* tag = FTagsControler->GetSelected())
+        EditTag(tag->tagid);
+}
+
+bool ShowSettingsDialog(QWidget* aParent)
+{
+    GetTasksSettings();
+    TfrmSettings dialog(aParent);
+    dialog.SettingsToControls();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (accepted)
+        dialog.ControlsToSettings();
+    return accepted;
+}

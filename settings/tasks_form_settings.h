@@ -1,0 +1,123 @@
+#pragma once
+
+// The settings dialog: the user settings, the paths of the settings file and
+// the task database, the update check, and the tag editor. The main window
+// calls ShowSettingsDialog; after true it applies the theme named by `theme`,
+// and in every case it reloads its tags and tag tabs, since tag changes are
+// written at once and stay written even after "Cancel".
+
+#include <QDialog>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+
+class ItasksTagsControler;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTreeView;
+class QWidget;
+
+class TfrmSettings : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Runs FormCreate: the tag view on vtTagsList.
+    explicit TfrmSettings(QWidget* aParent = nullptr);
+    // Runs FormDestroy.
+    ~TfrmSettings() override;
+
+    // The settings variables into the controls.
+    void SettingsToControls();
+    // The controls into the settings variables, which are then saved to the
+    // settings file. The number fields only hold values in their ranges.
+    void ControlsToSettings();
+
+    // The tag editor.
+    void NewTag();
+    void EditTag(const QString& aId);
+    // Writes the tag in the editor. When the statement fails the user is told
+    // and the editor stays open with its input; true when it was written.
+    bool SaveTag();
+    // Deletes the tag and its links in one transaction; a failure is shown
+    // and nothing is deleted. True when deleted.
+    bool DeleteTagById(const QString& aId);
+    void ReloadTags();
+    void CancelTagEdit();
+    void UpdateTagButtons();
+
+    bool TagEditing() const { return FTagEditing; }
+    bool TagCreating() const { return FTagCreating; }
+    const QString& TagId() const { return FTagId; }
+    ItasksTagsControler* TagsControler() const { return FTagsControler.get(); }
+
+    // The colour value of the entry selected in edTagColor, 0 when none is.
+    int32_t SelectedTagColor() const;
+    // Selects the entry of aColor, adding one for a value the list lacks so that
+    // saving keeps the tag's colour.
+    void SelectTagColor(int32_t aColor);
+
+    // The 22 themes the application carries, in the order the list shows them.
+    static QStringList ThemeNames();
+
+    // "Application Updates"
+    QPushButton* btnApplicationUpdates;
+    // "UI Behaviour"
+    QCheckBox* cbxCloseMinimizes;
+    // "Due Date Settings"
+    QSpinBox* edNightHoursFrom;
+    QSpinBox* edNightHoursTo;
+    QSpinBox* edTimeGranularity;
+    QComboBox* cbDefaultDueDateTime;
+    // "Theme"
+    QComboBox* cbApplicationTheme;
+    // "Files": read-only text fields
+    QLineEdit* lblConfigFile;
+    QLineEdit* lblDBFile;
+    // "Tags"
+    QPushButton* btnNewTag;
+    QPushButton* btnSaveTag;
+    QPushButton* btnDeleteTag;
+    QPushButton* btnCancelTag;
+    QWidget* pnlTagsEdit;
+    QLabel* lblEditTag;
+    QLineEdit* edTagTitle;
+    QComboBox* edTagColor;
+    QTreeView* vtTagsList;
+    // bottom bar
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+
+protected:
+    void showEvent(QShowEvent* aEvent) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    void ShowTagEditor(bool aVisible);
+
+    void btnApplicationUpdatesClick();
+    // Runs the update service's interactive check.
+    void CheckForUpdatesClick();
+    void btnNewTagClick();
+    void btnSaveTagClick();
+    void btnDeleteTagClick();
+    void btnCancelTagClick();
+    void vtTagsListClick();
+    void vtTagsListDblClick();
+
+    std::shared_ptr<ItasksTagsControler> FTagsControler;
+    bool FTagEditing = false;
+    bool FTagCreating = false;
+    QString FTagId;
+    bool FShown = false;
+};
+
+// Shows the dialog modally, filled from the settings; after "OK" the controls
+// go into the settings, which are saved to the file. True when "OK" closed it.
+bool ShowSettingsDialog(QWidget* aParent = nullptr);

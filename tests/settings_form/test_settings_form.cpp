@@ -1,0 +1,704 @@
+// The settings dialog through its object names: settings in and out, the saved
+// config file, the number ranges, Enter, and the tag editor with its states,
+// over a real database file and a real settings file.
+
+#include "settings/tasks_form_settings.h"
+
+#include "resources/tasks_themes.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+
+#include "../common/test_env.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeView>
+#include <QtTest>
+#include <functional>
+
+namespace {
+
+const char* const kHome = "TagHomeAAAAAAAAA";
+const char* const kWork = "TagWorkAAAAAAAAA";
+
+void Run(const QString& aSQL)
+{
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    QVERIFY2(db->Query(aSQL, query.get()), qPrintable(aSQL));
+}
+
+int Count(const QString& aSQL)
+{
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    if (!db->Query(aSQL, query.get()) || query->Eof())
+        return -1;
+    return static_cast<int>(query->FieldByName("n").AsInteger());
+}
+
+QString Value(const QString& aSQL)
+{
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    if (!db->Query(aSQL, query.get()) || query->Eof())
+        return QStringLiteral("<none>");
+    return query->FieldByName("v").IsNull() ? QStringLiteral("<null>")
+                                            : query->FieldByName("v").AsString();
+}
+
+QStringList ListTitles(TfrmSettings& aDialog)
+{
+    QStringList titles;
+    QAbstractItemModel* model = aDialog.vtTagsList->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        titles << model->index(row, 0).data().toString();
+    return titles;
+}
+
+// Runs aAction on the settings dialog once it is shown modally.
+void WhenShown(std::function<void(TfrmSettings*)> aAction)
+{
+    QTimer::singleShot(0, [aAction] {
+        auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) {
+            WhenShown(aAction);
+            return;
+        }
+        aAction(dialog);
+    });
+}
+
+QByteArray ReadConfig()
+{
+    QFile file(NativePath(DefaultConfigFile()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TypeInto(QWidget* aField, const QString& aText)
+{
+    aField->setFocus();
+    QTest::keyClick(aField, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(aField, aText);
+}
+
+} // namespace
+
+class TestSettingsForm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        TkvdMessageBox::SetTestMode(true);
+        QApplication::setApplicationDisplayName("Ulmora");
+    }
+
+    void init()
+    {
+        FEnv = std::make_unique<TTestEnv>();
+        FEnv->UseDatabase();
+        GetTasksSettings();
+        TkvdMessageBox::ClearShown();
+        Run(QString("insert into tags (tagid, title, color, createddt) values ('%1', 'Home', "
+                    "32768, '2020-01-01 00:00:00')")
+                .arg(kHome));
+        Run(QString("insert into tags (tagid, title, color, createddt) values ('%1', 'Work', "
+                    "8388608, '2020-01-01 00:00:00')")
+                .arg(kWork));
+        Run("insert into tasks (taskid, summary) values ('TaskOneAAAAAAAAA', 'one')");
+        Run(QString("insert into tags_tasks (tagid, taskid) values ('%1', 'TaskOneAAAAAAAAA')")
+                .arg(kHome));
+        Run(QString("insert into tags_tasks (tagid, taskid) values ('%1', 'TaskOneAAAAAAAAA')")
+                .arg(kWork));
+    }
+    void cleanup() { FEnv.reset(); }
+
+    void dialogShape()
+    {
+        theme = "My Own Theme";
+        TfrmSettings dialog;
+        dialog.SettingsToControls();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(dialog.size(), QSize(747, 513));
+        QStringList labels;
+        for (QLabel* label : dialog.findChildren<QLabel*>())
+            labels << label->text();
+        for (const char* text : {"Application Updates", "UI Behaviour", "Due Date Settings",
+                                 "Night Hours From:", "Night Hours To:", "Time Granularity:",
+                                 "Default Due DateTime:", "Theme", "Application Theme:", "Files",
+                                 "Config File:", "DB File:", "Tags", "Title:", "Color:"})
+            QVERIFY2(labels.contains(QString::fromLatin1(text)), text);
+        const std::pair<const char*, const char*> buttons[] = {
+            {"btnApplicationUpdates", "Check Now!"},
+            {"btnNewTag", "New"},
+            {"btnSaveTag", "Save"},
+            {"btnDeleteTag", "Delete"},
+            {"btnCancelTag", "Cancel"},
+            {"btnOK", "OK"},
+            {"btnCancel", "Cancel"}};
+        for (const auto& [name, text] : buttons) {
+            auto* button = dialog.findChild<QPushButton*>(name);
+            QVERIFY2(button, name);
+            QCOMPARE(button->text(), QString::fromLatin1(text));
+            QCOMPARE(button->isDefault(), QByteArray(name) == "btnOK");
+        }
+        QCOMPARE(dialog.findChild<QCheckBox*>("cbxCloseMinimizes")->text(),
+                 QStringLiteral("Close Minimizes The Application"));
+        for (const char* name : {"edNightHoursFrom", "edNightHoursTo", "edTimeGranularity"})
+            QVERIFY(dialog.findChild<QSpinBox*>(name));
+        for (const char* name : {"lblConfigFile", "lblDBFile", "edTagTitle"})
+            QVERIFY(dialog.findChild<QLineEdit*>(name));
+        for (const char* name : {"cbDefaultDueDateTime", "cbApplicationTheme", "edTagColor"})
+            QVERIFY(dialog.findChild<QComboBox*>(name));
+        QVERIFY(dialog.findChild<QWidget*>("pnlTagsEdit"));
+        QVERIFY(dialog.findChild<QLabel*>("lblEditTag"));
+        QVERIFY(dialog.findChild<QTreeView*>("vtTagsList"));
+
+        QStringList due;
+        for (int i = 0; i < dialog.cbDefaultDueDateTime->count(); ++i)
+            due << dialog.cbDefaultDueDateTime->itemText(i);
+        QCOMPARE(due, (QStringList{"Unplanned", "1 Hour", "4 Hours", "Tomorrow", "Exact"}));
+
+        // The theme list: "Windows" and the 22 names; the text stays the setting.
+        QCOMPARE(dialog.cbApplicationTheme->count(), 23);
+        QCOMPARE(dialog.cbApplicationTheme->itemText(0), QStringLiteral("Windows"));
+        QCOMPARE(dialog.cbApplicationTheme->itemText(1), QStringLiteral("Amakrits"));
+        QCOMPARE(dialog.cbApplicationTheme->itemText(22), QStringLiteral("Turquoise Gray"));
+        QCOMPARE(TfrmSettings::ThemeNames().size(), 22);
+        QCOMPARE(dialog.cbApplicationTheme->currentText(), QStringLiteral("My Own Theme"));
+        QVERIFY(dialog.cbApplicationTheme->isEditable());
+
+        // The editor starts idle with the tags listed in table order.
+        QCOMPARE(ListTitles(dialog), (QStringList{"Home", "Work"}));
+        QVERIFY(dialog.btnOK->hasFocus());
+        ExpectIdle(dialog);
+    }
+
+    // The dialog offers exactly the themes the program carries.
+    void themeNamesMatchTheThemes() { QCOMPARE(TfrmSettings::ThemeNames(), TasksThemeNames()); }
+
+    void numberRanges()
+    {
+        TfrmSettings dialog;
+        QCOMPARE(dialog.edNightHoursFrom->minimum(), 0);
+        QCOMPARE(dialog.edNightHoursFrom->maximum(), 23);
+        QCOMPARE(dialog.edNightHoursTo->minimum(), 0);
+        QCOMPARE(dialog.edNightHoursTo->maximum(), 23);
+        QCOMPARE(dialog.edTimeGranularity->minimum(), 1);
+        QCOMPARE(dialog.edTimeGranularity->maximum(), 1440);
+        QCOMPARE(dialog.edNightHoursFrom->singleStep(), 1);
+    }
+
+    void settingsToControls_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("granularity");
+        QTest::addColumn<int>("due");
+        QTest::addColumn<bool>("closeMinimizes");
+        QTest::addColumn<int>("shownFrom");
+        QTest::addColumn<int>("shownTo");
+        QTest::addColumn<int>("shownGranularity");
+        QTest::addColumn<int>("shownDue");
+        QTest::newRow("in range") << 21 << 6 << 15 << 3 << false << 21 << 6 << 15 << 3;
+        QTest::newRow("bounds") << 0 << 23 << 1440 << 4 << true << 0 << 23 << 1440 << 4;
+        QTest::newRow("out of range shows the defaults")
+            << 30 << -1 << 0 << 9 << true << 22 << 7 << 10 << -1;
+    }
+    void settingsToControls()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, granularity);
+        QFETCH(int, due);
+        QFETCH(bool, closeMinimizes);
+        night_hours_from = from;
+        night_hours_to = to;
+        time_granularity = granularity;
+        default_duedatetime = due;
+        close_minimizes = closeMinimizes;
+        theme = "Carbon";
+        db_file = "%APPDATA%\\BEXO\\other.db";
+        TfrmSettings dialog;
+        dialog.SettingsToControls();
+        QTEST(dialog.edNightHoursFrom->value(), "shownFrom");
+        QTEST(dialog.edNightHoursTo->value(), "shownTo");
+        QTEST(dialog.edTimeGranularity->value(), "shownGranularity");
+        QTEST(dialog.cbDefaultDueDateTime->currentIndex(), "shownDue");
+        QCOMPARE(dialog.cbxCloseMinimizes->isChecked(), closeMinimizes);
+        QCOMPARE(dialog.cbApplicationTheme->currentText(), QStringLiteral("Carbon"));
+        QCOMPARE(dialog.lblConfigFile->text(), FEnv->Path() + "\\BEXO\\config.ini");
+        QCOMPARE(dialog.lblDBFile->text(), FEnv->Path() + "\\BEXO\\other.db");
+        QVERIFY(dialog.lblConfigFile->isReadOnly());
+        QVERIFY(dialog.lblDBFile->isReadOnly());
+    }
+
+    void okSavesCancelKeeps_data()
+    {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void okSavesCancelKeeps()
+    {
+        QFETCH(bool, ok);
+        const QByteArray before = ReadConfig();
+        QVERIFY(before.contains("night_hours_from=22"));
+        WhenShown([ok](TfrmSettings* aDialog) {
+            TypeInto(aDialog->edNightHoursFrom, "5");
+            TypeInto(aDialog->edNightHoursTo, "8");
+            TypeInto(aDialog->edTimeGranularity, "30");
+            aDialog->cbDefaultDueDateTime->setCurrentIndex(2);
+            aDialog->cbApplicationTheme->setCurrentIndex(
+                aDialog->cbApplicationTheme->findText("Metro Blue"));
+            QTest::mouseClick(aDialog->cbxCloseMinimizes, Qt::LeftButton);
+            QTest::mouseClick(ok ? aDialog->btnOK : aDialog->btnCancel, Qt::LeftButton);
+        });
+        QCOMPARE(ShowSettingsDialog(), ok);
+        if (ok) {
+            QCOMPARE(night_hours_from, 5);
+            QCOMPARE(night_hours_to, 8);
+            QCOMPARE(time_granularity, 30);
+            QCOMPARE(default_duedatetime, 2);
+            QCOMPARE(theme, QStringLiteral("Metro Blue"));
+            QCOMPARE(close_minimizes, false);
+            const QByteArray saved = ReadConfig();
+            for (const char* line :
+                 {"night_hours_from=5", "night_hours_to=8", "time_granularity=30",
+                  "default_duedatetime=2", "theme=Metro Blue", "close_minimizes=0"})
+                QVERIFY2(saved.contains(line), line);
+            // A new settings object reads the same values from the file.
+            ReleaseTasksSettings();
+            ResetTasksSettingsVariables();
+            GetTasksSettings();
+            QCOMPARE(night_hours_from, 5);
+            QCOMPARE(theme, QStringLiteral("Metro Blue"));
+        } else {
+            QCOMPARE(night_hours_from, 22);
+            QCOMPARE(night_hours_to, 7);
+            QCOMPARE(time_granularity, 10);
+            QCOMPARE(default_duedatetime, 0);
+            QCOMPARE(theme, QStringLiteral("Turquoise Gray"));
+            QCOMPARE(close_minimizes, true);
+            QCOMPARE(ReadConfig(), before);
+        }
+    }
+
+    void typedNumbers_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("hour") << "edNightHoursFrom"
+                              << "5" << 5;
+        QTest::newRow("hour too large") << "edNightHoursFrom"
+                                        << "99" << 9;
+        QTest::newRow("minus sign refused") << "edNightHoursTo"
+                                            << "-3" << 3;
+        QTest::newRow("lone minus sign") << "edNightHoursTo"
+                                         << "-" << 7;
+        QTest::newRow("decimal separator refused") << "edNightHoursTo"
+                                                   << "1.5" << 15;
+        QTest::newRow("letters refused") << "edNightHoursFrom"
+                                         << "ab" << 22;
+        QTest::newRow("granularity") << "edTimeGranularity"
+                                     << "1440" << 1440;
+        QTest::newRow("granularity too large") << "edTimeGranularity"
+                                               << "2000" << 200;
+        QTest::newRow("granularity zero") << "edTimeGranularity"
+                                          << "0" << 10;
+        QTest::newRow("granularity decimal") << "edTimeGranularity"
+                                             << "2,5" << 25;
+    }
+    void typedNumbers()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(int, stored);
+        TfrmSettings dialog;
+        dialog.SettingsToControls();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto* spin = dialog.findChild<QSpinBox*>(field);
+        QVERIFY(spin);
+        TypeInto(spin, typed);
+        dialog.ControlsToSettings();
+        const int value = field == "edNightHoursFrom" ? night_hours_from
+                          : field == "edNightHoursTo" ? night_hours_to
+                                                      : time_granularity;
+        QCOMPARE(value, stored);
+        QCOMPARE(NightHoursFrom(), night_hours_from);
+        QCOMPARE(NightHoursTo(), night_hours_to);
+        QCOMPARE(TimeGranularity(), time_granularity);
+    }
+
+    void arrowKeysStepWithinRange()
+    {
+        night_hours_from = 22;
+        time_granularity = 2;
+        TfrmSettings dialog;
+        dialog.SettingsToControls();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.edNightHoursFrom->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(dialog.edNightHoursFrom, Qt::Key_Up);
+        QCOMPARE(dialog.edNightHoursFrom->value(), 23);
+        dialog.edTimeGranularity->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(dialog.edTimeGranularity, Qt::Key_Down);
+        QCOMPARE(dialog.edTimeGranularity->value(), 1);
+    }
+
+    void typedThemeAndNoDueSelection()
+    {
+        default_duedatetime = 7;
+        WhenShown([](TfrmSettings* aDialog) {
+            TypeInto(aDialog->cbApplicationTheme->lineEdit(), "Not A Theme");
+            aDialog->btnOK->click();
+        });
+        QVERIFY(ShowSettingsDialog());
+        QCOMPARE(theme, QStringLiteral("Not A Theme"));
+        QCOMPARE(default_duedatetime, -1);
+        QVERIFY(ReadConfig().contains("default_duedatetime=-1"));
+    }
+
+    void enterPressesOK_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("number field") << "edNightHoursFrom";
+        QTest::newRow("granularity") << "edTimeGranularity";
+        QTest::newRow("theme") << "cbApplicationTheme";
+        QTest::newRow("tag title") << "edTagTitle";
+    }
+    void enterPressesOK()
+    {
+        QFETCH(QString, field);
+        WhenShown([field](TfrmSettings* aDialog) {
+            aDialog->NewTag();
+            QTest::keyClicks(aDialog->edTagTitle, "unsaved");
+            QWidget* target = aDialog->findChild<QWidget*>(field);
+            if (auto* combo = qobject_cast<QComboBox*>(target))
+                target = combo->lineEdit();
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Return);
+            // Still open when Enter did not close it: close it as Cancel.
+            if (aDialog->isVisible())
+                aDialog->reject();
+        });
+        QVERIFY(ShowSettingsDialog());
+        // The tag in the editor was not saved.
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+    }
+
+    void checkNowKeepsDialogOpen()
+    {
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.btnApplicationUpdates, Qt::LeftButton);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(TkvdMessageBox::Shown().size(), 0);
+    }
+
+    void colourList()
+    {
+        TfrmSettings dialog;
+        const std::pair<const char*, int> named[] = {
+            {"clBlack", 0x000000}, {"clMaroon", 0x000080},     {"clGreen", 0x008000},
+            {"clOlive", 0x008080}, {"clNavy", 0x800000},       {"clPurple", 0x800080},
+            {"clTeal", 0x808000},  {"clGray", 0x808080},       {"clSilver", 0xC0C0C0},
+            {"clRed", 0x0000FF},   {"clLime", 0x00FF00},       {"clYellow", 0x00FFFF},
+            {"clBlue", 0xFF0000},  {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
+            {"clWhite", 0xFFFFFF}, {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
+            {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0}};
+        QComboBox* colors = dialog.edTagColor;
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(colors->itemText(i), QString::fromLatin1(named[i].first));
+            QCOMPARE(colors->itemData(i).toInt(), named[i].second);
+            QVERIFY(!colors->itemIcon(i).isNull());
+        }
+        QVERIFY(colors->count() > 20);
+        for (int i = 20; i < colors->count(); ++i)
+            QCOMPARE(static_cast<uint32_t>(colors->itemData(i).toInt()) >> 24, 0xFFu);
+        QCOMPARE(colors->itemText(20 + 8), QStringLiteral("clWindowText"));
+        QCOMPARE(colors->itemData(20 + 8).toInt(), static_cast<int>(0xFF000008));
+    }
+
+    // ---- tag editor
+
+    void newTagThenCancel()
+    {
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        ExpectIdle(dialog);
+        dialog.SelectTagColor(0x0000FF);
+        QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        QVERIFY(dialog.TagEditing());
+        QVERIFY(dialog.TagCreating());
+        QCOMPARE(dialog.TagId().size(), 16);
+        QVERIFY(dialog.pnlTagsEdit->isVisible());
+        QCOMPARE(dialog.lblEditTag->text(), QStringLiteral("Creating Tag"));
+        QVERIFY(dialog.edTagTitle->text().isEmpty());
+        QVERIFY(dialog.edTagTitle->hasFocus());
+        QCOMPARE(dialog.SelectedTagColor(), 0);
+        ExpectButtons(dialog, true);
+        QTest::keyClicks(dialog.edTagTitle, "dropped");
+        QTest::mouseClick(dialog.btnCancelTag, Qt::LeftButton);
+        ExpectIdle(dialog);
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+    }
+
+    void saveNewTag_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("row");
+        QTest::newRow("plain") << "Errand" << 0;
+        QTest::newRow("empty title at the top") << "" << 0;
+        QTest::newRow("any script") << "Ωμέγα 日本 😀" << 2;
+        QTest::newRow("quotes") << "it's \"x\"; --" << 2;
+        QTest::newRow("very long") << QString(10000, QChar('z')) << 2;
+    }
+    void saveNewTag()
+    {
+        QFETCH(QString, title);
+        QFETCH(int, row);
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        const QString id = dialog.TagId();
+        dialog.edTagTitle->setText(title);
+        dialog.edTagColor->setCurrentIndex(dialog.edTagColor->findText("clRed"));
+        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        ExpectIdle(dialog);
+        QCOMPARE(Count("select count(*) as n from tags"), 3);
+        QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(id)), title);
+        QCOMPARE(Value(QString("select color as v from tags where tagid='%1'").arg(id)),
+                 QStringLiteral("255"));
+        QCOMPARE(Value(QString("select image as v from tags where tagid='%1'").arg(id)),
+                 QStringLiteral("<null>"));
+        QVERIFY(Value(QString("select createddt as v from tags where tagid='%1'").arg(id))
+                    .startsWith("20"));
+        QCOMPARE(ListTitles(dialog).size(), 3);
+        QCOMPARE(ListTitles(dialog).at(row), title);
+        QCOMPARE(dialog.vtTagsList->model()->index(row, 0).data(Qt::ForegroundRole).value<QColor>(),
+                 QColor(255, 0, 0));
+    }
+
+    void editTagByDoubleClick()
+    {
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        DoubleClickRow(dialog, 1);
+        QVERIFY(dialog.TagEditing());
+        QVERIFY(!dialog.TagCreating());
+        QCOMPARE(dialog.TagId(), QString::fromLatin1(kWork));
+        QCOMPARE(dialog.lblEditTag->text(), QStringLiteral("Editing Tag"));
+        QCOMPARE(dialog.edTagTitle->text(), QStringLiteral("Work"));
+        QCOMPARE(dialog.edTagColor->currentText(), QStringLiteral("clNavy"));
+        ExpectButtons(dialog, true);
+        dialog.edTagTitle->setText("Job");
+        dialog.edTagColor->setCurrentIndex(dialog.edTagColor->findText("clPurple"));
+        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        ExpectIdle(dialog);
+        QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(kWork)),
+                 QStringLiteral("Job"));
+        QCOMPARE(Value(QString("select color as v from tags where tagid='%1'").arg(kWork)),
+                 QString::number(0x800080));
+        // The tasks keep the tag.
+        QCOMPARE(Count(QString("select count(*) as n from tags_tasks where tagid='%1'").arg(kWork)),
+                 1);
+        QCOMPARE(ListTitles(dialog), (QStringList{"Home", "Job"}));
+    }
+
+    void colourNotInTheListIsKept()
+    {
+        Run(QString("update tags set color=%1 where tagid='%2'").arg(0x123456).arg(kHome));
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.EditTag(kHome);
+        QCOMPARE(dialog.SelectedTagColor(), 0x123456);
+        dialog.SaveTag();
+        QCOMPARE(Value(QString("select color as v from tags where tagid='%1'").arg(kHome)),
+                 QString::number(0x123456));
+    }
+
+    void singleClickDropsTheEdit_data()
+    {
+        QTest::addColumn<bool>("creating");
+        QTest::newRow("new tag") << true;
+        QTest::newRow("edited tag") << false;
+    }
+    void singleClickDropsTheEdit()
+    {
+        QFETCH(bool, creating);
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        if (creating)
+            QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        else
+            dialog.EditTag(kHome);
+        dialog.edTagTitle->setText("typed");
+        ClickRow(dialog, 1);
+        ExpectIdle(dialog);
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+        QCOMPARE(Count("select count(*) as n from tags where title='typed'"), 0);
+    }
+
+    void deleteSelectedTag()
+    {
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // Without a selection nothing happens.
+        QTest::mouseClick(dialog.btnDeleteTag, Qt::LeftButton);
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+        ClickRow(dialog, 0);
+        QTest::mouseClick(dialog.btnDeleteTag, Qt::LeftButton);
+        ExpectIdle(dialog);
+        QCOMPARE(Count("select count(*) as n from tags"), 1);
+        QCOMPARE(Count(QString("select count(*) as n from tags_tasks where tagid='%1'").arg(kHome)),
+                 0);
+        QCOMPARE(Count(QString("select count(*) as n from tags_tasks where tagid='%1'").arg(kWork)),
+                 1);
+        QCOMPARE(Count("select count(*) as n from tasks"), 1);
+        QCOMPARE(ListTitles(dialog), QStringList{"Work"});
+        QVERIFY(dialog.TagsControler()->GetSelected() == nullptr);
+    }
+
+    void deleteBindsTheId()
+    {
+        TfrmSettings dialog;
+        // Spliced into the statement this id would match every row.
+        QVERIFY(dialog.DeleteTagById("x\" or \"1\"=\"1"));
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+        QCOMPARE(Count("select count(*) as n from tags_tasks"), 2);
+        Run("insert into tags (tagid, title) values ('a\"b''c', 'odd')");
+        QVERIFY(dialog.DeleteTagById("a\"b'c"));
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+    }
+
+    void failedSaveKeepsTheEditor()
+    {
+        Run("create trigger refuse_tags before insert on tags begin select raise(abort, "
+            "'refused'); end");
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        const QString id = dialog.TagId();
+        dialog.edTagTitle->setText("Kept");
+        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QCOMPARE(TkvdMessageBox::Shown().first().Kind, TMsgKind::Error);
+        QVERIFY(dialog.TagEditing());
+        QVERIFY(dialog.TagCreating());
+        QCOMPARE(dialog.TagId(), id);
+        QCOMPARE(dialog.edTagTitle->text(), QStringLiteral("Kept"));
+        QVERIFY(dialog.pnlTagsEdit->isVisible());
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+        // Once the store accepts it, the same input is saved.
+        Run("drop trigger refuse_tags");
+        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        ExpectIdle(dialog);
+        QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(id)),
+                 QStringLiteral("Kept"));
+    }
+
+    void failedDeleteDeletesNothing()
+    {
+        Run("create trigger refuse_links before delete on tags_tasks begin select raise(abort, "
+            "'refused'); end");
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        ClickRow(dialog, 0);
+        QTest::mouseClick(dialog.btnDeleteTag, Qt::LeftButton);
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QCOMPARE(Count("select count(*) as n from tags"), 2);
+        QCOMPARE(Count("select count(*) as n from tags_tasks"), 2);
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+        QCOMPARE(ListTitles(dialog), (QStringList{"Home", "Work"}));
+    }
+
+    void tagChangesStayAfterCancel()
+    {
+        WhenShown([](TfrmSettings* aDialog) {
+            aDialog->EditTag(kHome);
+            aDialog->edTagTitle->setText("House");
+            aDialog->btnSaveTag->click();
+            TypeInto(aDialog->edNightHoursFrom, "3");
+            aDialog->btnCancel->click();
+        });
+        QVERIFY(!ShowSettingsDialog());
+        QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(kHome)),
+                 QStringLiteral("House"));
+        QCOMPARE(night_hours_from, 22);
+    }
+
+    void closingByFrameIsCancel()
+    {
+        WhenShown([](TfrmSettings* aDialog) {
+            TypeInto(aDialog->edNightHoursFrom, "3");
+            aDialog->close();
+        });
+        QVERIFY(!ShowSettingsDialog());
+        QCOMPARE(night_hours_from, 22);
+    }
+
+private:
+    static void ExpectButtons(TfrmSettings& aDialog, bool aEditing)
+    {
+        QCOMPARE(aDialog.btnNewTag->isEnabled(), !aEditing);
+        QCOMPARE(aDialog.btnDeleteTag->isEnabled(), !aEditing);
+        QCOMPARE(aDialog.btnSaveTag->isEnabled(), aEditing);
+        QCOMPARE(aDialog.btnCancelTag->isEnabled(), aEditing);
+    }
+
+    static void ExpectIdle(TfrmSettings& aDialog)
+    {
+        QVERIFY(!aDialog.TagEditing());
+        QVERIFY(!aDialog.TagCreating());
+        QVERIFY(aDialog.TagId().isEmpty());
+        QVERIFY(aDialog.pnlTagsEdit->isHidden());
+        ExpectButtons(aDialog, false);
+    }
+
+    static QPoint RowCenter(TfrmSettings& aDialog, int aRow)
+    {
+        return aDialog.vtTagsList->visualRect(aDialog.vtTagsList->model()->index(aRow, 0)).center();
+    }
+
+    static void ClickRow(TfrmSettings& aDialog, int aRow)
+    {
+        QTest::mouseClick(aDialog.vtTagsList->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          RowCenter(aDialog, aRow));
+    }
+
+    static void DoubleClickRow(TfrmSettings& aDialog, int aRow)
+    {
+        ClickRow(aDialog, aRow);
+        QTest::mouseDClick(aDialog.vtTagsList->viewport(), Qt::LeftButton, Qt::NoModifier,
+                           RowCenter(aDialog, aRow));
+    }
+
+    std::unique_ptr<TTestEnv> FEnv;
+};
+
+QTEST_MAIN(TestSettingsForm)
+#include "test_settings_form.moc"
