@@ -36,7 +36,8 @@ int main(int argc, char* argv[])
             request.WriteBytes(QStringLiteral("Params"), args[3].toLocal8Bit());
 
         TIPCClient client;
-        client.Connect(args[1]);
+        // A running server answers at once; do not linger when there is none.
+        client.Connect(args[1], 200);
         TMessageData reply;
         client.Execute(request, reply);
         client.Disconnect();
