@@ -72,23 +72,26 @@ QString GenerateId()
 
 TDateTime RoundDateTime(int aUnit, int aStep, TDateTime aValue)
 {
-    static const double kUnitsPerDay[] = {86400, 1440, 24, 1};
+    static const long long kMSecsPerUnit[] = {1000LL, 60000LL, 3600000LL, 86400000LL};
     if (aUnit < 0 || aUnit > 3)
         return aValue;
     // A step below one would divide by zero; such a step means no rounding.
     if (aStep < 1)
         aStep = 1;
-    const double f = kUnitsPerDay[aUnit];
-    const double product = std::trunc(aValue * f);
-    if (!std::isfinite(product))
+    // The day count is taken to the nearest millisecond before it is cut to
+    // whole units: an exact minute held a hair below itself in floating point
+    // must not fall to the minute before.
+    const double msecs = std::round(aValue * kMSecsPerDay);
+    if (!std::isfinite(msecs) || std::fabs(msecs) > 9e15)
         return aValue;
-    const long long n = static_cast<long long>(product);
+    const long long unit = kMSecsPerUnit[aUnit];
+    const long long n = static_cast<long long>(msecs) / unit;
     const long long q = (n / aStep) * aStep;
     const long long r = n - q;
-    double result = static_cast<double>(q) / f;
+    long long result = q;
     if (static_cast<double>(r) >= aStep / 2.0)
-        result += aStep / f;
-    return result;
+        result += aStep;
+    return static_cast<double>(result * unit) / kMSecsPerDay;
 }
 
 uint32_t LightenColor(uint32_t aColor, int aDelta)

@@ -76,11 +76,24 @@ private Q_SLOTS:
         QVERIFY(qAbs(result - expected) < 1e-9);
     }
 
-    void roundDateTimeJustBelowAMinuteTruncatesToTheMinuteBefore()
+    void roundDateTimeHoldsExactMinutes()
     {
+        // An exact minute a hair below itself in floating point stays that minute;
+        // a millisecond below it is the minute before.
         const double below = std::nextafter(At(10, 5, 0), 0.0);
         QCOMPARE(DateTimeToSqlText(RoundDateTime(1, 1, below)),
+                 QStringLiteral("2012-05-08 10:05:00"));
+        QCOMPARE(DateTimeToSqlText(RoundDateTime(1, 1, At(10, 4, 59, 999))),
                  QStringLiteral("2012-05-08 10:04:00"));
+        // Every minute of a day, reached by adding hours to a day count.
+        const double day = EncodeDateTime(2012, 5, 8);
+        for (int minute = 0; minute < 1440; ++minute) {
+            const double value = day + minute / 1440.0;
+            const int due = minute + 60;
+            const double expected = day + ((due + 30) / 60) * 60 / 1440.0;
+            QCOMPARE(DateTimeToSqlText(RoundDateTime(1, 60, value + 1.0 / 24)),
+                     DateTimeToSqlText(expected));
+        }
     }
 
     void lightenColor_data()
