@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     });
 
     PPipeConnection connection = AdoptPipeConnection(server, nullptr);
-    ServeConnection(*connection, Handler);
+    ServeClient(*connection, Handler);
 
     writer.join();
     reader.join();

@@ -1,6 +1,7 @@
 #include "ipc/kvd_ipc.h"
 
 #include "ipc/kvd_taskpool.h"
+#include "util/tasks_log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -81,7 +82,7 @@ bool WriteFrame(IPipeConnection& aConnection, const IMessageData& aMessage)
     return true;
 }
 
-void ServeConnection(IPipeConnection& aConnection, const TExecuteRequest& aHandler)
+void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler)
 {
     for (;;) {
         TMessageData request;
@@ -180,7 +181,11 @@ private:
         try {
             Listen();
         } catch (const std::exception& error) {
+            // The listener is gone, but the program runs on without it; the log
+            // (when one is configured) is where this can be found later.
             SetError(ErrorMessage(error));
+            if (TtasksLog* log = GetTasksLog())
+                log->LogException(error);
         } catch (...) {
             SetError(QStringLiteral("Listener failed"));
         }
@@ -215,7 +220,7 @@ private:
             if (!handle)
                 return;
             PPipeConnection connection = AdoptPipeConnection(handle->AsInteger(), stop);
-            ServeConnection(*connection, handler);
+            ServeClient(*connection, handler);
         };
 
         for (;;) {

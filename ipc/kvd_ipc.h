@@ -67,7 +67,7 @@ private:
 // Serves one connected client until it sends the closing mark, closes, sends a
 // bad frame, or the handler fails; then flushes and closes the connection. This
 // is what each pool task runs; tests and fuzzers call it directly.
-void ServeConnection(IPipeConnection& aConnection, const TExecuteRequest& aHandler);
+void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler);
 
 // Reads one frame into aMessage (ID and raw body). 1 for a message, 0 for the
 // closing mark, -1 when the frame is bad or cannot be read whole.
