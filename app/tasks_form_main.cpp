@@ -162,6 +162,11 @@ QLabel* MakeLabel(QWidget* aParent, const char* aName, const QString& aCaption, 
 
 } // namespace
 
+QString TaskListStatement()
+{
+    return kListStatement;
+}
+
 // The update service is started here once it exists; until then there is
 // nothing to start.
 void StartUpdateService()

@@ -1,0 +1,184 @@
+// The main window's list: LoadTasks (statement, records, model, row
+// visibility; no painting) against the bare list statement run through the
+// SQLite C API in the same program, at 10,000 and 100,000 tasks; and the
+// painting of one screenful of rows (30 rows with three tags each).
+//
+//   build/bench/app/bench_task_list
+
+#include "app/tasks_form_main.h"
+#include "app/tasks_list_view.h"
+#include "settings/tasks_settings.h"
+#include "store/tasks_db.h"
+#include "tags/tasks_tags.h"
+
+#include "../common/bench_db.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <map>
+#include <memory>
+
+namespace {
+
+QTemporaryDir* gFolder = nullptr;
+std::map<int, QString> gDatabases;
+// The windows go before the application object does.
+std::map<int, std::unique_ptr<TfrmTaskList>> gWindows;
+int gCurrentDatabase = 0;
+
+QString Database(int aTasks)
+{
+    auto found = gDatabases.find(aTasks);
+    if (found == gDatabases.end())
+        found = gDatabases.emplace(aTasks, BuildBenchDatabase(gFolder->path(), aTasks)).first;
+    return found->second;
+}
+
+QByteArray Today()
+{
+    return NowDateTime().date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
+}
+
+// One window over the database of aTasks tasks, made once per size.
+TfrmTaskList* WindowFor(int aTasks)
+{
+    if (gCurrentDatabase != aTasks) {
+        ReleaseTasksDB();
+        db_file = Database(aTasks);
+        gCurrentDatabase = aTasks;
+    }
+    auto& window = gWindows[aTasks];
+    if (!window)
+        window = std::make_unique<TfrmTaskList>();
+    else
+        window->LoadTagTabs();
+    return window.get();
+}
+
+void BM_RawListStatement(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    const QByteArray path = Database(tasks).toUtf8();
+    const QByteArray sql = TaskListStatement().toUtf8();
+    const QByteArray today = Today();
+    sqlite3* db = nullptr;
+    sqlite3_open(path.constData(), &db);
+    int rows = 0;
+    for (auto _ : aState) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr);
+        sqlite3_bind_text(statement, sqlite3_bind_parameter_index(statement, ":today"),
+                          today.constData(), -1, SQLITE_STATIC);
+        const int columns = sqlite3_column_count(statement);
+        rows = 0;
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            // Read every column, as a loader must.
+            for (int c = 0; c < columns; ++c)
+                benchmark::DoNotOptimize(sqlite3_column_text(statement, c));
+            ++rows;
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    aState.counters["rows"] = rows;
+}
+
+void BM_LoadTasks(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    const bool filtered = aState.range(1) != 0;
+    TfrmTaskList* window = WindowFor(tasks);
+    // The first tag's tab hides the rows of every other tag.
+    const TtasksTag* tag = filtered ? window->TagsControler()->GetTagByIndex(0) : nullptr;
+    for (auto _ : aState)
+        window->LoadTasks(tag);
+    aState.counters["rows"] = window->TaskRecords()->Count();
+}
+
+void BM_PaintScreenful(benchmark::State& aState)
+{
+    QTemporaryDir folder;
+    ReleaseTasksDB();
+    gCurrentDatabase = 0;
+    db_file = folder.filePath(QStringLiteral("paint.db"));
+    TtasksDB* db = GetTasksDB();
+    for (int t = 0; t < 3; ++t)
+        db->Exec(QStringLiteral("insert into tags values ('TAG%1aaaaaaaaaaaa', 'Tag %1', %2, 0, "
+                                "datetime('now'))")
+                     .arg(t)
+                     .arg(0x3060C0 << t));
+    db->StartTransaction();
+    for (int i = 0; i < 30; ++i) {
+        const QString id = QStringLiteral("TASK%1").arg(i, 12, 10, QLatin1Char('a'));
+        db->Exec(QStringLiteral("insert into tasks (taskid, summary, duedt, createddt, finisheddt) "
+                                "values ('%1', 'Task number %2 with a summary of some length', "
+                                "%3, datetime('now'), %4)")
+                     .arg(id)
+                     .arg(i)
+                     .arg(i % 5 == 0 ? QStringLiteral("NULL")
+                                     : QStringLiteral("datetime('now', '%1 hours')").arg(i - 10))
+                     .arg(i % 7 == 0 ? QStringLiteral("datetime('now', 'localtime')")
+                                     : QStringLiteral("NULL")));
+        for (int t = 0; t < 3; ++t)
+            db->Exec(QStringLiteral("insert into tags_tasks (tagid, taskid) values "
+                                    "('TAG%1aaaaaaaaaaaa', '%2')")
+                         .arg(t)
+                         .arg(id));
+    }
+    db->Commit();
+    {
+        TfrmTaskList window;
+        window.MarkUnread(QStringLiteral("TASK3aaaaaaaaaaaa"));
+        window.resize(525, 30 * 26 + 200);
+        window.show();
+        QWidget* viewport = window.treeTaskList->viewport();
+        QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
+        int painted = 0;
+        for (auto _ : aState) {
+            QPainter painter(&image);
+            viewport->render(&painter);
+        }
+        for (int row = 0; row < window.TaskRecords()->Count(); ++row) {
+            if (window.treeTaskList->visualRect(window.TaskRecords()->index(row, 0))
+                    .intersects(viewport->rect()))
+                ++painted;
+        }
+        aState.counters["rows_on_screen"] = painted;
+    }
+    ReleaseTasksDB();
+}
+
+} // namespace
+
+BENCHMARK(BM_RawListStatement)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadTasks)
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->ArgNames({"tasks", "filtered"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintScreenful)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir folder;
+    gFolder = &folder;
+    qputenv("APPDATA", folder.path().toUtf8());
+    ResetEnvTableForTesting();
+    GetTasksSettings();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gWindows.clear();
+    ReleaseTasksDB();
+    ReleaseTasksSettings();
+    return 0;
+}
