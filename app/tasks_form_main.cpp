@@ -3,21 +3,16 @@
 #include "app/tasks_duedates.h"
 #include "app/tasks_list_view.h"
 #include "app/tasks_splitter.h"
+#include "pool/tasks_form_pool.h"
 #include "resources/tasks_resources.h"
 #include "resources/tasks_themes.h"
+#include "settings/tasks_form_settings.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
 #include "util/kvd_utils.h"
-
-#ifdef ULMORA_HAVE_SETTINGS_DIALOG
-#include "settings/tasks_form_settings.h"
-#endif
-#ifdef ULMORA_HAVE_POOL_DIALOG
-#include "pool/tasks_form_pool.h"
-#endif
 
 #include <QAction>
 #include <QButtonGroup>
@@ -695,14 +690,7 @@ void TfrmTaskList::itExitClick()
 void TfrmTaskList::btnSettingsClick()
 {
     GetTasksSettings();
-#ifdef ULMORA_HAVE_SETTINGS_DIALOG
-    const bool confirmed = ShowSettingsDialog(this);
-#else
-    // CALL SITE for the settings dialog: ShowSettingsDialog(this). Until it is
-    // built there is nothing to confirm.
-    const bool confirmed = false;
-#endif
-    if (confirmed)
+    if (ShowSettingsDialog(this))
         ApplyTheme(theme);
     // Tags may have changed even when the dialog was cancelled.
     LoadTagTabs();
@@ -710,13 +698,7 @@ void TfrmTaskList::btnSettingsClick()
 
 void TfrmTaskList::itTrayTasksPoolClick()
 {
-#ifdef ULMORA_HAVE_POOL_DIALOG
-    const bool created = ShowTasksPoolDialog(this);
-#else
-    // CALL SITE for the bulk entry dialog: ShowTasksPoolDialog(this).
-    const bool created = false;
-#endif
-    if (created)
+    if (ShowTasksPoolDialog(this))
         LoadTasks(CurrentTag());
 }
 

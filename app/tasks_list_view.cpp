@@ -234,6 +234,19 @@ void TtasksListDelegate::paint(QPainter* aPainter, const QStyleOptionViewItem& a
     option.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
     option.backgroundBrush = Qt::NoBrush;
 
+    // The check box sits on a pastel band: in a dark theme its dark box would
+    // show as a black square there, so it takes light colours on bands.
+    // Off the bands its outline, drawn darker than the window colour, would
+    // vanish on the dark rows, so it is drawn from a light gray.
+    if (option.palette.color(QPalette::Base).lightness() < 128) {
+        if (!bands.empty()) {
+            option.palette.setColor(QPalette::Base, Qt::white);
+            option.palette.setColor(QPalette::Window, Qt::white);
+            option.palette.setColor(QPalette::Text, Qt::black);
+        } else {
+            option.palette.setColor(QPalette::Window, QColor(190, 190, 190));
+        }
+    }
     if (!option.text.isEmpty()) {
         QColor normal = option.palette.color(QPalette::Text);
         // Bands are pastel in every theme: on them a light text colour of a

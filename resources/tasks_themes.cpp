@@ -146,6 +146,7 @@ QString StyleSheetOf(const TThemeData& aTheme)
                    "QPushButton, QToolButton { background: qlineargradient(x1:0, y1:0, x2:0, "
                    "y2:1, stop:0 %1, stop:1 %2); border: 1px solid %3; border-radius: 6px; "
                    "padding: 3px 8px; color: %6; }"
+                   "QToolButton { padding: 2px 1px; }"
                    "QPushButton:hover, QToolButton:hover { border-color: %4; }"
                    "QPushButton:pressed, QToolButton:pressed { background: %2; }"
                    "QPushButton:disabled, QToolButton:disabled { color: %5; }")
@@ -154,6 +155,7 @@ QString StyleSheetOf(const TThemeData& aTheme)
     case TButtonShape::Flat:
         return QStringLiteral("QPushButton, QToolButton { background: %1; border: 1px solid %1; "
                               "padding: 3px 8px; color: %5; }"
+                              "QToolButton { padding: 2px 1px; }"
                               "QPushButton:hover, QToolButton:hover { border-color: %2; }"
                               "QPushButton:pressed, QToolButton:pressed { background: %3; }"
                               "QPushButton:disabled, QToolButton:disabled { color: %4; }")

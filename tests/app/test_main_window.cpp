@@ -14,12 +14,15 @@
 #include "../common/test_env.h"
 
 #include <QAction>
-#include <QCryptographicHash>
+#include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -142,6 +145,22 @@ double Contrast(const QColor& aA, const QColor& aB)
 {
     const double a = Luminance(aA), b = Luminance(aB);
     return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// Acts on the next modal dialog as soon as it shows.
+void OnNextDialog(const std::function<void(QDialog*)>& aAction)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, aAction] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        aAction(dialog);
+    });
+    timer->start();
 }
 
 } // namespace
@@ -487,6 +506,57 @@ private Q_SLOTS:
         window.btnCancelEdit->click();
         QVERIFY(!window.Editing());
         QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
+    }
+
+    void settingsDialogReloadsTagsAndAppliesThemeOnlyAfterOk_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void settingsDialogReloadsTagsAndAppliesThemeOnlyAfterOk()
+    {
+        QFETCH(bool, confirm);
+        AddTag("TAGXaaaaaaaaaaaa", "X", 0);
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(window.tabsGroups->count(), 2);
+        // A tag that appears while the dialog is open.
+        AddTag("TAGYaaaaaaaaaaaa", "Y", 0);
+        OnNextDialog([confirm](QDialog* aDialog) {
+            aDialog->findChild<QComboBox*>(QStringLiteral("cbApplicationTheme"))
+                ->setCurrentText(QStringLiteral("Carbon"));
+            aDialog
+                ->findChild<QPushButton*>(confirm ? QStringLiteral("btnOK")
+                                                  : QStringLiteral("btnCancel"))
+                ->click();
+        });
+        window.btnSettings->click();
+        QCOMPARE(window.tabsGroups->count(), 3);
+        QCOMPARE(CurrentThemeName(), confirm ? QStringLiteral("Carbon") : TasksDefaults::theme);
+    }
+
+    void poolDialogReloadsTheListWhenTasksWereCreated_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("Create the tasks!") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void poolDialogReloadsTheListWhenTasksWereCreated()
+    {
+        QFETCH(bool, confirm);
+        TfrmTaskList window;
+        window.show();
+        OnNextDialog([confirm](QDialog* aDialog) {
+            aDialog->findChild<QPlainTextEdit*>(QStringLiteral("memPool"))
+                ->setPlainText(QStringLiteral("first\nsecond\n"));
+            aDialog
+                ->findChild<QPushButton*>(confirm ? QStringLiteral("btnOK")
+                                                  : QStringLiteral("btnCancel"))
+                ->click();
+        });
+        window.btnTasksPool->click();
+        QCOMPARE(window.TaskRecords()->Count(), confirm ? 2 : 0);
     }
 
     void unknownThemeIsReportedAndLookStays()
