@@ -172,6 +172,26 @@ void TfrmTasksPool::FormDestroy()
 
 bool TfrmTasksPool::CreateTasks()
 {
+    int failedTasks = 0;
+    int failedLinks = 0;
+    if (!StoreTasks(failedTasks, failedLinks)) {
+        TkvdMessageBox::Error(
+            this, QStringLiteral("The new tasks could not be stored; nothing of them was saved."));
+        return false;
+    }
+    if (failedTasks > 0 || failedLinks > 0) {
+        TkvdMessageBox::Show(
+            this, TMsgKind::Warning, QApplication::applicationDisplayName(),
+            QStringLiteral("%1 line(s) could not be stored as tasks and %2 tag link(s) could not "
+                           "be stored. The other tasks were saved.")
+                .arg(failedTasks)
+                .arg(failedLinks));
+    }
+    return true;
+}
+
+bool TfrmTasksPool::StoreTasks(int& aFailedTasks, int& aFailedLinks)
+{
     TtasksDB* db = GetTasksDB();
     TDBLock guard;
     std::unique_ptr<TZQuery> taskQuery = db->NewQuery();
@@ -196,21 +216,15 @@ bool TfrmTasksPool::CreateTasks()
             tagIds << tag->tagid;
     }
 
-    const QString failedText =
-        QStringLiteral("The new tasks could not be stored; nothing of them was saved.");
     // One transaction for the whole batch: a failure leaves no half of it, and
     // it is far faster than a commit per line.
-    if (!db->StartTransaction()) {
-        TkvdMessageBox::Error(this, failedText);
+    if (!db->StartTransaction())
         return false;
-    }
     // The engine may give up the whole transaction on some errors (a full disk,
     // an I/O error); the statements after it would then each commit on their
     // own, so the batch stops there.
     auto transactionLost = [db] { return !db->Connection().InTransaction(); };
 
-    int failedTasks = 0;
-    int failedLinks = 0;
     const QStringList lines = SplitPoolLines(memPool->toPlainText());
     for (int number = 0; number < lines.size(); ++number) {
         const QString summary = TrimPoolLine(lines[number]);
@@ -224,7 +238,7 @@ bool TfrmTasksPool::CreateTasks()
         if (!db->Query(kTaskSQL, taskQuery.get())) {
             if (transactionLost())
                 break;
-            ++failedTasks;
+            ++aFailedTasks;
             LogLine(QStringLiteral("New Tasks: line %1 was not stored").arg(number + 1));
             continue;
         }
@@ -234,7 +248,7 @@ bool TfrmTasksPool::CreateTasks()
             if (!db->Query(kLinkSQL, linkQuery.get())) {
                 if (transactionLost())
                     break;
-                ++failedLinks;
+                ++aFailedLinks;
                 LogLine(
                     QStringLiteral("New Tasks: a tag of line %1 was not stored").arg(number + 1));
             }
@@ -244,16 +258,7 @@ bool TfrmTasksPool::CreateTasks()
     }
     if (transactionLost() || !db->Commit()) {
         db->Rollback();
-        TkvdMessageBox::Error(this, failedText);
         return false;
-    }
-    if (failedTasks > 0 || failedLinks > 0) {
-        TkvdMessageBox::Show(
-            this, TMsgKind::Warning, QApplication::applicationDisplayName(),
-            QStringLiteral("%1 line(s) could not be stored as tasks and %2 tag link(s) could not "
-                           "be stored. The other tasks were saved.")
-                .arg(failedTasks)
-                .arg(failedLinks));
     }
     return true;
 }

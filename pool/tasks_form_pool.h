@@ -45,6 +45,9 @@ public:
 private:
     void FormCreate();
     void FormDestroy();
+    // The database work of CreateTasks, under the store's lock; false when the
+    // transaction failed and nothing was stored.
+    bool StoreTasks(int& aFailedTasks, int& aFailedLinks);
 
     std::shared_ptr<ItasksTagsControler> FTagsControler;
 };

@@ -468,21 +468,25 @@ bool TfrmSettings::SaveTag()
 
 bool TfrmSettings::DeleteTagById(const QString& aId)
 {
-    TtasksDB* db = GetTasksDB();
-    TDBLock guard;
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    query->SetSQL(kDeleteTagSQL);
-    query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
-    // The tag and its links go together or not at all.
-    bool deleted = db->StartTransaction() && db->Query(kDeleteTagSQL, query.get());
-    if (deleted) {
-        query->SetSQL(kDeleteTagLinksSQL);
+    bool deleted = false;
+    {
+        TtasksDB* db = GetTasksDB();
+        TDBLock guard;
+        std::unique_ptr<TZQuery> query = db->NewQuery();
+        query->SetSQL(kDeleteTagSQL);
         query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
-        deleted = db->Query(kDeleteTagLinksSQL, query.get());
+        // The tag and its links go together or not at all.
+        deleted = db->StartTransaction() && db->Query(kDeleteTagSQL, query.get());
+        if (deleted) {
+            query->SetSQL(kDeleteTagLinksSQL);
+            query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
+            deleted = db->Query(kDeleteTagLinksSQL, query.get());
+        }
+        deleted = deleted && db->Commit();
+        if (!deleted)
+            db->Rollback();
     }
-    deleted = deleted && db->Commit();
     if (!deleted) {
-        db->Rollback();
         TkvdMessageBox::Error(this, QStringLiteral("The tag could not be deleted."));
         return false;
     }
