@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QThread>
 #include <chrono>
+#include <thread>
 
 void TAutoResetEvent::Set()
 {

@@ -6,7 +6,6 @@
 
 #include "ipc/kvd_values.h"
 
-#include <QObject>
 #include <QString>
 #include <atomic>
 #include <condition_variable>
@@ -15,7 +14,6 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // An auto-reset event: Set wakes one waiter (or the next one to wait) and resets.

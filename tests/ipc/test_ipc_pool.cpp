@@ -8,6 +8,7 @@
 #include <atomic>
 #include <semaphore>
 #include <set>
+#include <thread>
 
 namespace {
 
