@@ -719,6 +719,9 @@ private Q_SLOTS:
 
         window.tabsGroups->setCurrentIndex(2);
         QCOMPARE(ListedSummaries(window, true), QStringList({"x and y"}));
+        // Selecting all takes only the rows that are shown.
+        window.treeTaskList->selectAll();
+        QCOMPARE(window.SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
 
         // Reloading the tags keeps the selected tab index.
         window.LoadTagTabs();
@@ -735,6 +738,32 @@ private Q_SLOTS:
 
         window.tabsGroups->setCurrentIndex(0);
         QCOMPARE(ListedSummaries(window, true).size(), 3);
+    }
+
+    void failedListStatementLeavesAnEmptyList()
+    {
+        AddTask("T1aaaaaaaaaaaaaa", "one");
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(window.TaskRecords()->Count(), 1);
+        Sql("drop table tags_tasks");
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.LoadTasks(nullptr));
+        QCOMPARE(window.TaskRecords()->Count(), 0);
+        // Repainting is back on after the failure.
+        QVERIFY(window.treeTaskList->updatesEnabled());
+    }
+
+    void failedTagStatementLeavesOnlyAll()
+    {
+        AddTag("TAGXaaaaaaaaaaaa", "X", 0);
+        TfrmTaskList window;
+        QCOMPARE(window.tabsGroups->count(), 2);
+        Sql("drop table tags");
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.LoadTagTabs());
+        QCOMPARE(window.tabsGroups->count(), 1);
+        QCOMPARE(window.tabsGroups->tabText(0), QStringLiteral("ALL"));
+        QCOMPARE(window.TagsControler()->Count(), 0);
+        QVERIFY(!window.CurrentTag());
     }
 
     void tabsFollowTableOrder()
