@@ -348,7 +348,8 @@ void TIPCClient::Connect(const QString& aPipeName, int aTimeoutMs)
 {
     Disconnect();
     int error = 0;
-    FConnection = ConnectPipe(PipePathOf(aPipeName), aTimeoutMs, error);
+    const QString path = aPipeName.contains(QLatin1Char('/')) ? aPipeName : PipePathOf(aPipeName);
+    FConnection = ConnectPipe(path, aTimeoutMs, error);
     if (!FConnection)
         throw EIPCError(QStringLiteral("Could not connect to pipe \"%1\" (error code %2).")
                             .arg(aPipeName)

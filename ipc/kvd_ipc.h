@@ -85,7 +85,8 @@ public:
     QString Computer() const { return FComputer; }
     bool Connected() const;
 
-    // Connects to the pipe of aPipeName, waiting up to aTimeoutMs for it to appear.
+    // Connects to the pipe of aPipeName, waiting up to aTimeoutMs for it to
+    // appear. A name holding "/" is taken as the endpoint's path itself.
     void Connect(const QString& aPipeName, int aTimeoutMs = 3000);
     // Sends aRequest and reads its reply into aReply (ID and body).
     void Execute(const IMessageData& aRequest, IMessageData& aReply);

@@ -1,10 +1,11 @@
 #pragma once
 
 // The platform's local, named, duplex byte-stream endpoint behind the pipe
-// server and client. On Linux it is a Unix-domain stream socket in a folder only
-// the user can enter (mode 0600, peer user id checked); a Windows named-pipe
-// implementation of the same interface can sit beside it. The byte stream on it
-// (frames, closing mark) is the same on every platform.
+// server and client. On Linux it is a Unix-domain stream socket (mode 0600) in
+// a folder only the user can enter; peers of the same user id, and root (which
+// the elevated updater runs as), are accepted. A Windows named-pipe
+// implementation of the same interface can sit beside it. The byte stream on
+// it (frames, closing mark) is the same on every platform.
 
 #include <QString>
 #include <atomic>

@@ -250,10 +250,13 @@ public:
                 return Failed(errno, aErrorCode);
             }
         }
+        // Only the same user may talk to the program. Root is let in as well:
+        // it could take over the user's processes anyway, and the updater
+        // runs elevated.
         ucred peer{};
         socklen_t length = sizeof(peer);
         if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
-            peer.uid != ::geteuid()) {
+            (peer.uid != ::geteuid() && peer.uid != 0)) {
             ::close(client);
             return TAcceptResult::arRetry;
         }

@@ -13,9 +13,10 @@ namespace {
 void PrintUsage()
 {
     std::fputs("usage: ulmora-pipe NAME COMMAND [PARAMS]\n"
-               "  Sends one request to the pipe server NAME (e.g. kvd_bexo) and prints the\n"
-               "  reply's ID, \"Result\" and \"Data\". Commands of Ulmora's update service:\n"
-               "  kvd_command_getversion, kvd_command_update, kvd_command_terminate.\n",
+               "  Sends one request to the pipe server NAME (e.g. kvd_bexo, or the socket's\n"
+               "  path when it holds a \"/\") and prints the reply's ID, \"Result\" and\n"
+               "  \"Data\". Commands of Ulmora's update service: kvd_command_getversion,\n"
+               "  kvd_command_update, kvd_command_terminate.\n",
                stderr);
 }
 

@@ -549,6 +549,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("command") << QStringList{"kvd_command_getversion"}
                                  << QByteArray("command=kvd_command_getversion\r\n");
+        QTest::newRow("by path") << QStringList{"kvd_command_getversion"}
+                                 << QByteArray("command=kvd_command_getversion\r\n");
         QTest::newRow("with params") << QStringList{"kvd_command_update", "a=1"}
                                      << QByteArray("a=1command=kvd_command_update\r\n");
     }
@@ -560,7 +562,9 @@ private Q_SLOTS:
         auto server = StartServer(name, EchoHandler);
         QVERIFY(server);
         QProcess process;
-        process.start(ULMORA_PIPE_BIN, QStringList{name} + args);
+        const QString target =
+            QString(QTest::currentDataTag()) == "by path" ? PipePathOf(name) : name;
+        process.start(ULMORA_PIPE_BIN, QStringList{target} + args);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 0);
         const QByteArray output = process.readAllStandardOutput();
