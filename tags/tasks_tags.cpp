@@ -190,6 +190,11 @@ protected:
         if (foreground.isValid() && !aOption->text.isEmpty() && Contrast(text, base) < 2.5)
             aOption->backgroundBrush =
                 Luminance(text) < 0.2 ? QColor(0xF0, 0xF0, 0xF0) : QColor(0x30, 0x30, 0x30);
+        // On a dark list the style outlines an empty box in a shade of the
+        // window colour that vanishes into the base; a light window colour gives
+        // the box a visible edge.
+        if ((aOption->features & QStyleOptionViewItem::HasCheckIndicator) && Luminance(base) < 0.2)
+            aOption->palette.setColor(QPalette::Window, QColor(0xB0, 0xB0, 0xB0));
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
             aOption->palette.setColor(group, QPalette::Highlight, blend);
             aOption->palette.setColor(group, QPalette::HighlightedText, text);
