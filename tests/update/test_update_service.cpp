@@ -17,6 +17,14 @@
 #include <QTimer>
 #include <QWidget>
 
+// Skips the calling test when the SOAP peer is not running (QSKIP returns from
+// the function it is written in, so this has to be a macro).
+#define REQUIRE_PEER()                                                                             \
+    do {                                                                                           \
+        if (!FPeerUp)                                                                              \
+            QSKIP(qPrintable(FWhyNoPeer));                                                         \
+    } while (false)
+
 namespace {
 
 const QString kAppName = QStringLiteral("kvd_bexo");
@@ -68,11 +76,6 @@ private:
     bool FPeerUp = false;
     QString FWhyNoPeer;
 
-    void RequirePeer()
-    {
-        if (!FPeerUp)
-            QSKIP(qPrintable(FWhyNoPeer));
-    }
     QString RecordFile() const { return FDir.filePath(QStringLiteral("updater-record.txt")); }
     void UseEndpoint(const QString& aUrl) { qputenv("ULMORA_UPDATE_URL", aUrl.toUtf8()); }
 
@@ -266,7 +269,7 @@ private Q_SLOTS:
     }
     void checkForUpdates()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QFETCH(QString, reply);
         QFETCH(QString, version);
         QFETCH(int, answer);
@@ -339,7 +342,7 @@ private Q_SLOTS:
     }
     void checkForUpdatesFailures()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QFETCH(QString, url);
         QFETCH(QString, errorClass);
         QFETCH(QString, messagePart);
@@ -370,7 +373,7 @@ private Q_SLOTS:
     // While the question waits, the cursor shows it and windows keep painting.
     void waitingShowsBusyAndRepaints()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         UseEndpoint(FPeer.Url(QStringLiteral("/bad/silent")));
         TkvdServices service(kAppName, QStringLiteral("1.1.9.9"));
         TStubbornWidget window;
@@ -418,7 +421,7 @@ private Q_SLOTS:
     // First report on the first tick, then nothing until 24 hours have passed.
     void runReportEvery24Hours()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         SetFixedNow(At(2, 9, 0));
         TkvdServices service(kAppName, QStringLiteral("1.0.0.1"));
         QSignalSpy finished(&service, &TkvdServices::RunReportFinished);
@@ -471,7 +474,7 @@ private Q_SLOTS:
     }
     void runReportRetries()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QFETCH(QString, failure);
         if (failure.startsWith("reply:"))
             QVERIFY(FPeer.SetReply("run", failure.mid(6)));
@@ -507,7 +510,7 @@ private Q_SLOTS:
     // One report at a time: ticks while one is in flight start no other.
     void runReportOneAtATime()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         UseEndpoint(FPeer.Url(QStringLiteral("/bad/silent")));
         SetFixedNow(At(2, 9, 1));
         TkvdServices service(kAppName, QStringLiteral("1.0.0.1"));
@@ -524,7 +527,7 @@ private Q_SLOTS:
     // Releasing the service while a report waits drops the report quietly.
     void releaseWithReportInFlight()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         UseEndpoint(FPeer.Url(QStringLiteral("/bad/silent")));
         int reports = 0;
         {

@@ -11,6 +11,14 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+// Skips the calling test when the SOAP peer is not running (QSKIP returns from
+// the function it is written in, so this has to be a macro).
+#define REQUIRE_PEER()                                                                             \
+    do {                                                                                           \
+        if (!FPeerUp)                                                                              \
+            QSKIP(qPrintable(FWhyNoPeer));                                                         \
+    } while (false)
+
 namespace {
 
 const QString kEnvelopeNs = QStringLiteral("http://schemas.xmlsoap.org/soap/envelope/");
@@ -88,11 +96,6 @@ private:
     TSoapPeer FPeer;
     bool FPeerUp = false;
 
-    void RequirePeer()
-    {
-        if (!FPeerUp)
-            QSKIP(qPrintable(FWhyNoPeer));
-    }
     QString FWhyNoPeer;
 
     THTTPRIO Binding(const QString& aPath, int aTimeoutMSecs = kSoapTimeoutMSecs)
@@ -301,7 +304,7 @@ private Q_SLOTS:
     }
     void callsAgainstSoapServer()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QFETCH(QString, op);
         QFETCH(QString, reply);
         QVERIFY(FPeer.SetReply(op, reply));
@@ -344,7 +347,7 @@ private Q_SLOTS:
 
     void asynchronousCall()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QVERIFY(FPeer.SetReply("getupdate", "OK;3.0.0.0;async"));
         const std::shared_ptr<KVD> service = GetUpdateService(false, FPeer.Endpoint(), nullptr);
         bool done = false;
@@ -369,7 +372,7 @@ private Q_SLOTS:
 
     void cancelledCallNeverReports()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         THTTPRIO binding = Binding(QStringLiteral("/bad/silent"));
         bool reported = false;
         auto call =
@@ -385,7 +388,7 @@ private Q_SLOTS:
 
     void serviceDescriptionBinding()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QVERIFY(FPeer.SetReply("run", "OK from WSDL"));
         qputenv("ULMORA_UPDATE_URL", FPeer.Endpoint().toUtf8());
         // Default description location: the endpoint's host, /scripts/kvd.wsdl.
@@ -397,7 +400,7 @@ private Q_SLOTS:
 
     void givenBindingIsUsed()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         THTTPRIO binding;
         binding.TimeoutMSecs = 1234;
         const std::shared_ptr<KVD> service = GetUpdateService(false, FPeer.Endpoint(), &binding);
@@ -408,7 +411,7 @@ private Q_SLOTS:
 
     void soapFaultFromServer()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QVERIFY(FPeer.SetFault("getupdate", "SOAP-ENV:Client", "Unknown application"));
         const auto [cls, message] = Outcome([&] {
             return GetUpdateService(false, FPeer.Endpoint())
@@ -473,7 +476,7 @@ private Q_SLOTS:
     }
     void badReplies()
     {
-        RequirePeer();
+        REQUIRE_PEER();
         QFETCH(QString, mode);
         QFETCH(QString, errorClass);
         QFETCH(QString, messagePart);
@@ -500,9 +503,10 @@ private Q_SLOTS:
             << QStringLiteral("http://127.0.0.1:%1/scripts/kvd_services.php").arg(FreePort())
             << "ESOAPConnectError"
             << "cannot be reached";
+        // Without a name server the look-up may run into the time-out instead.
         QTest::newRow("unknown host") << "http://no-such-host.invalid/scripts/kvd_services.php"
-                                      << "ESOAPConnectError"
-                                      << "cannot be reached";
+                                      << "ESOAPConnectError|ESOAPTimeout"
+                                      << "cannot be reached|did not answer";
         QTest::newRow("not http") << "ftp://127.0.0.1/x"
                                   << "ESOAPConnectError"
                                   << "is not a valid http URL";
@@ -518,8 +522,11 @@ private Q_SLOTS:
         qputenv("ULMORA_UPDATE_URL", url.toUtf8());
         const auto [cls, message] =
             Outcome([&] { return GetUpdateService()->kvd_application_run("kvd_bexo"); });
-        QCOMPARE(cls, errorClass);
-        QVERIFY2(message.contains(messagePart), qPrintable(message));
+        // Alternatives are separated by "|", in the same order in both columns.
+        const QStringList classes = errorClass.split('|');
+        const qsizetype which = classes.indexOf(cls);
+        QVERIFY2(which >= 0, qPrintable(cls + ": " + message));
+        QVERIFY2(message.contains(messagePart.split('|').at(which)), qPrintable(message));
     }
 
     void cleanupTestCase()
