@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -359,6 +360,22 @@ void TTaskList::Remove(const ITask* aTask)
     }
 }
 
+bool TTaskList::RemoveIfMoreThan(const PTask& aTask, int64_t aLimit)
+{
+    PTask removed; // released after the lock, in case it is the last reference
+    std::lock_guard<std::mutex> guard(FLock);
+    if (static_cast<int64_t>(FItems.size()) <= aLimit)
+        return false;
+    for (auto it = FItems.begin(); it != FItems.end(); ++it) {
+        if (*it == aTask) {
+            removed = std::move(*it);
+            FItems.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
 int64_t TTaskList::Count() const
 {
     std::lock_guard<std::mutex> guard(FLock);
@@ -441,18 +458,25 @@ PTask TTaskPool::TakeTask(const QString& aName, TTaskProcedure aProcedure)
 
 void TTaskPool::TaskDone(const PTask& aTask)
 {
-    if (FGrowAndShrink && FAllTasks.Count() > FPoolSize) {
+    if (FGrowAndShrink) {
         // Kept among the retired before it leaves AllTasks, so StopWorkers
         // always finds the worker in one place or the other to wait for.
+        std::shared_ptr<TWorkerThread> worker = static_cast<TTask*>(aTask.get())->Worker();
         {
             std::lock_guard<std::mutex> guard(FRetiredLock);
-            FRetired.push_back(static_cast<TTask*>(aTask.get())->Worker());
+            FRetired.push_back(worker);
         }
-        FAllTasks.Remove(aTask);
-        aTask->Terminate();
-    } else if (FActive) {
-        FFreeTasks.Add(aTask);
+        if (FAllTasks.RemoveIfMoreThan(aTask, FPoolSize)) {
+            aTask->Terminate();
+            return;
+        }
+        std::lock_guard<std::mutex> guard(FRetiredLock);
+        auto kept = std::find(FRetired.begin(), FRetired.end(), worker);
+        if (kept != FRetired.end())
+            FRetired.erase(kept);
     }
+    if (FActive)
+        FFreeTasks.Add(aTask);
 }
 
 void TTaskPool::StopWorkers()

@@ -82,6 +82,9 @@ public:
     void Remove(const PTask& aTask);
     void Remove(const ITask* aTask);
     int64_t Count() const;
+    // Removes aTask only while the list holds more than aLimit items, in one
+    // step, so that tasks finishing together never shrink it below aLimit.
+    bool RemoveIfMoreThan(const PTask& aTask, int64_t aLimit);
     PTask TakeFirst();
     void Clear();
 

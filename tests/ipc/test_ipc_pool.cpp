@@ -52,6 +52,13 @@ private Q_SLOTS:
         QCOMPARE(list.Count(), int64_t(1));
         QCOMPARE(list.TakeFirst(), b);
         list.Add(a);
+        list.Add(b);
+        QVERIFY(!list.RemoveIfMoreThan(a, 2));
+        QVERIFY(list.RemoveIfMoreThan(a, 1));
+        QVERIFY(!list.RemoveIfMoreThan(a, 0)); // no longer there
+        QVERIFY(!list.RemoveIfMoreThan(b, 1));
+        QCOMPARE(list.Count(), int64_t(1));
+        list.Add(a);
         list.Clear();
         QCOMPARE(list.Count(), int64_t(0));
         pool.StopWorkers();
@@ -144,6 +151,26 @@ private Q_SLOTS:
         gate.Open.release(20);
         QTRY_COMPARE(pool.FreeTasks().Count(), int64_t(afterwards));
         QCOMPARE(pool.AllTasks().Count(), int64_t(afterwards));
+        pool.StopWorkers();
+    }
+
+    // Many extra tasks finishing at the same moment shrink the pool exactly
+    // back to its size, never below it.
+    void shrinkNeverBelowPoolSize()
+    {
+        TTaskPool pool(4);
+        pool.SetGrowAndShrink(true);
+        pool.StartWorkers();
+        for (int round = 0; round < 20; ++round) {
+            TGate gate;
+            for (int i = 0; i < 24; ++i)
+                pool.TakeTask("busy", gate.Procedure())->Run();
+            QTRY_COMPARE(gate.Inside.load(), 24);
+            gate.Open.release(24);
+            QTRY_COMPARE(gate.Finished.load(), 24);
+            QTRY_COMPARE(pool.FreeTasks().Count(), int64_t(4));
+            QCOMPARE(pool.AllTasks().Count(), int64_t(4));
+        }
         pool.StopWorkers();
     }
 
