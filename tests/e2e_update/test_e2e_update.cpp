@@ -35,12 +35,16 @@ private:
     QProcess FXvfb;
     QProcess FProgram;
     QString FDisplay;
+    // The folder of the current run: APPDATA and, below it, the pipe's folder.
+    QString FRunDir;
+    // Set once the program has not answered, so later rows skip at once.
+    QString FNoAnswer;
 
     QProcessEnvironment Environment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), FDir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), FDir.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("APPDATA"), FRunDir);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), FRunDir + QStringLiteral("/run"));
         env.insert(QStringLiteral("DISPLAY"), FDisplay);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         // The daily report must not reach out of the machine.
@@ -80,7 +84,7 @@ private:
     QMap<QString, QString> MainSection() const
     {
         QMap<QString, QString> keys;
-        QFile file(FDir.filePath(QStringLiteral("BEXO/config.ini")));
+        QFile file(FRunDir + QStringLiteral("/BEXO/config.ini"));
         if (!file.open(QIODevice::ReadOnly))
             return keys;
         bool inMain = false;
@@ -118,8 +122,30 @@ private Q_SLOTS:
         FDisplay = QStringLiteral(":") + QString::fromLatin1(number);
     }
 
+    // With close_minimizes on, a close would only hide the window; the
+    // terminate command ends the program all the same.
+    void versionThenTerminate_data()
+    {
+        QTest::addColumn<QString>("closeMinimizes");
+        QTest::newRow("close_minimizes off") << "0";
+        QTest::newRow("close_minimizes on") << "1";
+    }
     void versionThenTerminate()
     {
+        QFETCH(QString, closeMinimizes);
+        if (!FNoAnswer.isEmpty())
+            QSKIP(qPrintable(FNoAnswer));
+        FRunDir = FDir.filePath(QStringLiteral("close_minimizes_") + closeMinimizes);
+        QVERIFY(QDir().mkpath(FRunDir + QStringLiteral("/BEXO")));
+        QVERIFY(QDir().mkpath(FRunDir + QStringLiteral("/run")));
+        QFile::setPermissions(FRunDir + QStringLiteral("/run"), QFileDevice::ReadOwner |
+                                                                    QFileDevice::WriteOwner |
+                                                                    QFileDevice::ExeOwner);
+        {
+            QFile config(FRunDir + QStringLiteral("/BEXO/config.ini"));
+            QVERIFY(config.open(QIODevice::WriteOnly));
+            config.write("[main]\nclose_minimizes=" + closeMinimizes.toLatin1() + "\n");
+        }
         FProgram.setProcessEnvironment(Environment());
         FProgram.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FProgram.start(QStringLiteral(ULMORA_BINARY));
@@ -178,14 +204,19 @@ private Q_SLOTS:
         }
         QVERIFY(keys.value(QStringLiteral("window_width")).toInt() > 0);
         QVERIFY(keys.value(QStringLiteral("window_height")).toInt() > 0);
+        QCOMPARE(keys.value(QStringLiteral("close_minimizes")), closeMinimizes);
     }
 
-    void cleanupTestCase()
+    void cleanup()
     {
         if (FProgram.state() != QProcess::NotRunning) {
             FProgram.kill();
             FProgram.waitForFinished();
         }
+    }
+
+    void cleanupTestCase()
+    {
         if (FXvfb.state() != QProcess::NotRunning) {
             FXvfb.terminate();
             if (!FXvfb.waitForFinished(5000)) {
