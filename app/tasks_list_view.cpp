@@ -4,6 +4,7 @@
 #include "util/kvd_utils.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -317,4 +318,18 @@ void TtasksTaskTree::mouseDoubleClickEvent(QMouseEvent* aEvent)
     QTreeView::mouseDoubleClickEvent(aEvent);
     if (aEvent->button() == Qt::LeftButton)
         Q_EMIT DoubleClicked();
+}
+
+void TtasksTaskTree::keyPressEvent(QKeyEvent* aEvent)
+{
+    const QModelIndex current = currentIndex();
+    if (aEvent->key() == Qt::Key_Space && aEvent->modifiers() == Qt::NoModifier &&
+        current.isValid() && !isRowHidden(current.row(), QModelIndex())) {
+        const QModelIndex box = current.siblingAtColumn(0);
+        const bool ticked = box.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        model()->setData(box, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+        aEvent->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(aEvent);
 }

@@ -144,6 +144,8 @@ protected:
     void scrollContentsBy(int aDx, int aDy) override;
     void mouseReleaseEvent(QMouseEvent* aEvent) override;
     void mouseDoubleClickEvent(QMouseEvent* aEvent) override;
+    // Space ticks or unticks the focused row's box, whichever cell has the focus.
+    void keyPressEvent(QKeyEvent* aEvent) override;
 
 private:
     void PlaceBackground();

@@ -820,6 +820,14 @@ private Q_SLOTS:
         QVERIFY(
             StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
         QCOMPARE(StyleOf(window, *done).Color, QColor(Qt::black));
+        // Space on the focused row, whichever cell has the focus.
+        window.treeTaskList->setCurrentIndex(window.TaskRecords()->index(done->node, 1));
+        QTest::keyClick(window.treeTaskList, Qt::Key_Space);
+        QVERIFY(done->finished);
+        QTest::keyClick(window.treeTaskList, Qt::Key_Space);
+        QVERIFY(!done->finished);
+        QVERIFY(
+            StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
         // Setting the mark from code raises no check notification.
         done->SetFinished(true);
         QVERIFY(
