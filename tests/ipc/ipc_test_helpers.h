@@ -5,6 +5,7 @@
 
 #include "ipc/kvd_ipc.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -25,7 +26,7 @@ inline QString UniquePipeName(const char* aPrefix)
     static std::atomic<int> counter{0};
     return QStringLiteral("%1_%2_%3")
         .arg(QLatin1String(aPrefix))
-        .arg(qApp->applicationPid())
+        .arg(QCoreApplication::applicationPid())
         .arg(++counter);
 }
 
