@@ -166,7 +166,7 @@ QString TaskListStatement()
 // nothing to start.
 void StartUpdateService()
 {
-    // CALL SITE for the update issue: StartServices(QStringLiteral("kvd_bexo"), GetAppVersion());
+    // TODO(update service): StartServices(QStringLiteral("kvd_bexo"), GetAppVersion());
 }
 
 // ---------------------------------------------------------------- creation
@@ -995,7 +995,7 @@ void TfrmTaskList::ClearEditor()
 
 void TfrmTaskList::btnNewTaskClick()
 {
-    // EDITOR: the date row (SetDatePanel) and the choice for an open editor
+    // TODO(editor): the date row (SetDatePanel) and the choice for an open editor
     // come with the editor.
     ShowList();
     FCreating = true;
@@ -1005,12 +1005,12 @@ void TfrmTaskList::btnNewTaskClick()
 
 void TfrmTaskList::btnEditClick()
 {
-    // EDITOR: EditTask(SelectedTask()).
+    // TODO(editor): EditTask(SelectedTask()).
 }
 
 void TfrmTaskList::btnSaveTaskClick()
 {
-    // EDITOR: SaveTask(), then SetEditing(false) and UpdateControls().
+    // TODO(editor): SaveTask(), then SetEditing(false) and UpdateControls().
 }
 
 void TfrmTaskList::btnCancelEditClick()
@@ -1020,7 +1020,7 @@ void TfrmTaskList::btnCancelEditClick()
 
 void TfrmTaskList::btnDeleteTaskClick()
 {
-    // EDITOR: DeleteTask(SelectedTask()).
+    // TODO(editor): DeleteTask(SelectedTask()).
 }
 
 void TfrmTaskList::itDuedateMoveClick()

@@ -413,6 +413,12 @@ private Q_SLOTS:
         QCOMPARE(window.lblTaskListTitle->text(), QStringLiteral("Task List"));
         QVERIFY(window.lblTaskListTitle->font().bold());
         QCOMPARE(window.btnMarkAsRead->width(), 140);
+        // Close and minimise buttons, no maximise button; no tooltips shown.
+        QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window.btnTasksPool->toolTip().isEmpty());
+        QCOMPARE(window.font().pixelSize(), 13);
     }
 
     void shortcutMatchesOnlyCtrlShiftQ_data()
