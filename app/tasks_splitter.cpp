@@ -1,6 +1,7 @@
 #include "app/tasks_splitter.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 #include <algorithm>
 
 TtasksSplitter::TtasksSplitter(QWidget* aTarget, QWidget* aParent)
@@ -17,6 +18,16 @@ void TtasksSplitter::SetTargetHeight(int aHeight)
         height = std::max(MinTargetHeight, std::min(height, MaxTargetHeight()));
     FTarget->setFixedHeight(height);
     Q_EMIT Moved(height);
+}
+
+void TtasksSplitter::paintEvent(QPaintEvent*)
+{
+    // A short grip in the middle tells the bar from an empty gap.
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Mid));
+    const int y = height() / 2;
+    for (int x = width() / 2 - 12; x <= width() / 2 + 12; x += 4)
+        painter.drawPoint(x, y);
 }
 
 void TtasksSplitter::mousePressEvent(QMouseEvent* aEvent)

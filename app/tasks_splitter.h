@@ -22,6 +22,7 @@ Q_SIGNALS:
     void Moved(int aTargetHeight);
 
 protected:
+    void paintEvent(QPaintEvent* aEvent) override;
     void mousePressEvent(QMouseEvent* aEvent) override;
     void mouseMoveEvent(QMouseEvent* aEvent) override;
     void mouseReleaseEvent(QMouseEvent* aEvent) override;
