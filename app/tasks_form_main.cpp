@@ -308,7 +308,7 @@ QWidget* TfrmTaskList::BuildListPanel()
         tasklist_popup->popup(treeTaskList->viewport()->mapToGlobal(aPos));
     });
 
-    tabsGroups = new QTabBar(pnlTaskList);
+    tabsGroups = new TtasksTabBar(pnlTaskList);
     tabsGroups->setObjectName(QStringLiteral("tabsGroups"));
     tabsGroups->setShape(QTabBar::RoundedSouth);
     tabsGroups->setExpanding(false);

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 
 namespace {
 
@@ -332,4 +333,11 @@ void TtasksTaskTree::keyPressEvent(QKeyEvent* aEvent)
         return;
     }
     QTreeView::keyPressEvent(aEvent);
+}
+
+QSize TtasksTabBar::tabSizeHint(int aIndex) const
+{
+    QSize size = QTabBar::tabSizeHint(aIndex);
+    size.setWidth(std::min(size.width(), kMaxTabWidth));
+    return size;
 }

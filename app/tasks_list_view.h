@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QRect>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTreeView>
 #include <functional>
 #include <memory>
@@ -152,4 +153,17 @@ private:
 
     QPixmap FBackground;
     QPoint FBackgroundPos;
+};
+
+// The tag tabs. A tab is at most kMaxTabWidth pixels wide and elides a longer
+// title, so one long title does not squeeze the others.
+class TtasksTabBar : public QTabBar
+{
+    Q_OBJECT
+public:
+    using QTabBar::QTabBar;
+    static constexpr int kMaxTabWidth = 180;
+
+protected:
+    QSize tabSizeHint(int aIndex) const override;
 };

@@ -1062,6 +1062,8 @@ private Q_SLOTS:
             QVERIFY(!window.grab().isNull());
         }
         QVERIFY(window.tabsGroups->width() <= window.width());
+        for (int tab = 0; tab < window.tabsGroups->count(); ++tab)
+            QVERIFY(window.tabsGroups->tabRect(tab).width() <= TtasksTabBar::kMaxTabWidth);
     }
 
     // ---------------------------------------------------------------- themes and pictures
