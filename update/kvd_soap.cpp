@@ -96,7 +96,7 @@ void CheckUrl(const QUrl& aUrl)
                 .arg(aUrl.toString()));
 }
 
-// The binding every service object owns unless the caller gave one.
+// A KVD object: calls go through the caller's binding or one of its own.
 class TKVDService : public KVD, public std::enable_shared_from_this<TKVDService>
 {
 public:

@@ -34,8 +34,8 @@ inline constexpr qint64 kSoapMaxReplyBytes = 1024 * 1024;
 int DefaultSoapTimeout();
 void SetDefaultSoapTimeout(int aMSecs);
 
-// Failures of a call. The message says which kind of failure it was, in words a
-// user can act on; ESOAPError itself is raised for a call cut short.
+// Failures of a call, all ESOAPError. The message says which kind of failure it
+// was, in words a user can act on.
 KVD_DECLARE_ERROR(ESOAPError, EkvdError)
 KVD_DECLARE_ERROR(ESOAPFault, ESOAPError)        // the server answered with a SOAP fault
 KVD_DECLARE_ERROR(ESOAPHTTPError, ESOAPError)    // an HTTP status other than success
