@@ -6,6 +6,7 @@
 #include "resources/tasks_themes.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
+#include "update/kvd_services.h"
 
 #include <memory>
 
@@ -32,7 +33,9 @@ int main(int argc, char* argv[])
         window->show();
         result = QApplication::exec();
     }
-    // The store closes the database, then the settings flush and close.
+    // The update service stops its timer, pipe server and pool; then the store
+    // closes the database, and the settings flush and close.
+    ReleaseServices();
     ReleaseTasksDB();
     ReleaseTasksSettings();
     return result;

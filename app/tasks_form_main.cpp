@@ -10,6 +10,7 @@
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 #include "tags/tasks_tags.h"
+#include "update/kvd_services.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
 #include "util/kvd_utils.h"
@@ -166,7 +167,7 @@ QString TaskListStatement()
 // nothing to start.
 void StartUpdateService()
 {
-    // TODO(update service): StartServices(QStringLiteral("kvd_bexo"), GetAppVersion());
+    StartServices(QStringLiteral("kvd_bexo"), GetAppVersion());
 }
 
 // ---------------------------------------------------------------- creation

@@ -3,6 +3,7 @@
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 #include "tags/tasks_tags.h"
+#include "update/kvd_services.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
 
@@ -536,7 +537,11 @@ void TfrmSettings::btnApplicationUpdatesClick()
     }
 }
 
-void TfrmSettings::CheckForUpdatesClick() {}
+void TfrmSettings::CheckForUpdatesClick()
+{
+    if (TkvdServices* services = GetServices())
+        services->CheckForUpdates(this);
+}
 
 void TfrmSettings::btnNewTagClick()
 {
