@@ -2,6 +2,8 @@
 
 #include "app/tasks_duedates.h"
 #include "app/tasks_list_view.h"
+#include "app/tasks_notifier.h"
+#include "app/tasks_reminders.h"
 #include "app/tasks_splitter.h"
 #include "pool/tasks_form_pool.h"
 #include "resources/tasks_resources.h"
@@ -35,9 +37,11 @@
 #include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -54,6 +58,21 @@ const QString kTagsStatement = QStringLiteral("select * from tags order by title
 // The id is bound, never spliced into the text.
 const QString kFinishStatement =
     QStringLiteral("update tasks set finisheddt=:finisheddt where taskid=:taskid");
+
+// The editor's statements. Ids are bound, never spliced into the text.
+const QString kEditStatement = QStringLiteral("select * from tasks where taskid=:taskid");
+const QString kInsertStatement =
+    QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt) values (:taskid, "
+                   ":summary, :note, datetime(\"now\"), :duedt)");
+const QString kUpdateStatement = QStringLiteral(
+    "update tasks set summary=:summary, note=:note, duedt=:duedt where taskid=:taskid");
+const QString kUnlinkStatement = QStringLiteral("delete from tags_tasks where taskid=:taskid");
+const QString kLinkStatement =
+    QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
+const QString kDeleteStatement = QStringLiteral("delete from tasks where taskid=:taskid");
+
+// The reminder pass runs once a minute.
+constexpr int kNotificationsInterval = 60000;
 
 const QString kKeyLeft = QStringLiteral("window_left");
 const QString kKeyTop = QStringLiteral("window_top");
@@ -78,6 +97,24 @@ bool IsBlankText(const QString& aText)
 {
     return std::all_of(aText.cbegin(), aText.cend(),
                        [](QChar aChar) { return aChar.unicode() <= 32; });
+}
+
+// Sets a parameter the statement names; one it does not name is ignored.
+void SetParam(TZQuery& aQuery, const QString& aName, const QString& aValue)
+{
+    if (TZParam* param = aQuery.Params().FindParam(aName))
+        param->SetAsString(aValue);
+}
+
+void SetDueParam(TZQuery& aQuery, TDateTime aDue)
+{
+    TZParam* param = aQuery.Params().FindParam(QStringLiteral("duedt"));
+    if (!param)
+        return;
+    if (aDue != 0)
+        param->SetAsDateTime(aDue);
+    else
+        param->Clear();
 }
 
 // Shows a frame rectangle enough of itself on some screen to be grabbed.
@@ -189,6 +226,12 @@ TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
     BuildMenus();
     BuildTray();
     resize(kClientWidth, kClientHeight);
+
+    notifications = new QTimer(this);
+    notifications->setObjectName(QStringLiteral("notifications"));
+    notifications->setInterval(kNotificationsInterval);
+    connect(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
+    notifications->start();
     FormCreate();
 }
 
@@ -391,6 +434,14 @@ QWidget* TfrmTaskList::BuildEditorPanel()
     rbGeneralExact = radio("rbGeneralExact", QStringLiteral("Exact"));
     general->addStretch(1);
     pnlGeneralDateTime->setVisible(false);
+    // Only the user's click switches panels: SetDatePanel unchecks the box from code.
+    connect(cbxGeneralDatetime, &QCheckBox::clicked, this, &TfrmTaskList::cbxGeneralDatetimeClick);
+    // "Exact" is never checked from code, so any check of it is the user's,
+    // by mouse or by the arrow keys that move through the group.
+    connect(rbGeneralExact, &QRadioButton::toggled, this, [this](bool aChecked) {
+        if (aChecked)
+            rbGeneralExactClick();
+    });
 
     dateRow->addWidget(pnlExactDateTime);
     dateRow->addWidget(pnlGeneralDateTime);
@@ -514,7 +565,9 @@ void TfrmTaskList::BuildTray()
                 if (aReason == QSystemTrayIcon::DoubleClick)
                     trayDblClick();
             });
+    connect(tray, &QSystemTrayIcon::messageClicked, this, &TfrmTaskList::trayBalloonClick);
     tray->show();
+    FNotifier = CreateTasksNotifier(tray);
 }
 
 void TfrmTaskList::FormCreate()
@@ -644,6 +697,7 @@ void TfrmTaskList::FormDestroy()
     settings->WriteInteger(kKeyWidth, frame.width());
     settings->WriteInteger(kKeyHeight, frame.height());
     settings->WriteInteger(kKeyEditHeight, pnlEditTask->height());
+    notifications->stop();
 
     // The tabs hold tags of the controller: drop them first.
     FTabTags.clear();
@@ -994,24 +1048,222 @@ void TfrmTaskList::ClearEditor()
     edTaskDueTime->setTime(rounded.time());
 }
 
+void TfrmTaskList::SetDatePanel(bool aGeneral, bool aReset)
+{
+    if (aGeneral) {
+        pnlExactDateTime->setVisible(false);
+        pnlGeneralDateTime->setVisible(true);
+        switch (DefaultDueDateTime()) {
+        case 1:
+            rbGeneralHour->setChecked(true);
+            break;
+        case 2:
+            rbGeneral4Hours->setChecked(true);
+            break;
+        case 3:
+            rbGeneralTomorrow->setChecked(true);
+            break;
+        default:
+            rbGeneralUnplanned->setChecked(true);
+            break;
+        }
+        return;
+    }
+    {
+        const QSignalBlocker blocker(cbxGeneralDatetime);
+        cbxGeneralDatetime->setChecked(false);
+    }
+    pnlGeneralDateTime->setVisible(false);
+    pnlExactDateTime->setVisible(true);
+    if (aReset) {
+        // Now as it is, with seconds, not rounded.
+        const QDateTime now = NowDateTime();
+        edTaskDueTime->setTime(now.time());
+        edTaskDueDate->setDate(now.date());
+    }
+}
+
+void TfrmTaskList::EditTask(const TTaskRecord* aRecord)
+{
+    if (!aRecord)
+        return;
+    // The record may go with a reload; keep what is needed of it.
+    const TTaskRecord record = *aRecord;
+
+    TtasksDB* db = GetTasksDB();
+    std::unique_ptr<TZQuery> query = db->NewQuery();
+    query->SetSQL(kEditStatement);
+    query->ParamByName(QStringLiteral("taskid")).SetAsString(record.taskid);
+    if (!db->Query(kEditStatement, query.get()) || query->Eof()) {
+        query.reset();
+        TkvdMessageBox::Error(this,
+                              QStringLiteral("The task could not be read from the database."));
+        return;
+    }
+
+    FCreating = false;
+    SetEditing(true);
+    edTaskSummary->setText(query->FieldByName(QStringLiteral("summary")).AsString());
+    edTaskNote->setPlainText(query->FieldByName(QStringLiteral("note")).AsString());
+    // A NULL or malformed due date-time reads as 0: the task is unplanned.
+    const TDateTime due = query->FieldByName(QStringLiteral("duedt")).AsDateTime();
+    query.reset();
+    if (due != 0) {
+        const QDateTime picked = QDateTimeFromDateTime(due);
+        edTaskDueDate->setDate(picked.date());
+        edTaskDueTime->setTime(picked.time());
+    }
+    LoadTaskTags(record);
+    SetDatePanel(due == 0, false);
+    FEditTaskId = record.taskid;
+    UpdateControls();
+}
+
+void TfrmTaskList::LoadTaskTags(const TTaskRecord& aRecord)
+{
+    const QStringList ids = aRecord.tagsids.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (int index = 0; index < FTagsControler->Count(); ++index) {
+        TtasksTag* tag = FTagsControler->GetTagByIndex(index);
+        tag->SetChecked(ids.contains(tag->tagid, Qt::CaseInsensitive));
+    }
+}
+
+bool TfrmTaskList::SaveTask()
+{
+    if (!FEditing)
+        return true;
+    const QString id = FEditTaskId.isEmpty() ? GenerateId() : FEditTaskId;
+    const TDateTime due = EditorDueDate();
+    QStringList tagIds;
+    for (int index = 0; index < FTagsControler->Count(); ++index) {
+        const TtasksTag* tag = FTagsControler->GetTagByIndex(index);
+        if (tag->checked())
+            tagIds << tag->tagid;
+    }
+
+    // The task row and its links go in one transaction: all of it is stored
+    // or nothing. The first refused statement ends the attempt, since the
+    // engine may already have given up the transaction and the statements
+    // after it would then commit on their own.
+    TtasksDB* db = GetTasksDB();
+    bool stored = false;
+    {
+        TDBLock guard;
+        std::unique_ptr<TZQuery> query = db->NewQuery();
+        auto run = [&](const QString& aSQL, const std::function<void()>& aBind) {
+            query->SetSQL(aSQL);
+            aBind();
+            return db->Query(aSQL, query.get());
+        };
+        stored = db->StartTransaction();
+        stored = stored && run(FCreating ? kInsertStatement : kUpdateStatement, [&] {
+                     SetParam(*query, QStringLiteral("taskid"), id);
+                     SetParam(*query, QStringLiteral("summary"), edTaskSummary->text());
+                     SetParam(*query, QStringLiteral("note"), edTaskNote->toPlainText());
+                     SetDueParam(*query, due);
+                 });
+        stored = stored &&
+                 run(kUnlinkStatement, [&] { SetParam(*query, QStringLiteral("taskid"), id); });
+        for (const QString& tagId : tagIds) {
+            stored = stored && run(kLinkStatement, [&] {
+                         SetParam(*query, QStringLiteral("taskid"), id);
+                         SetParam(*query, QStringLiteral("tagid"), tagId);
+                     });
+        }
+        query.reset();
+        stored = stored && db->Connection().InTransaction() && db->Commit();
+        if (!stored)
+            db->Rollback();
+    }
+    if (!stored) {
+        // The editor stays open with everything typed and ticked; the list
+        // keeps its state.
+        TkvdMessageBox::Error(this, QStringLiteral("The task could not be saved. Nothing of it "
+                                                   "was stored; the editor keeps your entries."));
+        return false;
+    }
+    FEditTaskId = id;
+    LoadTasks(CurrentTag());
+    UpdateControls();
+    return true;
+}
+
+void TfrmTaskList::DeleteTask(const TTaskRecord* aRecord)
+{
+    if (!aRecord)
+        return;
+    const QString id = aRecord->taskid;
+    // The task and its tag links go together, so no link is left behind.
+    TtasksDB* db = GetTasksDB();
+    bool deleted = false;
+    {
+        TDBLock guard;
+        std::unique_ptr<TZQuery> query = db->NewQuery();
+        deleted = db->StartTransaction();
+        for (const QString& statement : {kUnlinkStatement, kDeleteStatement}) {
+            if (!deleted)
+                break;
+            query->SetSQL(statement);
+            query->ParamByName(QStringLiteral("taskid")).SetAsString(id);
+            deleted = db->Query(statement, query.get());
+        }
+        query.reset();
+        deleted = deleted && db->Connection().InTransaction() && db->Commit();
+        if (!deleted)
+            db->Rollback();
+    }
+    if (!deleted)
+        TkvdMessageBox::Error(this, QStringLiteral("The task could not be deleted."));
+    LoadTasks(CurrentTag());
+    UpdateControls();
+}
+
+TEditorDateRow TfrmTaskList::EditorDateRow() const
+{
+    TEditorDateRow row;
+    row.general = !pnlGeneralDateTime->isHidden();
+    row.unplanned = rbGeneralUnplanned->isChecked();
+    row.hour = rbGeneralHour->isChecked();
+    row.fourHours = rbGeneral4Hours->isChecked();
+    row.tomorrow = rbGeneralTomorrow->isChecked();
+    row.date = edTaskDueDate->date();
+    row.time = edTaskDueTime->time();
+    return row;
+}
+
+TDateTime TfrmTaskList::EditorDueDate() const
+{
+    return EditorDueDateOf(EditorDateRow());
+}
+
 void TfrmTaskList::btnNewTaskClick()
 {
-    // TODO(editor): the date row (SetDatePanel) and the choice for an open editor
-    // come with the editor.
     ShowList();
+    // Only the shortcut reaches here while the editor is open (the button and
+    // the menu items are disabled then). The open edit is kept: starting a new
+    // task over it would either lose what was typed or save a new task under
+    // the edited task's id.
+    if (FEditing) {
+        edTaskSummary->setFocus();
+        UpdateControls();
+        return;
+    }
     FCreating = true;
     SetEditing(true);
+    SetDatePanel(DefaultDueDateTime() != 4, true);
     UpdateControls();
 }
 
 void TfrmTaskList::btnEditClick()
 {
-    // TODO(editor): EditTask(SelectedTask()).
+    EditTask(SelectedTask());
 }
 
 void TfrmTaskList::btnSaveTaskClick()
 {
-    // TODO(editor): SaveTask(), then SetEditing(false) and UpdateControls().
+    if (SaveTask())
+        SetEditing(false);
+    UpdateControls();
 }
 
 void TfrmTaskList::btnCancelEditClick()
@@ -1021,7 +1273,37 @@ void TfrmTaskList::btnCancelEditClick()
 
 void TfrmTaskList::btnDeleteTaskClick()
 {
-    // TODO(editor): DeleteTask(SelectedTask()).
+    DeleteTask(SelectedTask());
+}
+
+void TfrmTaskList::cbxGeneralDatetimeClick()
+{
+    SetDatePanel(true, true);
+}
+
+void TfrmTaskList::rbGeneralExactClick()
+{
+    SetDatePanel(false, false);
+}
+
+// ---------------------------------------------------------------- reminders
+
+void TfrmTaskList::CheckReminders()
+{
+    if (FNotifier)
+        ::CheckReminders(FTaskRecords->Records(), *FNotifier,
+                         [this](const QString& aTaskId) { MarkUnread(aTaskId); });
+    UpdateControls();
+}
+
+void TfrmTaskList::notificationsTimer()
+{
+    CheckReminders();
+}
+
+void TfrmTaskList::trayBalloonClick()
+{
+    ShowList();
 }
 
 void TfrmTaskList::itDuedateMoveClick()

@@ -4,6 +4,7 @@
 // button bar, the tray icon with its menu, the list's context menu and the
 // application-wide shortcut.
 
+#include "app/tasks_duedates.h"
 #include "app/tasks_records.h"
 
 #include <QPoint>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+class ItasksNotifier;
 class ItasksTagsControler;
 class QAction;
 class QButtonGroup;
@@ -27,6 +29,7 @@ class QShortcut;
 class QSystemTrayIcon;
 class QTabBar;
 class QTimeEdit;
+class QTimer;
 class QToolButton;
 class QTreeView;
 class TtasksListDelegate;
@@ -76,10 +79,32 @@ public:
     void ToggleFinished(TTaskRecord* aRecord);
     QString TaskHintText(const TTaskRecord& aRecord) const;
 
-    // ---- editor (its commands come with the editor)
+    // ---- editor
     void SetEditing(bool aEditing);
     void ShowEditor(bool aVisible);
     void ClearEditor();
+    // Shows the general panel of the date row with the default choice, or the
+    // exact pickers; aReset puts the pickers at now (exact panel only).
+    void SetDatePanel(bool aGeneral, bool aReset);
+    // Opens a stored task: summary, note and due date-time fresh from the
+    // database, the tag ticks from the record. Nothing for none.
+    void EditTask(const TTaskRecord* aRecord);
+    // Ticks exactly the tags of the record's tagsids.
+    void LoadTaskTags(const TTaskRecord& aRecord);
+    // Writes the open task and its tag links in one transaction and reloads
+    // the list. When the database refuses, nothing of it is stored, the error
+    // is shown and false is returned: the editor keeps its contents.
+    bool SaveTask();
+    // Deletes the task and its tag links and reloads the list. Nothing for none.
+    void DeleteTask(const TTaskRecord* aRecord);
+    // What the date row shows, and the due date-time it stands for (0: none).
+    TEditorDateRow EditorDateRow() const;
+    TDateTime EditorDueDate() const;
+
+    // ---- reminders
+    // One reminder pass over the loaded records, then UpdateControls.
+    void CheckReminders();
+    ItasksNotifier* Notifier() const { return FNotifier.get(); }
 
     // ---- state, read by the editor, the reminders and the tests
     bool Editing() const { return FEditing; }
@@ -119,7 +144,13 @@ public Q_SLOTS:
     void btnSaveTaskClick();
     void btnCancelEditClick();
     void btnDeleteTaskClick();
+    void cbxGeneralDatetimeClick();
+    void rbGeneralExactClick();
     void itDuedateMoveClick();
+
+    // ---- reminder handlers
+    void notificationsTimer();
+    void trayBalloonClick();
 
 protected:
     void showEvent(QShowEvent* aEvent) override;
@@ -151,6 +182,8 @@ private:
     TtasksListModel* FTaskRecords = nullptr;
     QStringList FSelectedIds;
     std::shared_ptr<ItasksTagsControler> FTagsControler;
+    // Sound and balloon of the reminders.
+    std::shared_ptr<ItasksNotifier> FNotifier;
     // The tag each tab carries, by tab index; nullptr for "ALL".
     std::vector<TtasksTag*> FTabTags;
     // The outer size asked for by FormShow, kept until the window manager has
@@ -218,6 +251,8 @@ public:
     QAction* itDatemoveUnplanned = nullptr;
 
     QShortcut* FNewTaskShortcut = nullptr;
+    // The reminder pass, once a minute from creation to destruction.
+    QTimer* notifications = nullptr;
 };
 
 // The statement that loads the list; :today is the local date, YYYY-MM-DD.
