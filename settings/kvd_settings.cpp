@@ -13,9 +13,10 @@ QString CreateFolderOf(const QString& aFileName)
 {
     const QString path = NativePath(aFileName);
     const QFileInfo info(path);
-    // One level only: the parent must exist. A failure shows later as a file
-    // that cannot be written, which the settings survive.
-    QDir().mkdir(info.absolutePath());
+    // The whole path: on Linux the folder that stands in for APPDATA
+    // (~/.config) need not exist yet on a fresh account. A failure shows later
+    // as a file that cannot be written, which the settings survive.
+    QDir().mkpath(info.absolutePath());
     return aFileName;
 }
 

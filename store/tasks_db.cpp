@@ -114,8 +114,8 @@ void TtasksDB::Connect()
     const QString path = ExpandEnvVars(db_file);
     FConnection.Database = path;
     FConnection.Protocol = QStringLiteral("sqlite-3");
-    // One level only, as for the settings folder; SQLite creates the file.
-    QDir().mkdir(QFileInfo(NativePath(path)).absolutePath());
+    // The whole path, as for the settings folder; SQLite creates the file.
+    QDir().mkpath(QFileInfo(NativePath(path)).absolutePath());
     // Numbers are written and read with "." whatever the user's region.
     std::setlocale(LC_NUMERIC, "C");
     FConnection.Connect();

@@ -41,6 +41,15 @@ private Q_SLOTS:
         QCOMPARE(close_minimizes, true);
     }
 
+    void missingParentFoldersAreCreated()
+    {
+        TTestEnv env;
+        qputenv("APPDATA", env.File("fresh/.config").toUtf8());
+        ResetEnvTableForTesting();
+        GetTasksSettings();
+        QCOMPARE(Read(env.File("fresh/.config/BEXO/config.ini")), kFirstRun);
+    }
+
     void secondCallKeepsTheFirstObject()
     {
         TTestEnv env;

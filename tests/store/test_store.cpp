@@ -110,6 +110,13 @@ private Q_SLOTS:
         QCOMPARE(stored, expected);
     }
 
+    void missingParentFoldersAreCreated()
+    {
+        db_file = FEnv->File("a/b/c/tasks.db");
+        GetTasksDB()->Connect();
+        QVERIFY(QFile::exists(db_file));
+    }
+
     void secondStartLeavesTheFileAsItWas()
     {
         GetTasksDB()->Connect();
