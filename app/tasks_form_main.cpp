@@ -42,6 +42,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -381,6 +382,9 @@ QWidget* TfrmTaskList::BuildEditorPanel()
     lblTaskSummary = MakeLabel(pnlEditTask, "lblTaskSummary", QStringLiteral("Summary"));
     edTaskSummary = new QLineEdit(pnlEditTask);
     edTaskSummary->setObjectName(QStringLiteral("edTaskSummary"));
+    // A summary is kept whole however long it is; the field's default limit
+    // would cut a pasted text silently.
+    edTaskSummary->setMaxLength(std::numeric_limits<int>::max());
     lblTaskNotes = MakeLabel(pnlEditTask, "lblTaskNotes", QStringLiteral("Note"));
     edTaskNote = new QPlainTextEdit(pnlEditTask);
     edTaskNote->setObjectName(QStringLiteral("edTaskNote"));

@@ -1,0 +1,953 @@
+// The task editor of the main window, driven by clicking its real buttons
+// over a real database file in a temporary APPDATA: its states and
+// transitions, the date row, save, cancel, edit and delete, the tag ticks, a
+// save the database refuses, the shortcut while editing, bad input, and the
+// reminders the window's timer announces.
+
+#include "app/tasks_form_main.h"
+#include "app/tasks_list_view.h"
+#include "app/tasks_notifier.h"
+#include "app/tasks_splitter.h"
+#include "resources/tasks_themes.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+
+#include "../common/test_env.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QString kTaskA = QStringLiteral("AAAAAAAAAAAAAAAA");
+const QString kTaskB = QStringLiteral("BBBBBBBBBBBBBBBB");
+const QString kTaskC = QStringLiteral("CCCCCCCCCCCCCCCC");
+const QString kTagRed = QStringLiteral("RRRRRRRRRRRRRRRR");
+const QString kTagGreen = QStringLiteral("GGGGGGGGGGGGGGGG");
+const QString kTagBlue = QStringLiteral("HHHHHHHHHHHHHHHH");
+
+void Sql(const QString& aSQL)
+{
+    GetTasksSettings();
+    QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
+}
+
+QString Quoted(const QString& aText)
+{
+    QString text = aText;
+    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("''")) +
+           QLatin1Char('\'');
+}
+
+QString ValueOrNull(const QString& aText)
+{
+    return aText.isNull() ? QStringLiteral("NULL") : Quoted(aText);
+}
+
+void AddTask(const QString& aId, const QString& aSummary, const QString& aDue = QString(),
+             const QString& aNote = QString())
+{
+    Sql(QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt) values (%1, "
+                       "%2, %3, datetime('now'), %4)")
+            .arg(Quoted(aId), ValueOrNull(aSummary), ValueOrNull(aNote), ValueOrNull(aDue)));
+}
+
+void AddTag(const QString& aId, const QString& aTitle)
+{
+    Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values (%1, %2, "
+                       "255, 0, '2020-01-01 00:00:00')")
+            .arg(Quoted(aId), Quoted(aTitle)));
+}
+
+void Link(const QString& aTaskId, const QString& aTagId)
+{
+    Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values (%1, %2)")
+            .arg(Quoted(aTagId), Quoted(aTaskId)));
+}
+
+// The rows of a select, each row's columns joined by '|' (NULL as "<null>").
+QStringList Rows(const QString& aSQL)
+{
+    QStringList rows;
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    if (!GetTasksDB()->Query(aSQL, query.get()))
+        return {QStringLiteral("<failed>")};
+    const QStringList names = query->FieldNames();
+    for (; !query->Eof(); query->Next()) {
+        QStringList columns;
+        for (const QString& name : names) {
+            const TZField field = query->FieldByName(name);
+            columns << (field.IsNull() ? QStringLiteral("<null>") : field.AsString());
+        }
+        rows << columns.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+QString One(const QString& aSQL)
+{
+    return Rows(aSQL).value(0);
+}
+
+QStringList LinksOf(const QString& aTaskId)
+{
+    QStringList links =
+        Rows(QStringLiteral("select tagid from tags_tasks where taskid=%1").arg(Quoted(aTaskId)));
+    links.sort();
+    return links;
+}
+
+int RowOf(TfrmTaskList& aWindow, const QString& aId)
+{
+    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
+        if (aWindow.RecordOfNode(row)->taskid == aId)
+            return row;
+    }
+    return -1;
+}
+
+TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
+{
+    return aWindow.RecordOfNode(RowOf(aWindow, aId));
+}
+
+void SelectTask(TfrmTaskList& aWindow, const QString& aId,
+                QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
+{
+    const QModelIndex index = aWindow.TaskRecords()->index(RowOf(aWindow, aId), 0);
+    aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
+    aWindow.UpdateControls();
+}
+
+// A user's click on a tag's check box in the editor's tag list.
+void ClickTag(TfrmTaskList& aWindow, const QString& aTitle)
+{
+    QAbstractItemModel* model = aWindow.vtTags->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        for (int column = 0; column < model->columnCount(); ++column) {
+            if (model->index(row, column).data().toString() == aTitle) {
+                QVERIFY(model->setData(model->index(row, 0), QVariant(), Qt::CheckStateRole));
+                return;
+            }
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no tag titled %1").arg(aTitle)));
+}
+
+QStringList TickedTags(TfrmTaskList& aWindow)
+{
+    QStringList ids;
+    for (int i = 0; i < aWindow.TagsControler()->Count(); ++i) {
+        const TtasksTag* tag = aWindow.TagsControler()->GetTagByIndex(i);
+        if (tag->checked())
+            ids << tag->tagid;
+    }
+    ids.sort();
+    return ids;
+}
+
+int ErrorBoxes()
+{
+    int count = 0;
+    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
+        if (shown.Kind == TMsgKind::Error)
+            ++count;
+    }
+    return count;
+}
+
+// The radio button of the general panel that is checked, by object name.
+QString CheckedChoice(TfrmTaskList& aWindow)
+{
+    QAbstractButton* checked = aWindow.FGeneralGroup->checkedButton();
+    return checked ? checked->objectName() : QString();
+}
+
+QString PanelShown(TfrmTaskList& aWindow)
+{
+    const bool general = !aWindow.pnlGeneralDateTime->isHidden();
+    const bool exact = !aWindow.pnlExactDateTime->isHidden();
+    if (general == exact)
+        return QStringLiteral("both or none");
+    return general ? QStringLiteral("general") : QStringLiteral("exact");
+}
+
+// State as "<closed|creating|editing>/<id or empty>/<panel shown>/<status>".
+QString EditorState(TfrmTaskList& aWindow)
+{
+    QString state = !aWindow.Editing()   ? QStringLiteral("closed")
+                    : aWindow.Creating() ? QStringLiteral("creating")
+                                         : QStringLiteral("editing");
+    state += QLatin1Char('/') + aWindow.EditTaskId();
+    const bool panel = aWindow.pnlEditTask->isVisibleTo(&aWindow);
+    // The splitter comes and goes with the panel.
+    if (aWindow.splitterEditTask->isVisibleTo(&aWindow) != panel)
+        state += QStringLiteral("/splitter differs");
+    state += panel ? QStringLiteral("/shown/") : QStringLiteral("/hidden/");
+    if (aWindow.Editing())
+        state += aWindow.lblEditStatus->text();
+    return state;
+}
+
+QDateTime At(int aHour, int aMinute, int aSecond = 0, int aMSec = 0)
+{
+    return QDateTime(QDate(2026, 5, 8), QTime(aHour, aMinute, aSecond, aMSec));
+}
+
+} // namespace
+
+class TestEditor : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TTestEnv> FEnv;
+    std::shared_ptr<TtasksRecordingNotifier> FNotifier;
+
+    // Three tags, task A with two of them and a due date-time, task B plain.
+    void StandardData()
+    {
+        AddTag(kTagRed, QStringLiteral("red"));
+        AddTag(kTagGreen, QStringLiteral("green"));
+        AddTag(kTagBlue, QStringLiteral("blue"));
+        AddTask(kTaskA, QStringLiteral("alpha"), QStringLiteral("2026-05-09 16:20:30"),
+                QStringLiteral("note of alpha"));
+        Link(kTaskA, kTagRed);
+        Link(kTaskA, kTagGreen);
+        AddTask(kTaskB, QStringLiteral("beta"));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        FEnv = std::make_unique<TTestEnv>();
+        TkvdMessageBox::SetTestMode(true);
+        TkvdMessageBox::ClearShown();
+        ApplyTheme(TasksDefaults::theme);
+        FNotifier = std::make_shared<TtasksRecordingNotifier>();
+        SetTestNotifier(FNotifier);
+        SetFixedNow(At(14, 3, 27));
+    }
+    void cleanup()
+    {
+        SetTestNotifier({});
+        FNotifier.reset();
+        TkvdMessageBox::ClearShown();
+        FEnv.reset();
+    }
+
+    // ---------------------------------------------------------------- states
+
+    void statesAndTransitions_data()
+    {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("expected");
+        const QString idA = kTaskA;
+        QTest::newRow("start") << QStringList() << "closed//hidden/";
+        QTest::newRow("New") << QStringList{"new"} << "creating//shown/Creating Task";
+        QTest::newRow("New, Cancel") << QStringList{"new", "cancel"} << "closed//hidden/";
+        QTest::newRow("New, Save") << QStringList{"new", "save"} << "closed//hidden/";
+        QTest::newRow("New, list click") << QStringList{"new", "listclick"} << "closed//hidden/";
+        QTest::newRow("Edit") << QStringList{"select", "edit"}
+                              << "editing/" + idA + "/shown/Editing Task";
+        QTest::newRow("Edit, Cancel")
+            << QStringList{"select", "edit", "cancel"} << "closed//hidden/";
+        QTest::newRow("Edit, Save") << QStringList{"select", "edit", "save"} << "closed//hidden/";
+        QTest::newRow("Edit menu item")
+            << QStringList{"select", "edititem"} << "editing/" + idA + "/shown/Editing Task";
+        QTest::newRow("double click")
+            << QStringList{"dblclick"} << "editing/" + idA + "/shown/Editing Task";
+        QTest::newRow("Edit without selection") << QStringList{"edit"} << "closed//hidden/";
+        QTest::newRow("New menu item") << QStringList{"newitem"} << "creating//shown/Creating Task";
+        QTest::newRow("tray New Task") << QStringList{"traynew"} << "creating//shown/Creating Task";
+        QTest::newRow("shortcut") << QStringList{"shortcut"} << "creating//shown/Creating Task";
+        QTest::newRow("New, close button hides")
+            << QStringList{"new", "close"} << "closed//hidden/";
+        QTest::newRow("Edit, close button hides")
+            << QStringList{"select", "edit", "close"} << "closed//hidden/";
+    }
+    void statesAndTransitions()
+    {
+        QFETCH(QStringList, clicks);
+        QFETCH(QString, expected);
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (const QString& click : clicks) {
+            if (click == QLatin1String("new"))
+                window.btnNewTask->click();
+            else if (click == QLatin1String("newitem"))
+                window.itTreeNewTask->trigger();
+            else if (click == QLatin1String("traynew"))
+                window.itTrayNewTask->trigger();
+            else if (click == QLatin1String("shortcut"))
+                QTest::keyClick(window.treeTaskList, Qt::Key_Q,
+                                Qt::ControlModifier | Qt::ShiftModifier);
+            else if (click == QLatin1String("select"))
+                SelectTask(window, kTaskA);
+            else if (click == QLatin1String("edit"))
+                window.btnEdit->click();
+            else if (click == QLatin1String("edititem"))
+                window.itTreeEditTask->trigger();
+            else if (click == QLatin1String("save"))
+                window.btnSaveTask->click();
+            else if (click == QLatin1String("cancel"))
+                window.btnCancelEdit->click();
+            else if (click == QLatin1String("close"))
+                window.close();
+            else if (click == QLatin1String("listclick") || click == QLatin1String("dblclick")) {
+                const QRect rect = window.treeTaskList->visualRect(
+                    window.TaskRecords()->index(RowOf(window, kTaskA), 1));
+                QVERIFY(rect.isValid());
+                if (click == QLatin1String("listclick"))
+                    QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
+                                      rect.center());
+                else
+                    QTest::mouseDClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
+                                       rect.center());
+            }
+        }
+        QCOMPARE(EditorState(window), expected);
+        // Only the open editor saves and cancels; only the closed one offers
+        // New, and Edit and Delete when a task is selected.
+        QCOMPARE(window.btnSaveTask->isEnabled(), window.Editing());
+        QCOMPARE(window.btnCancelEdit->isEnabled(), window.Editing());
+        QCOMPARE(window.btnNewTask->isEnabled(), !window.Editing());
+        QCOMPARE(window.itTrayNewTask->isEnabled(), !window.Editing());
+        QCOMPARE(window.btnEdit->isEnabled(), !window.Editing() && window.SelectedTask());
+        QCOMPARE(window.btnDeleteTask->isEnabled(), !window.Editing() && window.SelectedTask());
+        if (window.Editing() && window.isVisible())
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.edTaskSummary));
+    }
+
+    // ---------------------------------------------------------------- date row
+
+    void newTaskDateRowFollowsDefault_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QString>("checked");
+        QTest::newRow("0 unplanned") << 0 << "general"
+                                     << "rbGeneralUnplanned";
+        QTest::newRow("1 hour") << 1 << "general"
+                                << "rbGeneralHour";
+        QTest::newRow("2 four hours") << 2 << "general"
+                                      << "rbGeneral4Hours";
+        QTest::newRow("3 tomorrow") << 3 << "general"
+                                    << "rbGeneralTomorrow";
+        QTest::newRow("4 exact") << 4 << "exact"
+                                 << "";
+        QTest::newRow("9 out of range") << 9 << "general"
+                                        << "rbGeneralUnplanned";
+    }
+    void newTaskDateRowFollowsDefault()
+    {
+        QFETCH(int, choice);
+        QFETCH(QString, panel);
+        QFETCH(QString, checked);
+        TfrmTaskList window;
+        default_duedatetime = choice;
+        window.btnNewTask->click();
+        QCOMPARE(PanelShown(window), panel);
+        if (panel == QLatin1String("general")) {
+            QCOMPARE(CheckedChoice(window), checked);
+        } else {
+            // Today and the time of day as it is, with seconds, not rounded.
+            QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 8));
+            QCOMPARE(window.edTaskDueTime->time(), QTime(14, 3, 27));
+            QVERIFY(!window.cbxGeneralDatetime->isChecked());
+        }
+    }
+
+    void generalDateAndExactSwitchPanels()
+    {
+        StandardData();
+        default_duedatetime = 2;
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskA);
+        window.btnEdit->click();
+        QCOMPARE(PanelShown(window), QStringLiteral("exact"));
+        QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 9));
+        QCOMPARE(window.edTaskDueTime->time(), QTime(16, 20, 30));
+        QVERIFY(!window.cbxGeneralDatetime->isChecked());
+
+        QTest::mouseClick(window.cbxGeneralDatetime, Qt::LeftButton);
+        QCOMPARE(PanelShown(window), QStringLiteral("general"));
+        QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneral4Hours"));
+
+        QTest::mouseClick(window.rbGeneralExact, Qt::LeftButton);
+        QCOMPARE(PanelShown(window), QStringLiteral("exact"));
+        QVERIFY(!window.cbxGeneralDatetime->isChecked());
+        // The pickers come back as they were.
+        QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 9));
+        QCOMPARE(window.edTaskDueTime->time(), QTime(16, 20, 30));
+    }
+
+    // ---------------------------------------------------------------- save
+
+    void newTaskIsSavedWithIdDueAndTags_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("due");
+        // Now is 14:03:27; step 10, night 22 to 7.
+        QTest::newRow("Unplanned") << 0 << "<null>";
+        QTest::newRow("Hour") << 1 << "2026-05-08 15:00:00";
+        QTest::newRow("4 Hours") << 2 << "2026-05-08 18:00:00";
+        QTest::newRow("Tomorrow") << 3 << "2026-05-09 14:00:00";
+        QTest::newRow("exact, now") << 4 << "2026-05-08 14:03:27";
+    }
+    void newTaskIsSavedWithIdDueAndTags()
+    {
+        QFETCH(int, choice);
+        QFETCH(QString, due);
+        StandardData();
+        default_duedatetime = choice;
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        QTest::keyClicks(window.edTaskSummary, QStringLiteral("  call the office "));
+        window.edTaskNote->setPlainText(QStringLiteral("first line\nsecond line"));
+        ClickTag(window, QStringLiteral("red"));
+        ClickTag(window, QStringLiteral("blue"));
+        window.btnSaveTask->click();
+
+        QCOMPARE(EditorState(window), QStringLiteral("closed//hidden/"));
+        QCOMPARE(ErrorBoxes(), 0);
+        const QStringList rows = Rows(QStringLiteral(
+            "select taskid, summary, note, duedt, createddt is not null, finisheddt from tasks "
+            "where taskid not in ('AAAAAAAAAAAAAAAA', 'BBBBBBBBBBBBBBBB')"));
+        QCOMPARE(rows.size(), 1);
+        const QStringList columns = rows[0].split(QLatin1Char('|'));
+        const QString id = columns[0];
+        QVERIFY2(QRegularExpression(QStringLiteral("^[A-Ya-y]{16}$")).match(id).hasMatch(),
+                 qPrintable(id));
+        // The summary as typed, not trimmed.
+        QCOMPARE(columns.mid(1), QStringList({"  call the office ", "first line\nsecond line", due,
+                                              "1", "<null>"}));
+        QCOMPARE(LinksOf(id), QStringList({kTagBlue, kTagRed}));
+        // The list was reloaded and shows it.
+        QVERIFY(RecordById(window, id));
+        QCOMPARE(RecordById(window, id)->summary, QStringLiteral("  call the office "));
+    }
+
+    void editedTaskIsUpdatedInPlace()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskA);
+        window.btnEdit->click();
+        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("alpha"));
+        QCOMPARE(window.edTaskNote->toPlainText(), QStringLiteral("note of alpha"));
+        QCOMPARE(TickedTags(window), QStringList({kTagGreen, kTagRed}));
+
+        window.edTaskSummary->setText(QStringLiteral("alpha changed"));
+        window.edTaskNote->clear();
+        window.edTaskDueTime->setTime(QTime(8, 0, 5));
+        ClickTag(window, QStringLiteral("green"));
+        ClickTag(window, QStringLiteral("blue"));
+        window.btnSaveTask->click();
+
+        QCOMPARE(EditorState(window), QStringLiteral("closed//hidden/"));
+        QCOMPARE(Rows(QStringLiteral("select summary, note, duedt from tasks where taskid=%1")
+                          .arg(Quoted(kTaskA))),
+                 QStringList{QStringLiteral("alpha changed||2026-05-09 08:00:05")});
+        QCOMPARE(LinksOf(kTaskA), QStringList({kTagBlue, kTagRed}));
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks")), QStringLiteral("2"));
+        QCOMPARE(RecordById(window, kTaskA)->summary, QStringLiteral("alpha changed"));
+    }
+
+    void unplannedTaskGetsTheDefaultChoiceWhenSaved()
+    {
+        StandardData();
+        default_duedatetime = 1;
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskB);
+        window.btnEdit->click();
+        QCOMPARE(PanelShown(window), QStringLiteral("general"));
+        QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneralHour"));
+        // "Hour" means an hour from the moment of saving.
+        SetFixedNow(At(21, 30));
+        window.btnSaveTask->click();
+        QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
+                 QStringLiteral("2026-05-09 07:30:00"));
+    }
+
+    void untickingAllRemovesEveryLink()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskA);
+        window.btnEdit->click();
+        ClickTag(window, QStringLiteral("red"));
+        ClickTag(window, QStringLiteral("green"));
+        QVERIFY(TickedTags(window).isEmpty());
+        window.btnSaveTask->click();
+        QVERIFY(LinksOf(kTaskA).isEmpty());
+        QVERIFY(RecordById(window, kTaskA)->tagsids.isEmpty());
+    }
+
+    // ---------------------------------------------------------------- cancel, tags
+
+    void cancelWritesNothingAndEmptiesTheFields()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        const QStringList before = Rows(QStringLiteral("select * from tasks order by taskid"));
+        window.btnNewTask->click();
+        QTest::keyClicks(window.edTaskSummary, QStringLiteral("never stored"));
+        window.edTaskNote->setPlainText(QStringLiteral("nor this"));
+        window.btnCancelEdit->click();
+        QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), before);
+        QVERIFY(window.edTaskSummary->text().isEmpty());
+        QVERIFY(window.edTaskNote->toPlainText().isEmpty());
+
+        SelectTask(window, kTaskA);
+        window.btnEdit->click();
+        window.edTaskSummary->setText(QStringLiteral("changed"));
+        window.btnCancelEdit->click();
+        QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), before);
+        QCOMPARE(LinksOf(kTaskA), QStringList({kTagGreen, kTagRed}));
+    }
+
+    void ticksOutliveCancelUntilTheTagsReload()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskA);
+        window.btnEdit->click();
+        window.btnCancelEdit->click();
+        // The check list keeps the ticks of the task last opened.
+        window.btnNewTask->click();
+        QCOMPARE(TickedTags(window), QStringList({kTagGreen, kTagRed}));
+        // Editing another task sets every tag: those of the other task go.
+        window.btnCancelEdit->click();
+        Link(kTaskB, kTagBlue);
+        window.LoadTasks(window.CurrentTag());
+        SelectTask(window, kTaskB);
+        window.btnEdit->click();
+        QCOMPARE(TickedTags(window), QStringList({kTagBlue}));
+        // Reloading the tags (as the settings dialog does) unticks all, also
+        // in the open editor.
+        window.LoadTagTabs();
+        QVERIFY(window.Editing());
+        QVERIFY(TickedTags(window).isEmpty());
+    }
+
+    // ---------------------------------------------------------------- delete
+
+    void deleteRemovesTheTopmostSelectedTaskAndItsLinks()
+    {
+        StandardData();
+        AddTask(kTaskC, QStringLiteral("gamma"), QStringLiteral("2026-05-10 09:00:00"));
+        Link(kTaskC, kTagBlue);
+        TfrmTaskList window;
+        window.show();
+        // The list is in due order, the unplanned first: B, A, C. Of A and C,
+        // selected last first, A is the topmost.
+        SelectTask(window, kTaskC);
+        SelectTask(window, kTaskA);
+        QCOMPARE(window.SelectedTask()->taskid, kTaskA);
+        window.btnDeleteTask->click();
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(Rows(QStringLiteral("select taskid from tasks order by taskid")),
+                 QStringList({kTaskB, kTaskC}));
+        QVERIFY(LinksOf(kTaskA).isEmpty());
+        QCOMPARE(LinksOf(kTaskC), QStringList{kTagBlue});
+        QVERIFY(!RecordById(window, kTaskA));
+        QCOMPARE(window.TaskRecords()->Count(), 2);
+
+        // The list menu's item does the same.
+        SelectTask(window, kTaskC, QItemSelectionModel::ClearAndSelect);
+        window.itTreeDeleteTask->trigger();
+        QCOMPARE(Rows(QStringLiteral("select taskid from tasks")), QStringList{kTaskB});
+    }
+
+    void deleteWithoutSelectionDoesNothing()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.btnDeleteTaskClick();
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks")), QStringLiteral("2"));
+        QCOMPARE(ErrorBoxes(), 0);
+    }
+
+    void refusedDeleteIsReportedAndKeepsTheTask()
+    {
+        StandardData();
+        Sql(QStringLiteral("CREATE TRIGGER refuse_delete BEFORE DELETE ON tasks BEGIN SELECT "
+                           "RAISE(ABORT,'refused'); END;"));
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskA);
+        window.btnDeleteTask->click();
+        QCOMPARE(ErrorBoxes(), 1);
+        // The links went in the same transaction, so they are back too.
+        QCOMPARE(LinksOf(kTaskA), QStringList({kTagGreen, kTagRed}));
+        QVERIFY(RecordById(window, kTaskA));
+    }
+
+    // ---------------------------------------------------------------- refused save
+
+    void refusedSaveKeepsTheEditorAndStoresNothing_data()
+    {
+        QTest::addColumn<bool>("creating");
+        QTest::addColumn<QString>("trigger");
+        QTest::newRow("new task, row refused") << true << "BEFORE INSERT ON tasks";
+        QTest::newRow("new task, link refused") << true << "BEFORE INSERT ON tags_tasks";
+        QTest::newRow("stored task, row refused") << false << "BEFORE UPDATE ON tasks";
+        QTest::newRow("stored task, link refused") << false << "BEFORE INSERT ON tags_tasks";
+        QTest::newRow("stored task, unlink refused") << false << "BEFORE DELETE ON tags_tasks";
+    }
+    void refusedSaveKeepsTheEditorAndStoresNothing()
+    {
+        QFETCH(bool, creating);
+        QFETCH(QString, trigger);
+        StandardData();
+        Sql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT,'refused'); END;")
+                .arg(trigger));
+        const QStringList tasksBefore = Rows(QStringLiteral("select * from tasks order by taskid"));
+        const QStringList linksBefore =
+            Rows(QStringLiteral("select * from tags_tasks order by taskid, tagid"));
+        TfrmTaskList window;
+        window.show();
+        if (creating) {
+            window.btnNewTask->click();
+        } else {
+            SelectTask(window, kTaskA);
+            window.btnEdit->click();
+        }
+        const QString stateBefore = EditorState(window);
+        const QString summary = QStringLiteral("typed summary");
+        const QString note = QStringLiteral("typed\nnote");
+        window.edTaskSummary->setText(summary);
+        window.edTaskNote->setPlainText(note);
+        ClickTag(window, QStringLiteral("blue"));
+        const QStringList ticks = TickedTags(window);
+        QVERIFY(!ticks.isEmpty());
+        const QStringList listBefore = [&] {
+            QStringList ids;
+            for (int row = 0; row < window.TaskRecords()->Count(); ++row)
+                ids << window.RecordOfNode(row)->taskid + '=' + window.RecordOfNode(row)->summary;
+            return ids;
+        }();
+
+        window.btnSaveTask->click();
+
+        QCOMPARE(ErrorBoxes(), 1);
+        QCOMPARE(EditorState(window), stateBefore);
+        QCOMPARE(window.edTaskSummary->text(), summary);
+        QCOMPARE(window.edTaskNote->toPlainText(), note);
+        QCOMPARE(TickedTags(window), ticks);
+        QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), tasksBefore);
+        QCOMPARE(Rows(QStringLiteral("select * from tags_tasks order by taskid, tagid")),
+                 linksBefore);
+        QStringList listAfter;
+        for (int row = 0; row < window.TaskRecords()->Count(); ++row)
+            listAfter << window.RecordOfNode(row)->taskid + '=' + window.RecordOfNode(row)->summary;
+        QCOMPARE(listAfter, listBefore);
+
+        // Once the database accepts again, the same editor saves it all.
+        Sql(QStringLiteral("DROP TRIGGER refuse"));
+        window.btnSaveTask->click();
+        QCOMPARE(ErrorBoxes(), 1);
+        QVERIFY(!window.Editing());
+        const QString id =
+            One(QStringLiteral("select taskid from tasks where summary=%1").arg(Quoted(summary)));
+        QVERIFY(!id.isEmpty());
+        if (!creating)
+            QCOMPARE(id, kTaskA);
+        QCOMPARE(LinksOf(id), ticks);
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks")),
+                 QString::number(creating ? 3 : 2));
+    }
+
+    // ---------------------------------------------------------------- shortcut
+
+    void shortcutWhileEditingKeepsTheOpenEdit_data()
+    {
+        QTest::addColumn<bool>("creating");
+        QTest::newRow("editing a stored task") << false;
+        QTest::newRow("creating a task") << true;
+    }
+    void shortcutWhileEditingKeepsTheOpenEdit()
+    {
+        QFETCH(bool, creating);
+        StandardData();
+        default_duedatetime = 1;
+        TfrmTaskList window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        if (creating) {
+            window.btnNewTask->click();
+        } else {
+            SelectTask(window, kTaskA);
+            window.btnEdit->click();
+        }
+        window.edTaskSummary->setText(QStringLiteral("kept"));
+        window.edTaskNote->setPlainText(QStringLiteral("kept note"));
+        const QString state = EditorState(window);
+        const QString panel = PanelShown(window);
+        const QDate date = window.edTaskDueDate->date();
+        const QTime time = window.edTaskDueTime->time();
+        window.edTaskNote->setFocus();
+        window.hide();
+
+        // From another widget of the program, with the window hidden.
+        QTest::keyClick(window.edTaskNote, Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier);
+        window.eventsShortCut();
+
+        QVERIFY(window.isVisible());
+        QCOMPARE(EditorState(window), state);
+        QCOMPARE(PanelShown(window), panel);
+        QCOMPARE(window.edTaskDueDate->date(), date);
+        QCOMPARE(window.edTaskDueTime->time(), time);
+        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("kept"));
+        QCOMPARE(window.edTaskNote->toPlainText(), QStringLiteral("kept note"));
+        QVERIFY(window.edTaskSummary->hasFocus() ||
+                window.focusWidget() == static_cast<QWidget*>(window.edTaskSummary));
+
+        window.btnSaveTask->click();
+        QCOMPARE(ErrorBoxes(), 0);
+        QVERIFY(!window.Editing());
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks")),
+                 QString::number(creating ? 3 : 2));
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks where summary='kept'")),
+                 QStringLiteral("1"));
+        if (!creating)
+            QCOMPARE(One(QStringLiteral("select summary from tasks where taskid=%1")
+                             .arg(Quoted(kTaskA))),
+                     QStringLiteral("kept"));
+    }
+
+    // ---------------------------------------------------------------- bad input
+
+    void textIsStoredAndReadBackAsTyped_data()
+    {
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("100,000 characters")
+            << QString(100000, QLatin1Char('x')) << QString(100000, QChar(0x00e9));
+        QTest::newRow("every kind of line break")
+            << QStringLiteral("one line")
+            << QStringLiteral("lf\ncrlf\r\ncr\rvt\vff\fnel") + QChar(0x85) + QStringLiteral("ls") +
+                   QChar(0x2028) + QStringLiteral("ps") + QChar(0x2029) + QStringLiteral("end");
+        QTest::newRow("outside the BMP")
+            << QString::fromUtf8("\xF0\x9F\x98\x80 \xF0\x9D\x84\x9E clef")
+            << QString::fromUtf8("\xF0\x9F\x8C\x8D\n\xF0\xA0\x80\x80 \xF0\x9F\x91\x8D\xF0\x9F"
+                                 "\x8F\xBD");
+        QTest::newRow("quotes and SQL")
+            << QStringLiteral("\"; drop table tasks; --'") << QStringLiteral("' or 1=1 --");
+        QTest::newRow("empty") << QString() << QString();
+    }
+    void textIsStoredAndReadBackAsTyped()
+    {
+        QFETCH(QString, summary);
+        QFETCH(QString, note);
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        window.edTaskSummary->setText(summary);
+        window.edTaskNote->setPlainText(note);
+        // What the fields hold is what was typed.
+        const QString typedSummary = window.edTaskSummary->text();
+        const QString typedNote = window.edTaskNote->toPlainText();
+        QCOMPARE(typedSummary.size(), summary.size());
+        window.btnSaveTask->click();
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(window.TaskRecords()->Count(), 1);
+        TTaskRecord* record = window.RecordOfNode(0);
+        QCOMPARE(record->summary, typedSummary);
+        QCOMPARE(record->note, typedNote);
+
+        SelectTask(window, record->taskid);
+        window.btnEdit->click();
+        QCOMPARE(window.edTaskSummary->text(), typedSummary);
+        QCOMPARE(window.edTaskNote->toPlainText(), typedNote);
+        QVERIFY(!window.TaskHintText(*record).isEmpty());
+    }
+
+    void datesAtThePickerLimits_data()
+    {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QTime>("time");
+        QTest::newRow("first day, midnight") << QDate(1752, 9, 14) << QTime(0, 0, 0);
+        QTest::newRow("first day, last second") << QDate(1752, 9, 14) << QTime(23, 59, 59);
+        QTest::newRow("last day, last second") << QDate(9999, 12, 31) << QTime(23, 59, 59);
+        QTest::newRow("last day, midnight") << QDate(9999, 12, 31) << QTime(0, 0, 0);
+        QTest::newRow("leap day") << QDate(2028, 2, 29) << QTime(12, 0, 1);
+    }
+    void datesAtThePickerLimits()
+    {
+        QFETCH(QDate, date);
+        QFETCH(QTime, time);
+        default_duedatetime = 4;
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        window.edTaskSummary->setText(QStringLiteral("limit"));
+        window.edTaskDueDate->setDate(window.edTaskDueDate->minimumDate() > date
+                                          ? window.edTaskDueDate->minimumDate()
+                                          : std::min(date, window.edTaskDueDate->maximumDate()));
+        window.edTaskDueTime->setTime(time);
+        const QDate picked = window.edTaskDueDate->date();
+        window.btnSaveTask->click();
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(window.TaskRecords()->Count(), 1);
+        QCOMPARE(One(QStringLiteral("select duedt from tasks")),
+                 QDateTime(picked, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        TTaskRecord* record = window.RecordOfNode(0);
+        QVERIFY(!window.TaskRecords()->index(0, kColDue).data().toString().isEmpty());
+        SelectTask(window, record->taskid);
+        window.btnEdit->click();
+        QCOMPARE(PanelShown(window), QStringLiteral("exact"));
+        QCOMPARE(window.edTaskDueDate->date(), picked);
+        QCOMPARE(window.edTaskDueTime->time(), time);
+    }
+
+    void malformedStoredDueReadsAsUnplanned_data()
+    {
+        QTest::addColumn<QString>("due");
+        QTest::newRow("words") << "soon";
+        QTest::newRow("empty text") << "";
+        QTest::newRow("month 13") << "2026-13-45 99:99:99";
+        QTest::newRow("half a date") << "2026-05";
+    }
+    void malformedStoredDueReadsAsUnplanned()
+    {
+        QFETCH(QString, due);
+        AddTask(kTaskA, QStringLiteral("odd"), due);
+        TfrmTaskList window;
+        window.show();
+        QCOMPARE(window.TaskRecords()->Count(), 1);
+        QCOMPARE(window.TaskRecords()->index(0, kColDue).data().toString(),
+                 QStringLiteral("unplanned"));
+        SelectTask(window, kTaskA);
+        window.btnEdit->click();
+        QVERIFY(window.Editing());
+        QCOMPARE(PanelShown(window), QStringLiteral("general"));
+        QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneralUnplanned"));
+        // Saving it as it shows stores no due date-time.
+        window.btnSaveTask->click();
+        QCOMPARE(One(QStringLiteral("select duedt from tasks")), QStringLiteral("<null>"));
+    }
+
+    // ---------------------------------------------------------------- reminders
+
+    void reminderTimerRunsEveryMinute()
+    {
+        TfrmTaskList window;
+        auto* timer = window.findChild<QTimer*>(QStringLiteral("notifications"));
+        QVERIFY(timer);
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->interval(), 60000);
+        QVERIFY(window.Notifier() == FNotifier.get());
+    }
+
+    void reminderPassThroughTheWindow()
+    {
+        AddTask(kTaskA, QStringLiteral("due soon"), QStringLiteral("2026-05-08 10:00:00"),
+                QStringLiteral("the note"));
+        AddTask(kTaskB, QStringLiteral("later"), QStringLiteral("2026-05-08 10:05:00"));
+        AddTask(kTaskC, QStringLiteral("unplanned"));
+        TfrmTaskList window;
+        window.show();
+
+        SetFixedNow(At(9, 58, 50));
+        window.notificationsTimer();
+        QVERIFY(FNotifier->Events().isEmpty());
+        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+
+        SetFixedNow(At(9, 59, 50));
+        window.notificationsTimer();
+        QCOMPARE(FNotifier->SoundCount(), 1);
+        const QList<TtasksRecordingNotifier::TEvent> balloons = FNotifier->Balloons();
+        QCOMPARE(balloons.size(), 1);
+        QCOMPARE(balloons[0].Title, QStringLiteral("due soon"));
+        QVERIFY(balloons[0].Text.startsWith(
+            QStringLiteral("NOTE:\r\nthe note\r\n\r\nDUE DATETIME:\r\n")));
+        QCOMPARE(balloons[0].MSecs, 60000);
+        QCOMPARE(window.UnreadIds(), QStringList{kTaskA});
+        QVERIFY(window.btnMarkAsRead->isVisibleTo(&window));
+        const TRowTextStyle style =
+            TaskTextStyle(*RecordById(window, kTaskA), window.IsUnread(kTaskA), Now(),
+                          window.font(), QColor(Qt::black));
+        QVERIFY(style.Font.bold());
+
+        // Announced once per load.
+        SetFixedNow(At(10, 0, 30));
+        window.notificationsTimer();
+        QCOMPARE(FNotifier->Balloons().size(), 1);
+
+        // A save reloads the list: a task still within the minute comes again.
+        window.btnNewTask->click();
+        window.edTaskSummary->setText(QStringLiteral("new one"));
+        window.btnSaveTask->click();
+        window.notificationsTimer();
+        QCOMPARE(FNotifier->Balloons().size(), 2);
+
+        window.btnMarkAsRead->click();
+        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+    }
+
+    void balloonClickShowsTheHiddenWindow()
+    {
+        TfrmTaskList window;
+        QVERIFY(!window.isVisible());
+        Q_EMIT window.tray->messageClicked();
+        QVERIFY(window.isVisible());
+        window.hide();
+        window.trayBalloonClick();
+        QVERIFY(window.isVisible());
+    }
+
+    void realNotifierIsOnTheTrayIcon()
+    {
+        SetTestNotifier({});
+        TfrmTaskList window;
+        QVERIFY(dynamic_cast<TtasksTrayNotifier*>(window.Notifier()));
+    }
+
+    // ---------------------------------------------------------------- splitter
+
+    void editorHeightIsKeptInTheSettings()
+    {
+        {
+            TfrmTaskList window;
+            window.show();
+            window.btnNewTask->click();
+            window.splitterEditTask->SetTargetHeight(220);
+            QCOMPARE(window.pnlEditTask->height(), 220);
+        }
+        ReleaseTasksSettings();
+        QCOMPARE(GetTasksSettings()->ReadInteger(QStringLiteral("edittask_height"), -1), 220);
+        TfrmTaskList again;
+        again.show();
+        QCOMPARE(again.pnlEditTask->height(), 220);
+    }
+};
+
+QTEST_MAIN(TestEditor)
+#include "test_editor.moc"
