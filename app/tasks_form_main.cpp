@@ -318,10 +318,13 @@ QWidget* TfrmTaskList::BuildListPanel()
     header->resizeSection(kColCheck, 30);
     header->resizeSection(kColSummary, 355);
     // 130 pixels fit the due date-time in Tahoma; where that font is missing,
-    // or the locale writes longer dates, the column widens to fit the text.
+    // or the locale writes longer dates, the column widens to fit the text,
+    // measured in bold as an announced row shows it.
     const QString widest = DueDateText(EncodeDateTime(2000, 12, 28, 23, 58, 58));
-    header->resizeSection(
-        kColDue, std::max(130, treeTaskList->fontMetrics().horizontalAdvance(widest) + 12));
+    QFont boldFont = treeTaskList->font();
+    boldFont.setBold(true);
+    header->resizeSection(kColDue,
+                          std::max(130, QFontMetrics(boldFont).horizontalAdvance(widest) + 12));
     header->setSectionResizeMode(kColCheck, QHeaderView::Fixed);
     header->setSectionResizeMode(kColSummary, QHeaderView::Stretch);
     header->setSectionResizeMode(kColDue, QHeaderView::Fixed);
@@ -333,6 +336,7 @@ QWidget* TfrmTaskList::BuildListPanel()
                 treeTaskList->setRowHidden(aRow, QModelIndex(), !aVisible);
             });
     connect(treeTaskList, &TtasksTaskTree::Clicked, this, &TfrmTaskList::treeTaskListClick);
+    treeTaskList->viewport()->installEventFilter(this);
     connect(treeTaskList, &TtasksTaskTree::DoubleClicked, this,
             &TfrmTaskList::treeTaskListDblClick);
     connect(treeTaskList, &TtasksTaskTree::Resized, this, &TfrmTaskList::treeTaskListResize);
@@ -959,8 +963,23 @@ void TfrmTaskList::treeTaskListChecked(int aRow)
     ToggleFinished(RecordOfNode(aRow));
 }
 
+bool TfrmTaskList::eventFilter(QObject* aWatched, QEvent* aEvent)
+{
+    // Only presses are looked at: none comes while the window is destroyed.
+    const QEvent::Type type = aEvent->type();
+    if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) &&
+        aWatched == treeTaskList->viewport())
+        FDoubleClickPress = type == QEvent::MouseButtonDblClick;
+    return QWidget::eventFilter(aWatched, aEvent);
+}
+
 void TfrmTaskList::treeTaskListClick()
 {
+    // The release that ends a double click would close the editor it opened.
+    if (FDoubleClickPress) {
+        FDoubleClickPress = false;
+        return;
+    }
     SetEditing(false);
     UpdateControls();
 }

@@ -155,6 +155,7 @@ public Q_SLOTS:
 protected:
     void showEvent(QShowEvent* aEvent) override;
     void closeEvent(QCloseEvent* aEvent) override;
+    bool eventFilter(QObject* aWatched, QEvent* aEvent) override;
     void moveEvent(QMoveEvent* aEvent) override;
 
 private:
@@ -182,6 +183,9 @@ private:
     TtasksListModel* FTaskRecords = nullptr;
     QStringList FSelectedIds;
     std::shared_ptr<ItasksTagsControler> FTagsControler;
+    // The list's last press was the second of a double click: its release is
+    // no click that closes the editor the double click has just opened.
+    bool FDoubleClickPress = false;
     // Sound and balloon of the reminders.
     std::shared_ptr<ItasksNotifier> FNotifier;
     // The tag each tab carries, by tab index; nullptr for "ALL".
