@@ -392,6 +392,9 @@ QWidget* TfrmTaskList::BuildEditorPanel()
     lblTaskNotes = MakeLabel(pnlEditTask, "lblTaskNotes", QStringLiteral("Note"));
     edTaskNote = new QPlainTextEdit(pnlEditTask);
     edTaskNote->setObjectName(QStringLiteral("edTaskNote"));
+    // The note takes what the panel has left; its own minimum would otherwise
+    // push the rows below it over each other in the default panel height.
+    edTaskNote->setMinimumHeight(2 * edTaskNote->fontMetrics().height() + 8);
     lblTags = MakeLabel(pnlEditTask, "lblTags", QStringLiteral("Tags"));
     vtTags = new QTreeView(pnlEditTask);
     vtTags->setObjectName(QStringLiteral("vtTags"));
