@@ -183,6 +183,21 @@ private Q_SLOTS:
         check([&] { return value.AsWideString(); }, asWide, "WideString");
     }
 
+    // Float texts take the user's decimal separator and no digit grouping.
+    void floatTextFollowsLocale()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        TAnyValue value;
+        value.SetAsFloat(1234567.5L);
+        const QString asString = value.AsString();
+        const QString asAnsi = QString::fromLocal8Bit(value.AsAnsiString());
+        const QString asWide = value.AsWideString();
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(asString, QString("1234567,5"));
+        QCOMPARE(asAnsi, QString("1234567,5"));
+        QCOMPARE(asWide, QString("1234567,5"));
+    }
+
     void ansiStringKeepsBytes()
     {
         TAnyValue value;
