@@ -20,6 +20,7 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -747,6 +748,191 @@ private Q_SLOTS:
             QCOMPARE(One(QStringLiteral("select summary from tasks where taskid=%1")
                              .arg(Quoted(kTaskA))),
                      QStringLiteral("kept"));
+    }
+
+    // ---------------------------------------------------------------- double click while editing
+
+    void doubleClickWhileEditingOpensTheClickedTask_data()
+    {
+        QTest::addColumn<bool>("creating");
+        QTest::newRow("creating a task") << true;
+        QTest::newRow("editing another task") << false;
+    }
+    void doubleClickWhileEditingOpensTheClickedTask()
+    {
+        QFETCH(bool, creating);
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        if (creating) {
+            window.btnNewTask->click();
+        } else {
+            SelectTask(window, kTaskB);
+            window.btnEdit->click();
+        }
+        window.edTaskSummary->setText(QStringLiteral("draft never stored"));
+        const QStringList before = Rows(QStringLiteral("select * from tasks order by taskid"));
+
+        const QRect rect =
+            window.treeTaskList->visualRect(window.TaskRecords()->index(RowOf(window, kTaskA), 1));
+        QVERIFY(rect.isValid());
+        QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseRelease(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
+
+        // The open edit went without a save; the double-clicked task is open.
+        QCOMPARE(EditorState(window), "editing/" + kTaskA + "/shown/Editing Task");
+        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("alpha"));
+        QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), before);
+        QCOMPARE(ErrorBoxes(), 0);
+    }
+
+    void hourIsCountedFromTheSave()
+    {
+        default_duedatetime = 1;
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneralHour"));
+        window.edTaskSummary->setText(QStringLiteral("an hour after the save"));
+        // Saved an hour after "New": an hour from the save, rounded.
+        SetFixedNow(At(15, 6, 0));
+        window.btnSaveTask->click();
+        QCOMPARE(One(QStringLiteral("select duedt from tasks")),
+                 QStringLiteral("2026-05-08 16:10:00"));
+    }
+
+    // ---------------------------------------------------------------- due-date menu
+
+    void dueDateMenuMovesEverySelectedTask_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("due");
+        // Now is 14:03:27; step 10, night 22 to 7.
+        QTest::newRow("Immediately") << "itDatemoveImmediately"
+                                     << "2026-05-08 15:00:00";
+        QTest::newRow("Today") << "itDatemoveToday"
+                               << "2026-05-08 18:00:00";
+        QTest::newRow("Tomorrow") << "itDatemoveTomorrow"
+                                  << "2026-05-09 14:00:00";
+        QTest::newRow("Unplanned") << "itDatemoveUnplanned"
+                                   << "<null>";
+    }
+    void dueDateMenuMovesEverySelectedTask()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, due);
+        StandardData();
+        AddTask(kTaskC, QStringLiteral("gamma"), QStringLiteral("2026-05-10 09:00:00"));
+        AddTask(QStringLiteral("DDDDDDDDDDDDDDDD"), QStringLiteral("not selected"),
+                QStringLiteral("2026-05-11 09:00:00"));
+        TfrmTaskList window;
+        window.show();
+        auto* action = window.tasklist_popup->findChild<QAction*>(item);
+        QVERIFY(action);
+
+        // One reload of the list, counted by the model's resets it makes.
+        int resets = 0;
+        connect(window.TaskRecords(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
+        window.LoadTasks(window.CurrentTag());
+        const int resetsOfOneLoad = resets;
+        QVERIFY(resetsOfOneLoad > 0);
+        resets = 0;
+
+        SelectTask(window, kTaskA);
+        SelectTask(window, kTaskB);
+        SelectTask(window, kTaskC);
+        QVERIFY(action->isEnabled());
+        action->trigger();
+
+        QCOMPARE(resets, resetsOfOneLoad);
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(Rows(QStringLiteral("select duedt from tasks where taskid in ('%1', '%2', '%3')")
+                          .arg(kTaskA, kTaskB, kTaskC)),
+                 QStringList({due, due, due}));
+        QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid='DDDDDDDDDDDDDDDD'")),
+                 QStringLiteral("2026-05-11 09:00:00"));
+        // The reload shows it: "unplanned" in gray, or the new date-time.
+        const TTaskRecord* record = RecordById(window, kTaskA);
+        QVERIFY(record);
+        const QString text = window.TaskRecords()->index(record->node, kColDue).data().toString();
+        const TRowTextStyle style =
+            TaskTextStyle(*record, false, Now(), window.font(), QColor(Qt::black));
+        if (due == QLatin1String("<null>")) {
+            QCOMPARE(text, QStringLiteral("unplanned"));
+            QCOMPARE(style.Color, QColor(128, 128, 128));
+        } else {
+            QCOMPARE(text, DueDateText(record->duedt));
+            QCOMPARE(style.Color, QColor(Qt::black));
+        }
+        // The selection went with the reload.
+        QVERIFY(window.SelectedIds().isEmpty());
+        QVERIFY(!action->isEnabled());
+    }
+
+    void dueDateMenuLeavesTheOpenEditor()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        window.edTaskSummary->setText(QStringLiteral("typed"));
+        // A right click selects without closing the editor.
+        SelectTask(window, kTaskB);
+        QVERIFY(window.itDatemoveTomorrow->isEnabled());
+        window.itDatemoveTomorrow->trigger();
+        QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
+                 QStringLiteral("2026-05-09 14:00:00"));
+        QCOMPARE(EditorState(window), QStringLiteral("creating//shown/Creating Task"));
+        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("typed"));
+    }
+
+    // Rows that the tag tab hides are never part of the selection, so neither
+    // Delete nor a due-date move reaches a task the user cannot see.
+    void hiddenRowsAreNeverSelected_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("select all") << "all";
+        QTest::newRow("shift click") << "shift";
+    }
+    void hiddenRowsAreNeverSelected()
+    {
+        QFETCH(QString, how);
+        AddTag(kTagRed, QStringLiteral("red"));
+        AddTask(kTaskA, QStringLiteral("first red"), QStringLiteral("2026-05-09 10:00:00"));
+        AddTask(kTaskB, QStringLiteral("hidden between"), QStringLiteral("2026-05-09 11:00:00"));
+        AddTask(kTaskC, QStringLiteral("second red"), QStringLiteral("2026-05-09 12:00:00"));
+        Link(kTaskA, kTagRed);
+        Link(kTaskC, kTagRed);
+        TfrmTaskList window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.tabsGroups->setCurrentIndex(1);
+        QVERIFY(window.treeTaskList->isRowHidden(RowOf(window, kTaskB), QModelIndex()));
+
+        if (how == QLatin1String("all")) {
+            window.treeTaskList->setFocus();
+            QTest::keyClick(window.treeTaskList, Qt::Key_A, Qt::ControlModifier);
+        } else {
+            auto rectOf = [&](const QString& aId) {
+                return window.treeTaskList->visualRect(
+                    window.TaskRecords()->index(RowOf(window, aId), 1));
+            };
+            QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
+                              rectOf(kTaskA).center());
+            QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                              rectOf(kTaskC).center());
+        }
+        QStringList selected = window.SelectedIds();
+        selected.sort();
+        QCOMPARE(selected, QStringList({kTaskA, kTaskC}));
+
+        window.itDatemoveUnplanned->trigger();
+        QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
+                 QStringLiteral("2026-05-09 11:00:00"));
     }
 
     // ---------------------------------------------------------------- bad input
