@@ -311,7 +311,8 @@ void TIPCServer::Stop()
     if (!FListening)
         return;
     FListening = false;
-    if (!FListener->Stop(StopWaitMs))
+    // A Start whose threads could not be made has raised and left no listener.
+    if (FListener && !FListener->Stop(StopWaitMs))
         FListener->Abandon();
     FListener.reset();
 }
