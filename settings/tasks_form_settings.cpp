@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -295,6 +296,9 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     connect(btnCancelTag, &QPushButton::clicked, this, &TfrmSettings::btnCancelTagClick);
     connect(vtTagsList, &QTreeView::clicked, this, &TfrmSettings::vtTagsListClick);
     connect(vtTagsList, &QTreeView::doubleClicked, this, &TfrmSettings::vtTagsListDblClick);
+    // The view reports clicks on rows only; a click on its empty part is a click
+    // in the list as well.
+    vtTagsList->viewport()->installEventFilter(this);
 
     resize(747, 513);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -319,6 +323,7 @@ void TfrmSettings::FormCreate()
 
 void TfrmSettings::FormDestroy()
 {
+    vtTagsList->viewport()->removeEventFilter(this);
     // The controller goes before the widgets it drives.
     FTagsControler.reset();
 }
@@ -330,6 +335,17 @@ void TfrmSettings::showEvent(QShowEvent* aEvent)
         FShown = true;
         FormShow();
     }
+}
+
+bool TfrmSettings::eventFilter(QObject* aWatched, QEvent* aEvent)
+{
+    if (aWatched == vtTagsList->viewport() && aEvent->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(aEvent);
+        if (mouse->button() == Qt::LeftButton &&
+            !vtTagsList->indexAt(mouse->position().toPoint()).isValid())
+            vtTagsListClick();
+    }
+    return QDialog::eventFilter(aWatched, aEvent);
 }
 
 void TfrmSettings::FormShow()

@@ -94,6 +94,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* aEvent) override;
+    // A click on the tag list below its rows drops the edit like a click on a row.
+    bool eventFilter(QObject* aWatched, QEvent* aEvent) override;
 
 private:
     void FormCreate();

@@ -540,12 +540,16 @@ private Q_SLOTS:
     void singleClickDropsTheEdit_data()
     {
         QTest::addColumn<bool>("creating");
-        QTest::newRow("new tag") << true;
-        QTest::newRow("edited tag") << false;
+        QTest::addColumn<bool>("onRow");
+        QTest::newRow("new tag, row") << true << true;
+        QTest::newRow("edited tag, row") << false << true;
+        QTest::newRow("new tag, below the rows") << true << false;
+        QTest::newRow("edited tag, below the rows") << false << false;
     }
     void singleClickDropsTheEdit()
     {
         QFETCH(bool, creating);
+        QFETCH(bool, onRow);
         TfrmSettings dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -553,8 +557,16 @@ private Q_SLOTS:
             QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
         else
             dialog.EditTag(kHome);
-        dialog.edTagTitle->setText("typed");
-        ClickRow(dialog, 1);
+        QTest::keyClicks(dialog.edTagTitle, "typed");
+        QVERIFY(dialog.TagEditing());
+        if (onRow) {
+            ClickRow(dialog, 1);
+        } else {
+            QWidget* viewport = dialog.vtTagsList->viewport();
+            const QPoint below(viewport->width() / 2, viewport->height() - 5);
+            QVERIFY(!dialog.vtTagsList->indexAt(below).isValid());
+            QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, below);
+        }
         ExpectIdle(dialog);
         QCOMPARE(Count("select count(*) as n from tags"), 2);
         QCOMPARE(Count("select count(*) as n from tags where title='typed'"), 0);
