@@ -879,9 +879,17 @@ private Q_SLOTS:
         window.show();
         window.btnNewTask->click();
         window.edTaskSummary->setText(QStringLiteral("typed"));
-        // A right click selects without closing the editor.
-        SelectTask(window, kTaskB);
+        // A right click selects the row under the mouse and leaves the editor open.
+        const QRect rect =
+            window.treeTaskList->visualRect(window.TaskRecords()->index(RowOf(window, kTaskB), 1));
+        QTest::mouseClick(window.treeTaskList->viewport(), Qt::RightButton, {}, rect.center());
+        QVERIFY(window.SelectedTask());
+        QCOMPARE(window.SelectedTask()->taskid, kTaskB);
+        QCOMPARE(EditorState(window), QStringLiteral("creating//shown/Creating Task"));
+        // The menu's opening updates the controls.
+        Q_EMIT window.tasklist_popup->aboutToShow();
         QVERIFY(window.itDatemoveTomorrow->isEnabled());
+        QVERIFY(!window.itTreeEditTask->isEnabled());
         window.itDatemoveTomorrow->trigger();
         QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
                  QStringLiteral("2026-05-09 14:00:00"));
@@ -1103,6 +1111,24 @@ private Q_SLOTS:
 
         window.btnMarkAsRead->click();
         QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+    }
+
+    // A row that the tag tab hides stays loaded, and its task is announced.
+    void reminderOfARowHiddenByTheTab()
+    {
+        AddTag(kTagRed, QStringLiteral("red"));
+        AddTask(kTaskA, QStringLiteral("no tag"), QStringLiteral("2026-05-08 10:00:00"));
+        TfrmTaskList window;
+        window.show();
+        window.tabsGroups->setCurrentIndex(1);
+        QVERIFY(window.treeTaskList->isRowHidden(RowOf(window, kTaskA), QModelIndex()));
+
+        SetFixedNow(At(9, 59, 50));
+        window.notificationsTimer();
+        QCOMPARE(FNotifier->Balloons().size(), 1);
+        QCOMPARE(FNotifier->Balloons()[0].Title, QStringLiteral("no tag"));
+        QCOMPARE(window.UnreadIds(), QStringList{kTaskA});
+        QVERIFY(window.btnMarkAsRead->isVisibleTo(&window));
     }
 
     void balloonClickShowsTheHiddenWindow()
