@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +26,8 @@ const QString kTaskSQL = QStringLiteral(
     ":note, datetime(\"now\"), :duedt)");
 const QString kLinkSQL =
     QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
+// How many lines that could not be stored the warning names.
+const int kFailedLinesShown = 20;
 
 bool IsLineBreak(QChar aChar)
 {
@@ -172,25 +175,33 @@ void TfrmTasksPool::FormDestroy()
 
 bool TfrmTasksPool::CreateTasks()
 {
-    int failedTasks = 0;
+    QStringList failedLines;
     int failedLinks = 0;
-    if (!StoreTasks(failedTasks, failedLinks)) {
+    if (!StoreTasks(failedLines, failedLinks)) {
         TkvdMessageBox::Error(
             this, QStringLiteral("The new tasks could not be stored; nothing of them was saved."));
         return false;
     }
-    if (failedTasks > 0 || failedLinks > 0) {
-        TkvdMessageBox::Show(
-            this, TMsgKind::Warning, QApplication::applicationDisplayName(),
+    if (!failedLines.isEmpty() || failedLinks > 0) {
+        QString text =
             QStringLiteral("%1 line(s) could not be stored as tasks and %2 tag link(s) could not "
                            "be stored. The other tasks were saved.")
-                .arg(failedTasks)
-                .arg(failedLinks));
+                .arg(failedLines.size())
+                .arg(failedLinks);
+        // The dialog is gone after this, so the lines not stored are shown for
+        // the user to enter again.
+        if (!failedLines.isEmpty()) {
+            const int shown = std::min<int>(failedLines.size(), kFailedLinesShown);
+            text += QStringLiteral("\n\nNot stored:\n") + failedLines.mid(0, shown).join('\n');
+            if (shown < failedLines.size())
+                text += QStringLiteral("\n... and %1 more").arg(failedLines.size() - shown);
+        }
+        TkvdMessageBox::Show(this, TMsgKind::Warning, QApplication::applicationDisplayName(), text);
     }
     return true;
 }
 
-bool TfrmTasksPool::StoreTasks(int& aFailedTasks, int& aFailedLinks)
+bool TfrmTasksPool::StoreTasks(QStringList& aFailedLines, int& aFailedLinks)
 {
     TtasksDB* db = GetTasksDB();
     TDBLock guard;
@@ -238,7 +249,7 @@ bool TfrmTasksPool::StoreTasks(int& aFailedTasks, int& aFailedLinks)
         if (!db->Query(kTaskSQL, taskQuery.get())) {
             if (transactionLost())
                 break;
-            ++aFailedTasks;
+            aFailedLines << summary;
             LogLine(QStringLiteral("New Tasks: line %1 was not stored").arg(number + 1));
             continue;
         }

@@ -5,6 +5,7 @@
 // list when it returns true.
 
 #include <QDialog>
+#include <QStringList>
 #include <memory>
 
 class ItasksTagsControler;
@@ -29,8 +30,9 @@ public:
     // due date, and one link per ticked tag. Lines end only at line breaks
     // (CR LF, LF, CR and the Unicode line and paragraph separators), never where
     // the field wraps. All of it is one transaction: a line whose insert fails
-    // is logged, skipped and reported; when the transaction itself fails the
-    // user is told and nothing is stored. True when the batch was committed.
+    // is logged, skipped and reported with its text; when the transaction
+    // itself fails the user is told and nothing is stored. True when the batch
+    // was committed.
     bool CreateTasks();
 
     ItasksTagsControler* TagsControler() const { return FTagsControler.get(); }
@@ -46,8 +48,9 @@ private:
     void FormCreate();
     void FormDestroy();
     // The database work of CreateTasks, under the store's lock; false when the
-    // transaction failed and nothing was stored.
-    bool StoreTasks(int& aFailedTasks, int& aFailedLinks);
+    // transaction failed and nothing was stored. aFailedLines receives the
+    // trimmed lines that could not be stored.
+    bool StoreTasks(QStringList& aFailedLines, int& aFailedLinks);
 
     std::shared_ptr<ItasksTagsControler> FTagsControler;
 };

@@ -306,6 +306,29 @@ private Q_SLOTS:
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
         QCOMPARE(TkvdMessageBox::Shown().first().Kind, TMsgKind::Warning);
         QVERIFY(TkvdMessageBox::Shown().first().Text.startsWith("1 line(s)"));
+        // The dialog closes, so the warning names the line for entering it again.
+        QVERIFY(TkvdMessageBox::Shown().first().Text.endsWith("Not stored:\nbad"));
+    }
+
+    void manyFailingLinesAreNamedInShort()
+    {
+        QVERIFY(GetTasksDB()->Exec("create trigger refuse before insert on tasks when "
+                                   "new.summary like 'bad%' begin select raise(abort, "
+                                   "'refused'); end"));
+        TfrmTasksPool dialog;
+        QStringList lines{"good"};
+        for (int i = 1; i <= 25; ++i)
+            lines << QString("bad %1").arg(i);
+        dialog.memPool->setPlainText(lines.join('\n'));
+        QVERIFY(dialog.CreateTasks());
+        QCOMPARE(StoredSummaries(), QStringList{"good"});
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        const QString text = TkvdMessageBox::Shown().first().Text;
+        QVERIFY(text.startsWith("25 line(s)"));
+        QVERIFY(text.contains("\nbad 1\n"));
+        QVERIFY(text.contains("\nbad 20\n"));
+        QVERIFY(!text.contains("bad 21"));
+        QVERIFY(text.endsWith("... and 5 more"));
     }
 
     void failingCommitStoresNothing()
