@@ -229,6 +229,15 @@ public:
             return errno == EINTR ? TAcceptResult::arIdle : Failed(errno, aErrorCode);
         if (ready == 0)
             return TAcceptResult::arIdle;
+        // A socket that reports a hang-up or an error can accept no one any
+        // more; accepting would only find nothing, again and again at once.
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            int error = 0;
+            socklen_t length = sizeof(error);
+            if (::getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error == 0)
+                error = (fds[0].revents & POLLNVAL) ? EBADF : EINVAL;
+            return Failed(error, aErrorCode);
+        }
 
         const int client = ::accept4(FHandle, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) {

@@ -566,6 +566,38 @@ private Q_SLOTS:
         QVERIFY(!server.Listening());
     }
 
+    // The endpoint stops accepting under the listener (its socket is shut
+    // down): the listener ends with the connect failure and the error code,
+    // the server counts as listening until Stop, and Stop still works.
+    void listenerEndsWhenAcceptFails()
+    {
+        auto server = StartServer(UniquePipeName("acceptfails"), EchoHandler);
+        QVERIFY(server);
+        const QString path = server->PipePath();
+        int listening = -1;
+        for (int fd = 3; fd < 4096 && listening < 0; ++fd) {
+            sockaddr_un address{};
+            socklen_t length = sizeof(address);
+            int accepting = 0;
+            socklen_t size = sizeof(accepting);
+            if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                address.sun_family == AF_UNIX &&
+                QFile::decodeName(address.sun_path) == server->PipePath() &&
+                ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &size) == 0 && accepting)
+                listening = fd;
+        }
+        QVERIFY(listening >= 0);
+        QCOMPARE(::shutdown(listening, SHUT_RDWR), 0);
+        QTRY_VERIFY(!server->ListenerError().isEmpty());
+        QCOMPARE(server->ListenerError(),
+                 QString("ConnectNamedPipe failed with error code %1.").arg(EINVAL));
+        QVERIFY(server->Listening());
+        QTRY_COMPARE(server->PoolTaskCount(), int64_t(0));
+        server->Stop();
+        QVERIFY(!server->Listening());
+        QVERIFY(!QFileInfo::exists(path));
+    }
+
     void commandLineClient_data()
     {
         QTest::addColumn<QStringList>("args");
