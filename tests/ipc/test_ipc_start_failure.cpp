@@ -33,6 +33,8 @@ private Q_SLOTS:
         // Room for small allocations, none for a thread's stack.
         rlimit tight = before;
         tight.rlim_cur = pages * static_cast<qulonglong>(::sysconf(_SC_PAGESIZE)) + 4 * 1024 * 1024;
+        if (before.rlim_cur != RLIM_INFINITY && before.rlim_cur <= tight.rlim_cur)
+            QSKIP("the address space is already limited below what this test needs");
         QString failure;
         QCOMPARE(::setrlimit(RLIMIT_AS, &tight), 0);
         try {
