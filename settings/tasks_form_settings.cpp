@@ -77,8 +77,9 @@ QPushButton* Button(const QString& aName, const QString& aText, QStyle::Standard
     auto* button = new QPushButton(aParent->style()->standardIcon(aIcon), aText, aParent);
     button->setObjectName(aName);
     button->setIconSize(QSize(24, 24));
-    // Enter always presses "OK", whichever button had the focus before.
-    button->setAutoDefault(false);
+    // Enter on a focused button presses that button; once the focus is in a
+    // field again, Enter presses "OK".
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -268,7 +269,6 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
 
     // ---- bottom bar
     btnOK = Button(QStringLiteral("btnOK"), QStringLiteral("OK"), QStyle::SP_DialogOkButton, this);
-    btnOK->setAutoDefault(true);
     btnOK->setDefault(true);
     btnCancel = Button(QStringLiteral("btnCancel"), QStringLiteral("Cancel"),
                        QStyle::SP_DialogCancelButton, this);

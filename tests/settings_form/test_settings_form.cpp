@@ -401,6 +401,39 @@ private Q_SLOTS:
         QCOMPARE(Count("select count(*) as n from tags"), 2);
     }
 
+    // Enter on a focused button presses that button, not "OK"; the focus back
+    // in a field makes Enter press "OK" again.
+    void enterOnAFocusedButton()
+    {
+        WhenShown([](TfrmSettings* aDialog) {
+            aDialog->NewTag();
+            QTest::keyClicks(aDialog->edTagTitle, "by keyboard");
+            aDialog->btnSaveTag->setFocus();
+            QTest::keyClick(aDialog->btnSaveTag, Qt::Key_Return);
+            QVERIFY(aDialog->isVisible());
+            QVERIFY(!aDialog->TagEditing());
+            // The mouse leaves the focus on "New"; the editor takes it away again.
+            QTest::mouseClick(aDialog->btnNewTag, Qt::LeftButton);
+            QTest::keyClicks(aDialog->edTagTitle, "unsaved");
+            QTest::keyClick(aDialog->edTagTitle, Qt::Key_Return);
+            if (aDialog->isVisible())
+                aDialog->reject();
+        });
+        QVERIFY(ShowSettingsDialog());
+        QCOMPARE(Count("select count(*) as n from tags where title='by keyboard'"), 1);
+        QCOMPARE(Count("select count(*) as n from tags"), 3);
+
+        WhenShown([](TfrmSettings* aDialog) {
+            TypeInto(aDialog->edNightHoursFrom, "3");
+            aDialog->btnCancel->setFocus();
+            QTest::keyClick(aDialog->btnCancel, Qt::Key_Return);
+            if (aDialog->isVisible())
+                aDialog->accept();
+        });
+        QVERIFY(!ShowSettingsDialog());
+        QCOMPARE(night_hours_from, 22);
+    }
+
     void checkNowKeepsDialogOpen()
     {
         TfrmSettings dialog;
