@@ -27,9 +27,8 @@ int ReadFrame(IPipeConnection& aConnection, IMessageData& aMessage)
     if (idLength == ClosingMark)
         return 0;
     // Lengths are checked before anything is allocated for them: a bad or
-    // hostile frame costs the server nothing but this connection. An odd
-    // length is read whole; the ID is its whole code units.
-    if (idLength < 0 || idLength > MaxFrameIdBytes)
+    // hostile frame costs the server nothing but this connection.
+    if (idLength < 0 || idLength > MaxFrameIdBytes || idLength % 2 != 0)
         return -1;
     if (idLength > 0) {
         char id[MaxFrameIdBytes];
