@@ -261,6 +261,8 @@ private Q_SLOTS:
             ids.insert(task.Id);
         }
         QCOMPARE(ids.size(), tasks.size());
+        // Every new task is open.
+        QCOMPARE(CountRows("select count(*) as n from tasks where finisheddt notnull"), 0);
         QCOMPARE(CountRows("select count(*) as n from tags_tasks"),
                  static_cast<int>(summaries.size() * ticked.size()));
         for (const QString& tagId : ticked)
