@@ -1134,6 +1134,9 @@ void TfrmTaskList::EditTask(const TTaskRecord* aRecord)
     // A NULL or malformed due date-time reads as 0: the task is unplanned.
     const TDateTime due = query->FieldByName(QStringLiteral("duedt")).AsDateTime();
     query.reset();
+    // An unplanned task leaves the pickers at the rounded now that opening the
+    // editor put there, so "Exact" starts from today rather than from the day
+    // count's zero, 30.12.1899.
     if (due != 0) {
         const QDateTime picked = QDateTimeFromDateTime(due);
         edTaskDueDate->setDate(picked.date());
@@ -1209,7 +1212,15 @@ bool TfrmTaskList::SaveTask()
         return false;
     }
     FEditTaskId = id;
-    LoadTasks(CurrentTag());
+    try {
+        LoadTasks(CurrentTag());
+    } catch (...) {
+        // The task is stored although the list cannot show it: the editor,
+        // which stays open, now holds a stored task, so a further save
+        // updates it instead of inserting it a second time.
+        FCreating = false;
+        throw;
+    }
     UpdateControls();
     return true;
 }

@@ -11,6 +11,7 @@
 #include "resources/tasks_themes.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
+#include "util/kvd_errors.h"
 
 #include "../common/test_env.h"
 
@@ -408,6 +409,21 @@ private Q_SLOTS:
         QCOMPARE(window.edTaskDueTime->time(), QTime(16, 20, 30));
     }
 
+    // An unplanned task's "Exact" starts from the rounded now, not 30.12.1899.
+    void unplannedTaskOffersNowOnTheExactPanel()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskB);
+        window.btnEdit->click();
+        QCOMPARE(PanelShown(window), QStringLiteral("general"));
+        QTest::mouseClick(window.rbGeneralExact, Qt::LeftButton);
+        QCOMPARE(PanelShown(window), QStringLiteral("exact"));
+        QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 8));
+        QCOMPARE(window.edTaskDueTime->time(), QTime(14, 0));
+    }
+
     // ---------------------------------------------------------------- save
 
     void newTaskIsSavedWithIdDueAndTags_data()
@@ -689,6 +705,43 @@ private Q_SLOTS:
         QCOMPARE(LinksOf(id), ticks);
         QCOMPARE(One(QStringLiteral("select count(*) from tasks")),
                  QString::number(creating ? 3 : 2));
+    }
+
+    // The save is committed and then the reload of the list fails: the editor
+    // stays open on the stored task, and saving again updates that task
+    // instead of inserting it a second time.
+    void failedReloadAfterASaveKeepsTheStoredTask()
+    {
+        AddTask(kTaskB, QStringLiteral("linked"));
+        Link(kTaskB, kTagRed);
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        window.edTaskSummary->setText(QStringLiteral("first text"));
+        // The links become a view whose reading of the other task's link fails
+        // (an integer overflow at run time); deleting from it does nothing.
+        Sql(QStringLiteral("alter table tags_tasks rename to links_kept"));
+        Sql(QStringLiteral("create view tags_tasks as select taskid, abs(-9223372036854775807 - 1) "
+                           "as tagid from links_kept"));
+        Sql(QStringLiteral("create trigger links_unlink instead of delete on tags_tasks begin "
+                           "select 1; end;"));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.btnSaveTaskClick());
+        const QString id =
+            One(QStringLiteral("select taskid from tasks where summary='first text'"));
+        QVERIFY(!id.isEmpty());
+        QVERIFY(window.Editing());
+        QCOMPARE(window.EditTaskId(), id);
+        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("first text"));
+
+        Sql(QStringLiteral("drop view tags_tasks"));
+        Sql(QStringLiteral("alter table links_kept rename to tags_tasks"));
+        window.edTaskSummary->setText(QStringLiteral("second text"));
+        window.btnSaveTask->click();
+        QCOMPARE(ErrorBoxes(), 0);
+        QVERIFY(!window.Editing());
+        QCOMPARE(Rows(QStringLiteral("select taskid, summary from tasks where taskid<>%1")
+                          .arg(Quoted(kTaskB))),
+                 QStringList{id + QStringLiteral("|second text")});
     }
 
     // ---------------------------------------------------------------- shortcut
