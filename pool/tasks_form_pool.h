@@ -28,11 +28,11 @@ public:
     // Stores one task per non-blank line of memPool, in line order, each with a
     // new id, the line trimmed of characters of code 32 and below, no note, no
     // due date, and one link per ticked tag. Lines end only at line breaks
-    // (CR LF, LF, CR and the Unicode line and paragraph separators), never where
-    // the field wraps. All of it is one transaction: a line whose insert fails
-    // is logged, skipped and reported with its text; when the transaction
-    // itself fails the user is told and nothing is stored. True when the batch
-    // was committed.
+    // (CR LF, LF, CR, vertical tab, form feed, next line and the Unicode line
+    // and paragraph separators), never where the field wraps. All of it is one
+    // transaction: a line whose insert fails is logged, skipped and reported
+    // with its text; when the transaction itself fails the user is told and
+    // nothing is stored. True when the batch was committed.
     bool CreateTasks();
 
     ItasksTagsControler* TagsControler() const { return FTagsControler.get(); }

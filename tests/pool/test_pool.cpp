@@ -147,6 +147,7 @@ private Q_SLOTS:
         QTest::newRow("unicode separators")
             << QString("a") + QChar(0x2028) + "b" + QChar(0x2029) + "c" + QChar(0x85) + "d"
             << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("vertical tab and form feed") << "a\vb\fc" << QStringList{"a", "b", "c"};
         QTest::newRow("tabs do not split") << "a\tb c" << QStringList{"a\tb c"};
     }
     void splitLines()
