@@ -345,6 +345,70 @@ private Q_SLOTS:
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.edTaskSummary));
     }
 
+    // The editor's controls from top to bottom, their captions and sizes.
+    void editorLayout()
+    {
+        TfrmTaskList window;
+        window.show();
+        window.btnNewTask->click();
+        QWidget* panel = window.pnlEditTask;
+        QCOMPARE(panel->objectName(), QStringLiteral("pnlEditTask"));
+        QCOMPARE(panel->height(), 300);
+        const QList<QPair<QWidget*, QString>> rows = {
+            {window.lblEditStatus, QStringLiteral("lblEditStatus")},
+            {window.lblTaskSummary, QStringLiteral("lblTaskSummary")},
+            {window.edTaskSummary, QStringLiteral("edTaskSummary")},
+            {window.lblTaskNotes, QStringLiteral("lblTaskNotes")},
+            {window.edTaskNote, QStringLiteral("edTaskNote")},
+            {window.lblTags, QStringLiteral("lblTags")},
+            {window.vtTags, QStringLiteral("vtTags")},
+            {window.lblTaskDueDatetime, QStringLiteral("lblTaskDueDatetime")},
+            {window.pnlDateTime, QStringLiteral("pnlDateTime")}};
+        int top = -1;
+        for (const auto& [widget, name] : rows) {
+            QCOMPARE(widget->objectName(), name);
+            QVERIFY2(widget->parentWidget() == panel, qPrintable(name));
+            QVERIFY2(widget->geometry().top() > top, qPrintable(name));
+            top = widget->geometry().top();
+        }
+        QVERIFY(window.lblEditStatus->font().bold());
+        QCOMPARE(window.lblTaskSummary->text(), QStringLiteral("Summary"));
+        QCOMPARE(window.lblTaskNotes->text(), QStringLiteral("Note"));
+        QCOMPARE(window.lblTags->text(), QStringLiteral("Tags"));
+        QCOMPARE(window.lblTaskDueDatetime->text(), QStringLiteral("Due Date Time"));
+        QCOMPARE(window.vtTags->height(), 90);
+        QCOMPARE(window.pnlDateTime->height(), 34);
+        QCOMPARE(window.splitterEditTask->height(), 5);
+        QCOMPARE(window.splitterEditTask->geometry().bottom() + 1, panel->geometry().top());
+
+        // The exact panel: date, time with seconds, "General Date".
+        QCOMPARE(window.pnlExactDateTime->objectName(), QStringLiteral("pnlExactDateTime"));
+        QCOMPARE(window.edTaskDueDate->objectName(), QStringLiteral("edTaskDueDate"));
+        QVERIFY(window.edTaskDueDate->calendarPopup());
+        QCOMPARE(window.edTaskDueTime->objectName(), QStringLiteral("edTaskDueTime"));
+        QVERIFY(window.edTaskDueTime->displayFormat().contains(QStringLiteral("ss")));
+        QCOMPARE(window.cbxGeneralDatetime->objectName(), QStringLiteral("cbxGeneralDatetime"));
+        QCOMPARE(window.cbxGeneralDatetime->text(), QStringLiteral("General Date"));
+        // The general panel: one exclusive group, left to right.
+        QCOMPARE(window.pnlGeneralDateTime->objectName(), QStringLiteral("pnlGeneralDateTime"));
+        QVERIFY(window.FGeneralGroup->exclusive());
+        QStringList radios;
+        int left = -1;
+        for (QRadioButton* radio :
+             {window.rbGeneralUnplanned, window.rbGeneralHour, window.rbGeneral4Hours,
+              window.rbGeneralTomorrow, window.rbGeneralExact}) {
+            QCOMPARE(radio->group(), window.FGeneralGroup);
+            QCOMPARE(radio->parentWidget(), window.pnlGeneralDateTime);
+            QVERIFY(radio->geometry().left() > left || window.pnlGeneralDateTime->isHidden());
+            left = radio->geometry().left();
+            radios << radio->objectName() + '=' + radio->text();
+        }
+        QCOMPARE(radios.join(QLatin1Char('|')),
+                 QStringLiteral("rbGeneralUnplanned=Unplanned|rbGeneralHour=Hour|"
+                                "rbGeneral4Hours=4 Hours|rbGeneralTomorrow=Tomorrow|"
+                                "rbGeneralExact=Exact"));
+    }
+
     // ---------------------------------------------------------------- date row
 
     void newTaskDateRowFollowsDefault_data()
