@@ -995,8 +995,18 @@ private Q_SLOTS:
 
     void listLayout()
     {
+        AddTask("ROWaaaaaaaaaaaaa", "a row", "2030-01-01 10:00:00");
         TfrmTaskList window;
         window.show();
+        // Rows of 26 pixels; a click selects the whole row; the due date-time
+        // is right-aligned.
+        const QModelIndex row = window.TaskRecords()->index(0, 1);
+        QCOMPARE(window.treeTaskList->visualRect(row).height(), 26);
+        QCOMPARE(window.treeTaskList->selectionBehavior(), QAbstractItemView::SelectRows);
+        QVERIFY(Qt::Alignment(row.siblingAtColumn(2).data(Qt::TextAlignmentRole).toInt()) &
+                Qt::AlignRight);
+        // The summary column takes the width the other two leave.
+        QCOMPARE(window.treeTaskList->header()->sectionResizeMode(1), QHeaderView::Stretch);
         QVERIFY(window.treeTaskList->isHeaderHidden());
         QVERIFY(!window.treeTaskList->rootIsDecorated());
         QCOMPARE(window.treeTaskList->selectionMode(), QAbstractItemView::ExtendedSelection);
