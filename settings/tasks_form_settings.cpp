@@ -22,6 +22,7 @@
 #include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -339,11 +340,20 @@ void TfrmSettings::showEvent(QShowEvent* aEvent)
 
 bool TfrmSettings::eventFilter(QObject* aWatched, QEvent* aEvent)
 {
-    if (aWatched == vtTagsList->viewport() && aEvent->type() == QEvent::MouseButtonRelease) {
-        auto* mouse = static_cast<QMouseEvent*>(aEvent);
-        if (mouse->button() == Qt::LeftButton &&
-            !vtTagsList->indexAt(mouse->position().toPoint()).isValid())
-            vtTagsListClick();
+    if (aWatched == vtTagsList->viewport()) {
+        if (aEvent->type() == QEvent::MouseButtonDblClick) {
+            FTagListDblClick = true;
+        } else if (aEvent->type() == QEvent::MouseButtonRelease) {
+            // The release of a double click is no click of its own: the editor
+            // it opened has pushed the rows away from under the mouse.
+            const bool endsDblClick = std::exchange(FTagListDblClick, false);
+            auto* mouse = static_cast<QMouseEvent*>(aEvent);
+            const QPoint position = mouse->position().toPoint();
+            if (!endsDblClick && mouse->button() == Qt::LeftButton &&
+                vtTagsList->viewport()->rect().contains(position) &&
+                !vtTagsList->indexAt(position).isValid())
+                vtTagsListClick();
+        }
     }
     return QDialog::eventFilter(aWatched, aEvent);
 }

@@ -118,6 +118,8 @@ private:
     bool FTagCreating = false;
     QString FTagId;
     bool FShown = false;
+    // The next release in the tag list ends a double click.
+    bool FTagListDblClick = false;
 };
 
 // Shows the dialog modally, filled from the settings; after "OK" the controls

@@ -557,6 +557,30 @@ private Q_SLOTS:
         QCOMPARE(ListTitles(dialog), (QStringList{"Home", "Job"}));
     }
 
+    // The editor panel appears above the list and pushes it down, so the release
+    // that ends a double click on the top row lands above the rows; it must not
+    // close the editor that the double click opened.
+    void releaseAfterDoubleClickKeepsTheEditor()
+    {
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QWidget* viewport = dialog.vtTagsList->viewport();
+        const QPoint global = viewport->mapToGlobal(RowCenter(dialog, 0));
+        DoubleClickRow(dialog, 0);
+        QVERIFY(dialog.TagEditing());
+        QApplication::processEvents();
+        const QPoint release = viewport->mapFromGlobal(global);
+        QVERIFY(!dialog.vtTagsList->indexAt(release).isValid());
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, release);
+        QVERIFY(dialog.TagEditing());
+        QCOMPARE(dialog.TagId(), QString::fromLatin1(kHome));
+        // The next click below the rows is a click in the list again.
+        const QPoint below(viewport->width() / 2, viewport->height() - 5);
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, below);
+        ExpectIdle(dialog);
+    }
+
     void colourNotInTheListIsKept()
     {
         Run(QString("update tags set color=%1 where tagid='%2'").arg(0x123456).arg(kHome));
