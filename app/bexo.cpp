@@ -20,8 +20,10 @@ int main(int argc, char* argv[])
     // 2.
     ApplyTheme(TasksDefaults::theme);
     // 3.
+    // The application name is also the display name (message box titles). An
+    // explicit display name would make X11 show every dialog as "Settings —
+    // Ulmora" instead of its own caption.
     QApplication::setApplicationName(QStringLiteral("Ulmora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ulmora"));
     // Failed statements are written to "ulmora.log" beside the settings file.
     StartTasksLog();
     int result = 0;
