@@ -202,7 +202,8 @@ QString TAnyValue::TextOfScalar(const char* aTarget) const
     RaiseConversion(aTarget);
 }
 
-QString TAnyValue::AsString() const
+// The value as UTF-16 text; aTarget names the conversion in its error message.
+QString TAnyValue::TextAs(const char* aTarget) const
 {
     switch (FKind) {
     case TAnyValueKind::avkString:
@@ -211,21 +212,18 @@ QString TAnyValue::AsString() const
     case TAnyValueKind::avkAnsiString:
         return QString::fromLocal8Bit(FBuffer);
     default:
-        return TextOfScalar("string");
+        return TextOfScalar(aTarget);
     }
+}
+
+QString TAnyValue::AsString() const
+{
+    return TextAs("string");
 }
 
 QString TAnyValue::AsWideString() const
 {
-    switch (FKind) {
-    case TAnyValueKind::avkString:
-    case TAnyValueKind::avkWideString:
-        return QString(reinterpret_cast<const QChar*>(FBuffer.constData()), FBuffer.size() / 2);
-    case TAnyValueKind::avkAnsiString:
-        return QString::fromLocal8Bit(FBuffer);
-    default:
-        return TextOfScalar("WideString");
-    }
+    return TextAs("WideString");
 }
 
 QByteArray TAnyValue::AsAnsiString() const

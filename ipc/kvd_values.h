@@ -79,6 +79,7 @@ private:
     void SetPayload(const void* aData, size_t aSize, TAnyValueKind aKind);
     template <typename T> T Payload() const;
     QString TextOfScalar(const char* aTarget) const;
+    QString TextAs(const char* aTarget) const;
 
     TAnyValueKind FKind = TAnyValueKind::avkEmpty;
     alignas(16) unsigned char FPayload[16];
