@@ -2,7 +2,7 @@
 // the updater's launch, the daily run report through the clock, and the
 // updater's commands through the real pipe.
 
-#include "soap_peer.h"
+#include "peer_process.h"
 #include "update/kvd_services.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
@@ -11,19 +11,10 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-
-// Skips the calling test when the SOAP peer is not running (QSKIP returns from
-// the function it is written in, so this has to be a macro).
-#define REQUIRE_PEER()                                                                             \
-    do {                                                                                           \
-        if (!FPeerUp)                                                                              \
-            QSKIP(qPrintable(FWhyNoPeer));                                                         \
-    } while (false)
 
 namespace {
 
@@ -57,24 +48,14 @@ bool IsIdentifier(const QString& aId)
     return pattern.match(aId).hasMatch();
 }
 
-int FreePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
 } // namespace
 
-class TestUpdateService : public QObject
+class TestUpdateService : public QObject, protected TPeerProcess
 {
     Q_OBJECT
 
 private:
     QTemporaryDir FDir;
-    TSoapPeer FPeer;
-    bool FPeerUp = false;
-    QString FWhyNoPeer;
 
     QString RecordFile() const { return FDir.filePath(QStringLiteral("updater-record.txt")); }
     void UseEndpoint(const QString& aUrl) { qputenv("ULMORA_UPDATE_URL", aUrl.toUtf8()); }
@@ -98,8 +79,6 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(FDir.isValid());
-        qputenv("no_proxy", "127.0.0.1,localhost");
-        qputenv("NO_PROXY", "127.0.0.1,localhost");
         // The pipe lives in a folder of this test alone.
         QVERIFY(QDir(FDir.path()).mkdir(QStringLiteral("run")));
         QFile::setPermissions(FDir.filePath(QStringLiteral("run")), QFileDevice::ReadOwner |
@@ -113,9 +92,7 @@ private Q_SLOTS:
         TkvdMessageBox::SetTestMode(true);
         // Misbehaving servers give up sooner than the real fifteen seconds.
         SetDefaultSoapTimeout(2000);
-        FWhyNoPeer = TSoapPeer::Unavailable();
-        if (FWhyNoPeer.isEmpty())
-            FPeerUp = FPeer.Start(FWhyNoPeer);
+        StartPeer();
     }
     void init()
     {

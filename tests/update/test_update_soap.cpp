@@ -2,22 +2,13 @@
 // replies it accepts, checked alone and against a real SOAP server (the npm
 // package "soap") and against servers that misbehave.
 
-#include "soap_peer.h"
+#include "peer_process.h"
 #include "update/kvd_soap.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 #include <QXmlStreamReader>
-
-// Skips the calling test when the SOAP peer is not running (QSKIP returns from
-// the function it is written in, so this has to be a macro).
-#define REQUIRE_PEER()                                                                             \
-    do {                                                                                           \
-        if (!FPeerUp)                                                                              \
-            QSKIP(qPrintable(FWhyNoPeer));                                                         \
-    } while (false)
 
 namespace {
 
@@ -79,25 +70,13 @@ template <typename F> QPair<QString, QString> Outcome(F aCall)
     }
 }
 
-int FreePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
 } // namespace
 
-class TestUpdateSoap : public QObject
+class TestUpdateSoap : public QObject, protected TPeerProcess
 {
     Q_OBJECT
 
 private:
-    TSoapPeer FPeer;
-    bool FPeerUp = false;
-
-    QString FWhyNoPeer;
-
     THTTPRIO Binding(const QString& aPath, int aTimeoutMSecs = kSoapTimeoutMSecs)
     {
         THTTPRIO binding;
@@ -109,12 +88,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        // Calls to 127.0.0.1 must not go through a proxy of the machine.
-        qputenv("no_proxy", "127.0.0.1,localhost");
-        qputenv("NO_PROXY", "127.0.0.1,localhost");
-        FWhyNoPeer = TSoapPeer::Unavailable();
-        if (FWhyNoPeer.isEmpty())
-            FPeerUp = FPeer.Start(FWhyNoPeer);
+        StartPeer();
         if (FPeerUp)
             FPeer.TakeReceived();
     }
