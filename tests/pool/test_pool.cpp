@@ -6,7 +6,7 @@
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 
-#include "../common/test_env.h"
+#include "../common/dialog_fixture.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -113,27 +113,21 @@ private:
 
 } // namespace
 
-class TestPool : public QObject
+class TestPool : public QObject, protected TDialogFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        TkvdMessageBox::SetTestMode(true);
-        QApplication::setApplicationDisplayName("Ulmora");
-    }
+    void initTestCase() { SetUpDialogs(); }
 
     void init()
     {
-        FEnv = std::make_unique<TTestEnv>();
-        FDatabase = FEnv->UseDatabase();
-        TkvdMessageBox::ClearShown();
+        FDatabase = SetUpTestEnv();
         InsertTag("TagAAAAAAAAAAAAA", "Home");
         InsertTag("TagBBBBBBBBBBBBB", "Work");
         InsertTag("TagCCCCCCCCCCCCC", "Later");
     }
-    void cleanup() { FEnv.reset(); }
+    void cleanup() { TearDownTestEnv(); }
 
     void splitLines_data()
     {
@@ -482,7 +476,6 @@ private:
         });
     }
 
-    std::unique_ptr<TTestEnv> FEnv;
     QString FDatabase;
 };
 

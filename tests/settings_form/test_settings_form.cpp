@@ -8,7 +8,7 @@
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 
-#include "../common/test_env.h"
+#include "../common/dialog_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -90,23 +90,17 @@ void TypeInto(QWidget* aField, const QString& aText)
 
 } // namespace
 
-class TestSettingsForm : public QObject
+class TestSettingsForm : public QObject, protected TDialogFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        TkvdMessageBox::SetTestMode(true);
-        QApplication::setApplicationDisplayName("Ulmora");
-    }
+    void initTestCase() { SetUpDialogs(); }
 
     void init()
     {
-        FEnv = std::make_unique<TTestEnv>();
-        FEnv->UseDatabase();
+        SetUpTestEnv();
         GetTasksSettings();
-        TkvdMessageBox::ClearShown();
         Run(QString("insert into tags (tagid, title, color, createddt) values ('%1', 'Home', "
                     "32768, '2020-01-01 00:00:00')")
                 .arg(kHome));
@@ -119,7 +113,7 @@ private Q_SLOTS:
         Run(QString("insert into tags_tasks (tagid, taskid) values ('%1', 'TaskOneAAAAAAAAA')")
                 .arg(kWork));
     }
-    void cleanup() { FEnv.reset(); }
+    void cleanup() { TearDownTestEnv(); }
 
     void dialogShape()
     {
@@ -765,8 +759,6 @@ private:
         QTest::mouseDClick(aDialog.vtTagsList->viewport(), Qt::LeftButton, Qt::NoModifier,
                            RowCenter(aDialog, aRow));
     }
-
-    std::unique_ptr<TTestEnv> FEnv;
 };
 
 QTEST_MAIN(TestSettingsForm)
