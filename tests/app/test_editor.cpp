@@ -13,7 +13,7 @@
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
 
-#include "../common/test_env.h"
+#include "window_fixture.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -41,45 +41,6 @@ const QString kTaskC = QStringLiteral("CCCCCCCCCCCCCCCC");
 const QString kTagRed = QStringLiteral("RRRRRRRRRRRRRRRR");
 const QString kTagGreen = QStringLiteral("GGGGGGGGGGGGGGGG");
 const QString kTagBlue = QStringLiteral("HHHHHHHHHHHHHHHH");
-
-void Sql(const QString& aSQL)
-{
-    GetTasksSettings();
-    QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
-}
-
-QString Quoted(const QString& aText)
-{
-    QString text = aText;
-    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("''")) +
-           QLatin1Char('\'');
-}
-
-QString ValueOrNull(const QString& aText)
-{
-    return aText.isNull() ? QStringLiteral("NULL") : Quoted(aText);
-}
-
-void AddTask(const QString& aId, const QString& aSummary, const QString& aDue = QString(),
-             const QString& aNote = QString())
-{
-    Sql(QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt) values (%1, "
-                       "%2, %3, datetime('now'), %4)")
-            .arg(Quoted(aId), ValueOrNull(aSummary), ValueOrNull(aNote), ValueOrNull(aDue)));
-}
-
-void AddTag(const QString& aId, const QString& aTitle)
-{
-    Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values (%1, %2, "
-                       "255, 0, '2020-01-01 00:00:00')")
-            .arg(Quoted(aId), Quoted(aTitle)));
-}
-
-void Link(const QString& aTaskId, const QString& aTagId)
-{
-    Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values (%1, %2)")
-            .arg(Quoted(aTagId), Quoted(aTaskId)));
-}
 
 // The rows of a select, each row's columns joined by '|' (NULL as "<null>").
 QStringList Rows(const QString& aSQL)
@@ -122,17 +83,23 @@ int RowOf(TfrmTaskList& aWindow, const QString& aId)
     return -1;
 }
 
-TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
-{
-    return aWindow.RecordOfNode(RowOf(aWindow, aId));
-}
-
 void SelectTask(TfrmTaskList& aWindow, const QString& aId,
                 QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
 {
     const QModelIndex index = aWindow.TaskRecords()->index(RowOf(aWindow, aId), 0);
     aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
     aWindow.UpdateControls();
+}
+
+// Opens the editor the way a user does: New, or the task selected and Edit.
+void OpenEditor(TfrmTaskList& aWindow, bool aCreating, const QString& aId)
+{
+    if (aCreating) {
+        aWindow.btnNewTask->click();
+    } else {
+        SelectTask(aWindow, aId);
+        aWindow.btnEdit->click();
+    }
 }
 
 // A user's click on a tag's check box in the editor's tag list.
@@ -160,16 +127,6 @@ QStringList TickedTags(TfrmTaskList& aWindow)
     }
     ids.sort();
     return ids;
-}
-
-int ErrorBoxes()
-{
-    int count = 0;
-    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
-        if (shown.Kind == TMsgKind::Error)
-            ++count;
-    }
-    return count;
 }
 
 // The radio button of the general panel that is checked, by object name.
@@ -226,8 +183,8 @@ private:
         AddTag(kTagRed, QStringLiteral("red"));
         AddTag(kTagGreen, QStringLiteral("green"));
         AddTag(kTagBlue, QStringLiteral("blue"));
-        AddTask(kTaskA, QStringLiteral("alpha"), QStringLiteral("2026-05-09 16:20:30"),
-                QStringLiteral("note of alpha"));
+        AddTask(kTaskA, QStringLiteral("alpha"), QStringLiteral("2026-05-09 16:20:30"), QString(),
+                QString(), QStringLiteral("note of alpha"));
         Link(kTaskA, kTagRed);
         Link(kTaskA, kTagGreen);
         AddTask(kTaskB, QStringLiteral("beta"));
@@ -236,10 +193,7 @@ private:
 private Q_SLOTS:
     void init()
     {
-        FEnv = std::make_unique<TTestEnv>();
-        TkvdMessageBox::SetTestMode(true);
-        TkvdMessageBox::ClearShown();
-        ApplyTheme(TasksDefaults::theme);
+        FEnv = StartWindowTest();
         FNotifier = std::make_shared<TtasksRecordingNotifier>();
         SetTestNotifier(FNotifier);
         SetFixedNow(At(14, 3, 27));
@@ -248,8 +202,7 @@ private Q_SLOTS:
     {
         SetTestNotifier({});
         FNotifier.reset();
-        TkvdMessageBox::ClearShown();
-        FEnv.reset();
+        EndWindowTest(FEnv);
     }
 
     // ---------------------------------------------------------------- states
@@ -720,12 +673,7 @@ private Q_SLOTS:
             Rows(QStringLiteral("select * from tags_tasks order by taskid, tagid"));
         TfrmTaskList window;
         window.show();
-        if (creating) {
-            window.btnNewTask->click();
-        } else {
-            SelectTask(window, kTaskA);
-            window.btnEdit->click();
-        }
+        OpenEditor(window, creating, kTaskA);
         const QString stateBefore = EditorState(window);
         const QString summary = QStringLiteral("typed summary");
         const QString note = QStringLiteral("typed\nnote");
@@ -825,12 +773,7 @@ private Q_SLOTS:
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        if (creating) {
-            window.btnNewTask->click();
-        } else {
-            SelectTask(window, kTaskA);
-            window.btnEdit->click();
-        }
+        OpenEditor(window, creating, kTaskA);
         window.edTaskSummary->setText(QStringLiteral("kept"));
         window.edTaskNote->setPlainText(QStringLiteral("kept note"));
         const QString state = EditorState(window);
@@ -883,12 +826,7 @@ private Q_SLOTS:
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        if (creating) {
-            window.btnNewTask->click();
-        } else {
-            SelectTask(window, kTaskB);
-            window.btnEdit->click();
-        }
+        OpenEditor(window, creating, kTaskB);
         window.edTaskSummary->setText(QStringLiteral("draft never stored"));
         const QStringList before = Rows(QStringLiteral("select * from tasks order by taskid"));
 
@@ -1187,7 +1125,7 @@ private Q_SLOTS:
     void reminderPassThroughTheWindow()
     {
         AddTask(kTaskA, QStringLiteral("due soon"), QStringLiteral("2026-05-08 10:00:00"),
-                QStringLiteral("the note"));
+                QString(), QString(), QStringLiteral("the note"));
         AddTask(kTaskB, QStringLiteral("later"), QStringLiteral("2026-05-08 10:05:00"));
         AddTask(kTaskC, QStringLiteral("unplanned"));
         TfrmTaskList window;

@@ -11,7 +11,7 @@
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 
-#include "../common/test_env.h"
+#include "window_fixture.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -33,50 +33,6 @@
 
 namespace {
 
-// Runs SQL on the window's own database object.
-void Sql(const QString& aSQL)
-{
-    GetTasksSettings();
-    QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
-}
-
-QString Quoted(const QString& aText)
-{
-    QString text = aText;
-    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("''")) +
-           QLatin1Char('\'');
-}
-
-void AddTask(const QString& aId, const QString& aSummary, const QString& aDue = QString(),
-             const QString& aFinished = QString(), const QString& aCreated = QString(),
-             const QString& aNote = QString())
-{
-    auto value = [](const QString& aText) {
-        return aText.isNull() ? QStringLiteral("NULL") : Quoted(aText);
-    };
-    Sql(QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt, finisheddt) "
-                       "values (%1, %2, %3, %4, %5, %6)")
-            .arg(value(aId), value(aSummary), value(aNote),
-                 aCreated.isNull() ? QStringLiteral("datetime('now')") : value(aCreated),
-                 value(aDue), value(aFinished)));
-}
-
-void AddTag(const QString& aId, const QString& aTitle, qint64 aColor,
-            const QString& aCreated = QStringLiteral("2020-01-01 00:00:00"))
-{
-    Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values (%1, %2, "
-                       "%3, 0, %4)")
-            .arg(Quoted(aId), Quoted(aTitle))
-            .arg(aColor)
-            .arg(Quoted(aCreated)));
-}
-
-void Link(const QString& aTaskId, const QString& aTagId)
-{
-    Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values (%1, %2)")
-            .arg(Quoted(aTagId), Quoted(aTaskId)));
-}
-
 QStringList ListedSummaries(TfrmTaskList& aWindow, bool aVisibleOnly = false)
 {
     QStringList result;
@@ -86,15 +42,6 @@ QStringList ListedSummaries(TfrmTaskList& aWindow, bool aVisibleOnly = false)
         result << aWindow.RecordOfNode(row)->summary;
     }
     return result;
-}
-
-TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
-{
-    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
-        if (aWindow.RecordOfNode(row)->taskid == aId)
-            return aWindow.RecordOfNode(row);
-    }
-    return nullptr;
 }
 
 QVariant StoredValue(const QString& aSQL)
@@ -120,16 +67,6 @@ TRowTextStyle StyleOf(TfrmTaskList& aWindow, const TTaskRecord& aRecord)
 {
     return TaskTextStyle(aRecord, aWindow.IsUnread(aRecord.taskid), Now(), aWindow.font(),
                          QColor(Qt::black));
-}
-
-int ErrorBoxes()
-{
-    int count = 0;
-    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
-        if (shown.Kind == TMsgKind::Error)
-            ++count;
-    }
-    return count;
 }
 
 double Luminance(const QColor& aColor)
@@ -192,18 +129,8 @@ private:
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        FEnv = std::make_unique<TTestEnv>();
-        TkvdMessageBox::SetTestMode(true);
-        TkvdMessageBox::ClearShown();
-        ApplyTheme(TasksDefaults::theme);
-    }
-    void cleanup()
-    {
-        TkvdMessageBox::ClearShown();
-        FEnv.reset();
-    }
+    void init() { FEnv = StartWindowTest(); }
+    void cleanup() { EndWindowTest(FEnv); }
 
     // ---------------------------------------------------------------- shell
 

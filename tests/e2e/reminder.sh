@@ -11,24 +11,9 @@
 set -euo pipefail
 bin="$1"
 shot="${2:-${ULMORA_E2E_SHOT:-}}"
-for tool in Xvfb xdotool trayer sqlite3 import convert compare; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }
-
-exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb" 2>&1 &
-pids+=($!)
-read -r -t 20 display <&"$fd" || fail "Xvfb did not start"
-export DISPLAY=":$display"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+e2e_require Xvfb xdotool trayer sqlite3 import convert compare
+e2e_start_display
 # Qt would hand the balloon to a notification service on the session bus; the
 # test wants the tray host's own balloon.
 unset DBUS_SESSION_BUS_ADDRESS

@@ -4,24 +4,9 @@
 # "Ulmora" appears and that config.ini and tasks.db are created.
 set -euo pipefail
 bin="$1"
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }
-
-exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb" 2>&1 &
-pids+=($!)
-read -r -t 20 display <&"$fd" || fail "Xvfb did not start"
-export DISPLAY=":$display"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+e2e_require Xvfb xdotool
+e2e_start_display
 
 # APPDATA exists on every desktop; the program creates only its BEXO folder in it.
 mkdir -p "$work/appdata"

@@ -1,0 +1,99 @@
+#pragma once
+
+// What the main-window test programs share: the set-up of a clean window test
+// (temporary APPDATA, message boxes in test mode, the default theme) and the
+// helpers that fill the window's database and read the window back.
+
+#include "app/tasks_form_main.h"
+#include "app/tasks_list_view.h"
+#include "resources/tasks_themes.h"
+#include "util/kvd_dialogs.h"
+
+#include "../common/test_env.h"
+
+#include <QtTest>
+#include <memory>
+
+// A fresh environment for one window test; keep it until EndWindowTest.
+inline std::unique_ptr<TTestEnv> StartWindowTest()
+{
+    auto env = std::make_unique<TTestEnv>();
+    TkvdMessageBox::SetTestMode(true);
+    TkvdMessageBox::ClearShown();
+    ApplyTheme(TasksDefaults::theme);
+    return env;
+}
+
+inline void EndWindowTest(std::unique_ptr<TTestEnv>& aEnv)
+{
+    TkvdMessageBox::ClearShown();
+    aEnv.reset();
+}
+
+// Runs SQL on the window's own database object.
+inline void Sql(const QString& aSQL)
+{
+    GetTasksSettings();
+    QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
+}
+
+inline QString Quoted(const QString& aText)
+{
+    QString text = aText;
+    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("''")) +
+           QLatin1Char('\'');
+}
+
+inline QString ValueOrNull(const QString& aText)
+{
+    return aText.isNull() ? QStringLiteral("NULL") : Quoted(aText);
+}
+
+// A task row; a null text stands for NULL, a null creation time for now.
+inline void AddTask(const QString& aId, const QString& aSummary, const QString& aDue = QString(),
+                    const QString& aFinished = QString(), const QString& aCreated = QString(),
+                    const QString& aNote = QString())
+{
+    Sql(QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt, finisheddt) "
+                       "values (%1, %2, %3, %4, %5, %6)")
+            .arg(ValueOrNull(aId), ValueOrNull(aSummary), ValueOrNull(aNote),
+                 aCreated.isNull() ? QStringLiteral("datetime('now')") : ValueOrNull(aCreated),
+                 ValueOrNull(aDue), ValueOrNull(aFinished)));
+}
+
+inline void AddTag(const QString& aId, const QString& aTitle, qint64 aColor = 255,
+                   const QString& aCreated = QStringLiteral("2020-01-01 00:00:00"))
+{
+    Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values (%1, %2, "
+                       "%3, 0, %4)")
+            .arg(Quoted(aId), Quoted(aTitle))
+            .arg(aColor)
+            .arg(Quoted(aCreated)));
+}
+
+inline void Link(const QString& aTaskId, const QString& aTagId)
+{
+    Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values (%1, %2)")
+            .arg(Quoted(aTagId), Quoted(aTaskId)));
+}
+
+// The window's record of a task, or null when the list does not hold it.
+inline TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
+{
+    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
+        if (aWindow.RecordOfNode(row)->taskid == aId)
+            return aWindow.RecordOfNode(row);
+    }
+    return nullptr;
+}
+
+// How many error boxes were shown since the last ClearShown.
+inline int ErrorBoxes()
+{
+    int count = 0;
+    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
+        if (shown.Kind == TMsgKind::Error)
+            ++count;
+    }
+    return count;
+}

@@ -1,0 +1,31 @@
+# shellcheck shell=bash
+# Start-up shared by the end-to-end scripts; sourced by them, not run alone.
+#   e2e_require TOOL...  skips the test (exit 77) when a tool is not installed
+#   e2e_start_display    makes the temporary folder $work (removed at exit, with
+#                        every process listed in $pids), defines fail, and
+#                        starts Xvfb on a free display it picks itself, exported
+#                        as DISPLAY (the number in $display)
+
+e2e_require() {
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+    done
+}
+
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }
+
+e2e_start_display() {
+    work="$(mktemp -d)"
+    pids=()
+    trap cleanup EXIT
+
+    exec {fd}<> <(:)
+    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb" 2>&1 &
+    pids+=($!)
+    read -r -t 20 display <&"$fd" || fail "Xvfb did not start"
+    export DISPLAY=":$display"
+}
