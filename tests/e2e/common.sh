@@ -2,9 +2,11 @@
 # Start-up shared by the end-to-end scripts; sourced by them, not run alone.
 #   e2e_require TOOL...  skips the test (exit 77) when a tool is not installed
 #   e2e_start_display    makes the temporary folder $work (removed at exit, with
-#                        every process listed in $pids), defines fail, and
-#                        starts Xvfb on a free display it picks itself, exported
-#                        as DISPLAY (the number in $display)
+#                        every process listed in $pids) and starts Xvfb on a
+#                        free display it picks itself, exported as DISPLAY (the
+#                        number in $display)
+#   fail MESSAGE         ends the test, showing the program's output in $work/out
+#   e2e_wait_main_window PID  waits for the program's main window
 
 e2e_require() {
     for tool in "$@"; do
@@ -28,4 +30,18 @@ e2e_start_display() {
     pids+=($!)
     read -r -t 20 display <&"$fd" || fail "Xvfb did not start"
     export DISPLAY=":$display"
+}
+
+# e2e_wait_main_window PID: waits up to 20 seconds for a visible window
+# captioned "Ulmora" and leaves the ids found in $windows; fails when PID ends
+# first or no such window comes.
+e2e_wait_main_window() {
+    windows=""
+    for _ in $(seq 200); do
+        windows="$(xdotool search --onlyvisible --name '^Ulmora$' 2>/dev/null || true)"
+        [ -n "$windows" ] && break
+        kill -0 "$1" 2>/dev/null || fail "the program ended early"
+        sleep 0.1
+    done
+    [ -n "$windows" ] || fail "no window captioned Ulmora appeared"
 }

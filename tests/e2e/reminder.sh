@@ -46,14 +46,8 @@ app=$!
 pids+=($app)
 started=$SECONDS
 
-main=""
-for _ in $(seq 200); do
-    main="$(xdotool search --onlyvisible --name '^Ulmora$' 2>/dev/null | head -n1 || true)"
-    [ -n "$main" ] && break
-    kill -0 "$app" 2>/dev/null || fail "the program ended early"
-    sleep 0.1
-done
-[ -n "$main" ] || fail "no window captioned Ulmora appeared"
+e2e_wait_main_window "$app"
+main="$(echo "$windows" | head -n1)"
 sleep 1
 # The program's visible windows before the reminder: the main window and the
 # tray icon embedded in trayer.

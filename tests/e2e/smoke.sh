@@ -14,14 +14,7 @@ APPDATA="$work/appdata" QT_QPA_PLATFORM=xcb "$bin" >"$work/out" 2>&1 &
 app=$!
 pids+=($app)
 
-windows=""
-for _ in $(seq 200); do
-    windows="$(xdotool search --onlyvisible --name '^Ulmora$' 2>/dev/null || true)"
-    [ -n "$windows" ] && break
-    kill -0 "$app" 2>/dev/null || fail "the program ended early"
-    sleep 0.1
-done
-[ -n "$windows" ] || fail "no window captioned Ulmora appeared"
+e2e_wait_main_window "$app"
 sleep 0.5
 windows="$(xdotool search --onlyvisible --name '^Ulmora$')"
 [ "$(echo "$windows" | wc -l)" = 1 ] || fail "more than one Ulmora window (an error box?)"
