@@ -83,6 +83,9 @@ TDateTime DueDateFromHours(int aHours)
     return DueDateFromHoursAt(aHours, NowDateTime());
 }
 
+// The editor's general choices 1 to 3 ("Hour", "4 Hours", "Tomorrow") and the
+// list menu's tag numbers 1 to 3 ("Immediately", "Today", "Tomorrow") stand
+// for the same hours; everything else means no due date-time.
 int GeneralChoiceHours(int aChoice)
 {
     switch (aChoice) {
@@ -99,16 +102,7 @@ int GeneralChoiceHours(int aChoice)
 
 int DueDateMoveHours(int aTag)
 {
-    switch (aTag) {
-    case 1:
-        return 1;
-    case 2:
-        return 4;
-    case 3:
-        return 24;
-    default:
-        return kNoDueHours;
-    }
+    return GeneralChoiceHours(aTag);
 }
 
 TDateTime DueDateForMoveTag(int aTag)
