@@ -121,15 +121,7 @@ public:
         FPool->StartWorkers();
     }
 
-    ~TListeningThread()
-    {
-        if (FThread.joinable()) {
-            if (FThread.get_id() == std::this_thread::get_id())
-                FThread.detach();
-            else
-                FThread.join();
-        }
-    }
+    ~TListeningThread() { ReleaseThread(FThread); }
 
     void Start()
     {

@@ -62,6 +62,16 @@ private:
     TTaskMessageEvent FOnMessage;
 };
 
+void ReleaseThread(std::thread& aThread)
+{
+    if (!aThread.joinable())
+        return;
+    if (aThread.get_id() == std::this_thread::get_id())
+        aThread.detach();
+    else
+        aThread.join();
+}
+
 namespace {
 
 class TTaskMessage : public ITaskMessage
@@ -123,12 +133,7 @@ public:
     ~TWorkerThread()
     {
         Terminate();
-        if (FThread.joinable()) {
-            if (FThread.get_id() == std::this_thread::get_id())
-                FThread.detach();
-            else
-                FThread.join();
-        }
+        ReleaseThread(FThread);
     }
 
     void Start()

@@ -14,7 +14,12 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
+
+// Ends the life of a thread object: joins the thread, or detaches it when the
+// thread itself is releasing its owner (joining itself would deadlock).
+void ReleaseThread(std::thread& aThread);
 
 // An auto-reset event: Set wakes one waiter (or the next one to wait) and resets.
 class TAutoResetEvent
