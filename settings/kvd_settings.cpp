@@ -2,7 +2,6 @@
 
 #include "util/kvd_utils.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -11,12 +10,13 @@ const QString kSection = QStringLiteral("main");
 
 QString CreateFolderOf(const QString& aFileName)
 {
-    const QString path = NativePath(aFileName);
-    const QFileInfo info(path);
     // The whole path: on Linux the folder that stands in for APPDATA
-    // (~/.config) need not exist yet on a fresh account. A failure shows later
-    // as a file that cannot be written, which the settings survive.
-    QDir().mkpath(info.absolutePath());
+    // (~/.config) need not exist yet on a fresh account. The folders made here
+    // hold the user's settings and log, so they are for the user alone. A
+    // failure shows later as a file that cannot be written, which the settings
+    // survive.
+    if (!aFileName.isEmpty())
+        CreatePrivateFolder(QFileInfo(NativePath(aFileName)).absolutePath());
     return aFileName;
 }
 

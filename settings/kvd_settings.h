@@ -6,13 +6,14 @@
 #include <cstdint>
 
 // Typed keys of the section "main" of one INI file, and the load/save protocol
-// of a settings class. Every write reaches the file at once; nothing is ever
-// reported to the caller, and a file that cannot be written leaves the values
-// in memory.
+// of a settings class. Every write reaches the file at once; a file that cannot
+// be written leaves the values in memory and the file as it was, and no write
+// reports to its caller: WriteProblem tells whether the file can be written.
 class TkvdSettings
 {
 public:
-    // Creates the file's folder (one level) if it is missing and opens the file.
+    // Creates the file's folder, and any missing folder above it, for the user
+    // alone, and opens the file.
     // A derived class calls Load at the end of its own constructor.
     explicit TkvdSettings(const QString& aFileName);
     virtual ~TkvdSettings();
@@ -33,6 +34,9 @@ public:
     void Flush();
 
     const QString& FileName() const { return FIni.FileName(); }
+    // Why the settings file cannot be written, in words ("the disk is full"),
+    // or an empty text when it can; see TkvdIniFile::WriteProblem.
+    QString WriteProblem() const { return FIni.WriteProblem(); }
 
 private:
     TkvdIniFile FIni;

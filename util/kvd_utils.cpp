@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
@@ -256,5 +257,45 @@ QString NativePath(const QString& aPath)
     QString path = aPath;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return path;
+#endif
+}
+
+bool CreatePrivateFolder(const QString& aPath)
+{
+    const QString path = QDir::cleanPath(QFileInfo(aPath).absoluteFilePath());
+#ifdef Q_OS_WIN
+    // A new folder inherits the access list of the user's profile, which is
+    // the user's alone already.
+    return QDir().mkpath(path);
+#else
+    // The missing folders, outermost first: on a fresh account even the one
+    // that stands in for APPDATA (~/.config) may be among them.
+    QStringList missing;
+    for (QString folder = path; !QFileInfo::exists(folder);) {
+        missing.prepend(folder);
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    for (const QString& folder : missing) {
+        // Another process may have made it in the meantime, which is as good.
+        if (!QDir().mkdir(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner) &&
+            !QFileInfo(folder).isDir())
+            return false;
+    }
+    return QFileInfo(path).isDir();
+#endif
+}
+
+bool OpenPrivateFile(QFile& aFile, QIODevice::OpenMode aMode)
+{
+#ifdef Q_OS_WIN
+    // A new file inherits the access list of its folder in the user's profile.
+    return aFile.open(aMode);
+#else
+    // The mode applies only when the file is created.
+    return aFile.open(aMode, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 #endif
 }

@@ -2,10 +2,12 @@
 
 #include "util/kvd_datetime.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 
+class QFile;
 class QWidget;
 
 // 16 letters, each from A to Y or a to y. Safe to call from any thread.
@@ -43,3 +45,11 @@ int IndexOfString(const QString& aText, const QStringList& aItems);
 
 // A path as the system writes it (backslashes) in the form the file system takes.
 QString NativePath(const QString& aPath);
+
+// Creates the folder aPath and every missing folder above it, each one for the
+// user alone (mode 0700); folders that exist keep their modes. True when aPath
+// is a folder afterwards.
+bool CreatePrivateFolder(const QString& aPath);
+// Opens aFile; a file that this creates is for the user alone (mode 0600), one
+// that exists keeps its mode.
+bool OpenPrivateFile(QFile& aFile, QIODevice::OpenMode aMode);

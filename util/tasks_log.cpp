@@ -22,8 +22,10 @@ void TtasksLog::Log(const QString& aText)
     // only loses the entry.
     try {
         const QString line = QStringLiteral("[%1] %2").arg(FormatDateTimeLocale(Now()), aText);
+        // Failed statements may quote the user's tasks: a new log file is for
+        // the user alone.
         QFile file(NativePath(FileName));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        if (!OpenPrivateFile(file, QIODevice::WriteOnly | QIODevice::Append))
             return;
         file.write(line.toLocal8Bit());
         file.write("\r\n");

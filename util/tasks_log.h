@@ -7,7 +7,8 @@
 #include <memory>
 
 // An append-only text log. Each line is "[time stamp] text"; the file is opened
-// and closed for every line so nothing stays open between entries.
+// and closed for every line so nothing stays open between entries. A log file
+// that the log creates is readable by the user alone.
 class TtasksLog
 {
 public:

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 class TestLog : public QObject
 {
@@ -98,6 +99,41 @@ private Q_SLOTS:
         TtasksLog* log = NewLog(4);
         log->LogException(std::runtime_error("boom"));
         QVERIFY(Read(log->FileName).endsWith("(X) Exception: boom\r\n"));
+    }
+
+    // Failed statements may quote the user's tasks: a log file the program
+    // creates is the user's alone, while one that exists keeps its mode.
+    void theLogFileIsPrivate_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("before"); // -1: no file yet
+        QTest::addColumn<int>("after");
+        QTest::newRow("new file") << 022 << -1 << 0600;
+        QTest::newRow("new file, no umask") << 0 << -1 << 0600;
+        QTest::newRow("existing 0644 stays") << 022 << 0644 << 0644;
+        QTest::newRow("existing 0640 stays") << 022 << 0640 << 0640;
+    }
+
+    void theLogFileIsPrivate()
+    {
+        QFETCH(int, mask);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        TtasksLog* log = NewLog(4);
+        const QByteArray path = QFile::encodeName(log->FileName);
+        if (before >= 0) {
+            QFile file(log->FileName);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            QCOMPARE(::chmod(path.constData(), static_cast<mode_t>(before)), 0);
+        }
+        const mode_t old = ::umask(static_cast<mode_t>(mask));
+        log->Log(QStringLiteral("entry"));
+        ::umask(old);
+        struct stat info = {};
+        QCOMPARE(::stat(path.constData(), &info), 0);
+        QCOMPARE(static_cast<int>(info.st_mode & 07777), after);
+        QVERIFY(Read(log->FileName).endsWith("] entry\r\n"));
     }
 
     void anUnwritableFileLosesTheEntryQuietly()
