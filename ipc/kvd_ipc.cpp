@@ -16,6 +16,63 @@ constexpr int ListenSliceMs = 100;
 constexpr int StartWaitMs = 3000;
 constexpr int StopWaitMs = 3000;
 
+// Counts the connections being served, so that the listener stops accepting at
+// the ceiling. The listener takes a slot before it hands a connection over; the
+// task that serves it gives the slot back when the connection has ended.
+class TConnectionSlots
+{
+public:
+    explicit TConnectionSlots(int aMax) : FMax(aMax) {}
+
+    // Waits up to aMilliseconds for a free slot; true when there is one.
+    bool WaitFree(int aMilliseconds)
+    {
+        std::unique_lock<std::mutex> guard(FLock);
+        return FSignal.wait_for(guard, std::chrono::milliseconds(aMilliseconds),
+                                [this] { return FMax <= 0 || FCount < FMax; });
+    }
+
+    void Take()
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        ++FCount;
+    }
+
+    void Free()
+    {
+        {
+            std::lock_guard<std::mutex> guard(FLock);
+            --FCount;
+        }
+        FSignal.notify_all();
+    }
+
+    int64_t Count() const
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        return FCount;
+    }
+
+private:
+    const int FMax;
+    mutable std::mutex FLock;
+    std::condition_variable FSignal;
+    int64_t FCount = 0;
+};
+
+// Gives a connection's slot back when serving it ends, however it ends.
+class TSlotGuard
+{
+public:
+    explicit TSlotGuard(TConnectionSlots& aSlots) : FSlots(aSlots) {}
+    ~TSlotGuard() { FSlots.Free(); }
+    TSlotGuard(const TSlotGuard&) = delete;
+    TSlotGuard& operator=(const TSlotGuard&) = delete;
+
+private:
+    TConnectionSlots& FSlots;
+};
+
 } // namespace
 
 int ReadFrame(IPipeConnection& aConnection, IMessageData& aMessage)
@@ -82,9 +139,12 @@ bool WriteFrame(IPipeConnection& aConnection, const IMessageData& aMessage)
     return true;
 }
 
-void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler)
+void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler, int aRequestTimeout)
 {
     for (;;) {
+        // The whole frame must arrive in time, not just some byte of it, so a
+        // client that trickles a frame is closed like a silent one.
+        aConnection.SetDeadline(aRequestTimeout);
         TMessageData request;
         if (ReadFrame(aConnection, request) <= 0)
             break;
@@ -98,6 +158,9 @@ void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler)
             // without a reply; the worker and the program go on.
         }
         reply.GetData().Stream().Seek(0);
+        // A client that does not take its reply holds the task as long as a
+        // silent one would: the reply gets the same time.
+        aConnection.SetDeadline(aRequestTimeout);
         if (!handled || !WriteFrame(aConnection, reply))
             break;
     }
@@ -113,9 +176,13 @@ void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler)
 class TListeningThread : public std::enable_shared_from_this<TListeningThread>
 {
 public:
-    TListeningThread(const QString& aPipePath, TExecuteRequest aHandler, int aPoolSize)
+    TListeningThread(const QString& aPipePath, TExecuteRequest aHandler, int aPoolSize,
+                     int aRequestTimeout, int aMaxConnections)
         : FPipePath(aPipePath), FHandler(std::move(aHandler)),
-          FStop(std::make_shared<TStopSignal>()), FPool(std::make_shared<TTaskPool>(aPoolSize))
+          FRequestTimeout(aRequestTimeout > 0 ? aRequestTimeout : -1),
+          FStop(std::make_shared<TStopSignal>()),
+          FSlots(std::make_shared<TConnectionSlots>(aMaxConnections)),
+          FPool(std::make_shared<TTaskPool>(aPoolSize))
     {
         FPool->SetGrowAndShrink(true);
         FPool->StartWorkers();
@@ -160,6 +227,7 @@ public:
     }
 
     const std::shared_ptr<TTaskPool>& Pool() const { return FPool; }
+    int64_t ConnectionCount() const { return FSlots->Count(); }
 
     QString Error() const
     {
@@ -207,15 +275,30 @@ private:
 
         const TExecuteRequest handler = FHandler;
         const PStopSignal stop = FStop;
-        const TTaskProcedure serveClient = [handler, stop](ITask& aTask) {
+        const std::shared_ptr<TConnectionSlots> connectionSlots = FSlots;
+        const int requestTimeout = FRequestTimeout;
+        const TTaskProcedure serveClient = [handler, stop, connectionSlots,
+                                            requestTimeout](ITask& aTask) {
+            const TSlotGuard slot(*connectionSlots); // taken by HandOver
             PAnyValue handle = aTask.GetValues()->FindValue(QStringLiteral("PipeHandle"));
             if (!handle)
                 return;
             PPipeConnection connection = AdoptPipeConnection(handle->AsInteger(), stop);
-            ServeClient(*connection, handler);
+            ServeClient(*connection, handler, requestTimeout);
         };
 
         for (;;) {
+            // At the ceiling nobody is accepted: new clients wait in the
+            // endpoint's queue, held by the system, so a crowd of idle clients
+            // costs the program at most the ceiling's handles and threads and
+            // never the handles its other threads need.
+            if (!FSlots->WaitFree(ListenSliceMs)) {
+                if (FStop->IsSet()) {
+                    listener->Close();
+                    return;
+                }
+                continue;
+            }
             int handle = -1;
             int code = 0;
             switch (listener->Accept(ListenSliceMs, handle, code)) {
@@ -239,11 +322,13 @@ private:
     void HandOver(int aHandle, const TTaskProcedure& aServeClient)
     {
         PTask task;
+        FSlots->Take();
         try {
             task = FPool->TakeTask(QStringLiteral("IPCTask"), aServeClient);
         } catch (const std::exception&) {
             // No thread could be made for this client: it is turned away (its
             // connection closes) and the listener goes on with the next one.
+            FSlots->Free();
             AdoptPipeConnection(aHandle, nullptr)->Close();
             return;
         }
@@ -260,7 +345,9 @@ private:
 
     QString FPipePath;
     TExecuteRequest FHandler;
+    int FRequestTimeout;
     PStopSignal FStop;
+    std::shared_ptr<TConnectionSlots> FSlots;
     std::shared_ptr<TTaskPool> FPool;
     std::thread FThread;
     mutable std::mutex FLock;
@@ -292,7 +379,8 @@ bool TIPCServer::Start()
     if (FListening)
         return true;
     FListening = true;
-    FListener = std::make_shared<TListeningThread>(FPipePath, OnExecuteRequest, FPoolSize);
+    FListener = std::make_shared<TListeningThread>(FPipePath, OnExecuteRequest, FPoolSize,
+                                                   FRequestTimeout, FMaxConnections);
     FListener->Start();
     return FListener->WaitReady(StartWaitMs);
 }
@@ -316,6 +404,11 @@ int64_t TIPCServer::PoolTaskCount() const
 int64_t TIPCServer::FreeTaskCount() const
 {
     return FListener ? FListener->Pool()->FreeTasks().Count() : -1;
+}
+
+int64_t TIPCServer::ConnectionCount() const
+{
+    return FListener ? FListener->ConnectionCount() : -1;
 }
 
 QString TIPCServer::ListenerError() const

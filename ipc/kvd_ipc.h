@@ -23,7 +23,12 @@ class TListeningThread;
 class TIPCServer
 {
 public:
-    // PoolSize 20, not listening.
+    // How long a connection has for each request frame, and for taking each reply.
+    static constexpr int DefaultRequestTimeout = 10000;
+    // How many connections are served at once.
+    static constexpr int DefaultMaxConnections = 64;
+
+    // PoolSize 20, RequestTimeout 10000 ms, MaxConnections 64, not listening.
     TIPCServer();
     // Stop.
     ~TIPCServer();
@@ -37,6 +42,19 @@ public:
     bool Listening() const { return FListening; }
     int PoolSize() const { return FPoolSize; }
     void SetPoolSize(int aValue) { FPoolSize = aValue; }
+    // Milliseconds a connection has to deliver each request frame whole, counted
+    // from its accept or from the end of the previous reply, and to take each
+    // reply whole; past that the server closes it, so a client that stays
+    // silent, or trickles a frame, does not hold a thread and a handle for
+    // ever. 0 or less: no limit. Takes effect at the next Start.
+    int RequestTimeout() const { return FRequestTimeout; }
+    void SetRequestTimeout(int aValue) { FRequestTimeout = aValue; }
+    // The ceiling of connections served at once. At the ceiling the server
+    // accepts no one: new clients wait in the endpoint's queue until a
+    // connection ends, costing the program neither a handle nor a thread.
+    // 0 or less: no ceiling. Takes effect at the next Start.
+    int MaxConnections() const { return FMaxConnections; }
+    void SetMaxConnections(int aValue) { FMaxConnections = aValue; }
 
     // Assign before Start.
     TExecuteRequest OnExecuteRequest;
@@ -49,11 +67,12 @@ public:
     // to 3000 ms. Does nothing when not listening.
     void Stop();
 
-    // Observations for tests and diagnostics: tasks the pool owns and holds free
-    // (-1 when not listening), and why the listener ended by itself (empty while
-    // it runs or when it was stopped).
+    // Observations for tests and diagnostics: tasks the pool owns and holds free,
+    // connections being served (each -1 when not listening), and why the
+    // listener ended by itself (empty while it runs or when it was stopped).
     int64_t PoolTaskCount() const;
     int64_t FreeTaskCount() const;
+    int64_t ConnectionCount() const;
     QString ListenerError() const;
 
 private:
@@ -61,13 +80,19 @@ private:
     QString FPipePath;
     bool FListening = false;
     int FPoolSize = 20;
+    int FRequestTimeout = DefaultRequestTimeout;
+    int FMaxConnections = DefaultMaxConnections;
     std::shared_ptr<TListeningThread> FListener;
 };
 
 // Serves one connected client until it sends the closing mark, closes, sends a
-// bad frame, or the handler fails; then flushes and closes the connection. This
-// is what each pool task runs; tests and fuzzers call it directly.
-void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler);
+// bad frame, the handler fails, or it does not deliver a request frame (or take
+// a reply) within aRequestTimeout ms; then flushes and closes the connection.
+// The time for a request counts from the call or from the end of the previous
+// reply; a negative aRequestTimeout sets no limit. This is what each pool task
+// runs; tests and fuzzers call it directly.
+void ServeClient(IPipeConnection& aConnection, const TExecuteRequest& aHandler,
+                 int aRequestTimeout = -1);
 
 // Reads one frame into aMessage (ID and raw body). 1 for a message, 0 for the
 // closing mark, -1 when the frame is bad or cannot be read whole.

@@ -1,6 +1,7 @@
 #include "ipc/kvd_message.h"
 
-#include <QHash>
+#include <QByteArrayView>
+#include <QHashFunctions>
 #include <QSysInfo>
 #include <QtEndian>
 #include <algorithm>
@@ -16,10 +17,43 @@ int32_t ReadInt32At(const char* aBytes)
     return qFromLittleEndian<int32_t>(aBytes);
 }
 
-size_t NameHash(const QString& aName)
+// The bytes of an entry's name that count: its name length rounded down to
+// whole UTF-16 code units, as a reader takes them.
+int64_t NameBytesAt(const char* aEntry)
 {
-    return qHash(aName, 0);
+    return ReadInt32At(aEntry) & ~int32_t(1);
 }
+
+uint32_t NameHash(QByteArrayView aName)
+{
+    const size_t hash = qHash(aName, 0);
+    return static_cast<uint32_t>(uint64_t(hash) ^ (uint64_t(hash) >> 32));
+}
+
+// A name as the UTF-16LE bytes it has in a body (none without a name). On a
+// little-endian host those are the text's own code units, so a lookup copies
+// nothing.
+class TNameBytes
+{
+public:
+    explicit TNameBytes(const QString* aName)
+    {
+        if (!aName)
+            return;
+        if constexpr (HostIsLittleEndian) {
+            FView = QByteArrayView(reinterpret_cast<const char*>(aName->constData()),
+                                   aName->size() * 2);
+        } else {
+            FCopy = TextToUtf16Le(*aName);
+            FView = FCopy;
+        }
+    }
+    QByteArrayView View() const { return FView; }
+
+private:
+    QByteArray FCopy;
+    QByteArrayView FView;
+};
 
 } // namespace
 
@@ -37,7 +71,9 @@ int64_t BytesToInt64(const char* aBytes)
 
 QByteArray TextToUtf16Le(const QString& aText)
 {
-    QByteArray bytes(reinterpret_cast<const char*>(aText.utf16()), aText.size() * 2);
+    // constData, unlike utf16, never copies a literal's text into the caller's
+    // string, which other threads may be reading.
+    QByteArray bytes(reinterpret_cast<const char*>(aText.constData()), aText.size() * 2);
     if constexpr (!HostIsLittleEndian) {
         for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
             std::swap(bytes[i], bytes[i + 1]);
@@ -110,12 +146,46 @@ void TMemoryStream::Clear()
 
 // ---------------------------------------------------------------------------
 
+void TStreamStorage::TNameIndex::Clear()
+{
+    for (std::vector<TEntry>& bucket : FBuckets)
+        std::vector<TEntry>().swap(bucket);
+}
+
+void TStreamStorage::TNameIndex::Add(int64_t aStart, uint32_t aHash)
+{
+    // Starts are kept in 32 bits; the transport never accepts a body near 2 GiB.
+    if (aStart > std::numeric_limits<int32_t>::max())
+        return;
+    FBuckets[aHash % Buckets].push_back({static_cast<int32_t>(aStart), aHash});
+}
+
+int64_t TStreamStorage::TNameIndex::Find(const QByteArray& aBody, QByteArrayView aName,
+                                         uint32_t aHash) const
+{
+    const int64_t end = aBody.size();
+    for (const TEntry& entry : FBuckets[aHash % Buckets]) {
+        const int64_t start = entry.Start;
+        // The bounds are checked again because the body may have been replaced
+        // since the entry was made.
+        if (entry.Hash != aHash || start + 4 > end)
+            continue;
+        const int64_t nameBytes = NameBytesAt(aBody.constData() + start);
+        if (nameBytes == aName.size() && start + 4 + nameBytes <= end &&
+            std::memcmp(aBody.constData() + start + 4, aName.data(),
+                        static_cast<size_t>(nameBytes)) == 0)
+            return start;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+
 TStreamStorage::TStreamStorage() = default;
 
 void TStreamStorage::ResetIndex() const
 {
-    for (auto& bucket : FIndex)
-        bucket.clear();
+    FIndex.Clear();
     FScanPosition = 0;
 }
 
@@ -127,36 +197,23 @@ void TStreamStorage::Assign(const QByteArray& aBytes)
     ResetIndex();
 }
 
-const TStreamStorage::TIndexEntry* TStreamStorage::FindInIndex(const QString& aName,
-                                                               size_t aHash) const
-{
-    for (const TIndexEntry& entry : FIndex[aHash % IndexBuckets])
-        if (entry.Hash == aHash && entry.Name == aName)
-            return &entry;
-    return nullptr;
-}
-
-void TStreamStorage::AddToIndex(const QString& aName, size_t aHash, int64_t aOffset) const
-{
-    // Offsets are kept in 32 bits; the transport never accepts a body near 2 GiB.
-    if (aOffset > std::numeric_limits<int32_t>::max())
-        return;
-    FIndex[aHash % IndexBuckets].push_back({aHash, aName, static_cast<int32_t>(aOffset)});
-}
-
 // Positions the stream at the first value byte of aName's entry and gives the
 // value size. Walks on from the scan position only when the index does not know
 // the name, entering every name it passes. A malformed tail (lengths that run
 // past the end) ends the walk as if the body ended there. Without a name, the
-// walk enters the rest of the body and finds nothing.
+// walk enters the rest of the body and finds nothing. Names are compared as
+// their bytes in the body: no text is made for a name walked over.
 bool TStreamStorage::Locate(const QString* aName, int64_t& aSize) const
 {
-    const size_t hash = aName ? NameHash(*aName) : 0;
-    const char* bytes = FStream.Bytes().constData();
+    const TNameBytes wantedBytes(aName);
+    const QByteArrayView wanted = wantedBytes.View();
+    const uint32_t hash = NameHash(wanted);
+    const QByteArray& body = FStream.Bytes();
+    const char* bytes = body.constData();
     const int64_t end = FStream.Size();
 
-    if (const TIndexEntry* entry = aName ? FindInIndex(*aName, hash) : nullptr) {
-        const int64_t offset = entry->Offset;
+    if (const int64_t start = aName ? FIndex.Find(body, wanted, hash) : -1; start >= 0) {
+        const int64_t offset = start + 4 + ReadInt32At(bytes + start);
         if (offset + 8 > end)
             return false;
         const int64_t size = BytesToInt64(bytes + offset);
@@ -180,11 +237,13 @@ bool TStreamStorage::Locate(const QString* aName, int64_t& aSize) const
         const int64_t size = BytesToInt64(bytes + offset);
         if (size < 0 || size > end - offset - 8)
             break;
-        const QString name = Utf16LeToText(bytes + position + 4, nameLength);
-        const size_t nameHash = NameHash(name);
-        AddToIndex(name, nameHash, offset);
+        const char* name = bytes + position + 4;
+        const int64_t nameBytes = NameBytesAt(bytes + position);
+        const uint32_t nameHash = NameHash(QByteArrayView(name, nameBytes));
+        FIndex.Add(position, nameHash);
         position = offset + 8;
-        if (aName && nameHash == hash && name == *aName) {
+        if (aName && nameHash == hash && nameBytes == wanted.size() &&
+            std::memcmp(name, wanted.data(), static_cast<size_t>(nameBytes)) == 0) {
             FStream.Seek(position);
             aSize = size;
             return true;
@@ -249,17 +308,18 @@ void TStreamStorage::Append(const QString& aName, const char* aData, int64_t aSi
         int64_t ignored = 0;
         Locate(nullptr, ignored);
     }
-    const size_t hash = NameHash(aName);
-    if (FindInIndex(aName, hash))
+    const QByteArray name = TextToUtf16Le(aName);
+    const uint32_t hash = NameHash(name);
+    if (FIndex.Find(FStream.Bytes(), name, hash) >= 0)
         throw EIPCError(QStringLiteral("Value with name \"%1\" already exists").arg(aName));
 
-    const QByteArray name = TextToUtf16Le(aName);
-    FStream.Seek(FStream.Size());
+    const int64_t start = FStream.Size();
+    FStream.Seek(start);
     char length[8];
     qToLittleEndian<int32_t>(static_cast<int32_t>(name.size()), length);
     FStream.Write(length, 4);
     FStream.Write(name);
-    AddToIndex(aName, hash, FStream.Position());
+    FIndex.Add(start, hash);
     qToLittleEndian<int64_t>(aSize, length);
     FStream.Write(length, 8);
     FStream.Write(aData, aSize);

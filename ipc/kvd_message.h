@@ -18,6 +18,7 @@
 #include "util/kvd_errors.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -94,21 +95,38 @@ public:
     void Assign(const QByteArray& aBytes);
 
 private:
-    static constexpr int IndexBuckets = 50;
-    struct TIndexEntry
+    // The index from names to entries, in 50 hash buckets. An entry keeps only
+    // where it starts in the body (its name length field) and its name's hash:
+    // 8 bytes, whatever the name, less than the entry's own bytes on the wire
+    // (at least 12). Names are compared in the body itself. Each bucket keeps
+    // its entries in the order they were entered, so a name repeated in a
+    // received body is found at its first occurrence.
+    class TNameIndex
     {
-        size_t Hash;
-        QString Name;
-        int32_t Offset; // of the entry's value size field
+    public:
+        // Forgets every entry and gives back the memory.
+        void Clear();
+        // Enters the entry starting at aStart; nothing for an offset beyond 32 bits.
+        void Add(int64_t aStart, uint32_t aHash);
+        // The start of the first entry of aBody whose name is aName (UTF-16LE
+        // bytes), or -1.
+        int64_t Find(const QByteArray& aBody, QByteArrayView aName, uint32_t aHash) const;
+
+    private:
+        static constexpr int Buckets = 50;
+        struct TEntry
+        {
+            int32_t Start;
+            uint32_t Hash;
+        };
+        std::array<std::vector<TEntry>, Buckets> FBuckets;
     };
 
     bool Locate(const QString* aName, int64_t& aSize) const;
-    const TIndexEntry* FindInIndex(const QString& aName, size_t aHash) const;
-    void AddToIndex(const QString& aName, size_t aHash, int64_t aOffset) const;
     void Append(const QString& aName, const char* aData, int64_t aSize);
 
     mutable TMemoryStream FStream;
-    mutable std::array<std::vector<TIndexEntry>, IndexBuckets> FIndex;
+    mutable TNameIndex FIndex;
     mutable int64_t FScanPosition = 0;
 };
 

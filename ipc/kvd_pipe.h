@@ -35,14 +35,29 @@ private:
 using PStopSignal = std::shared_ptr<TStopSignal>;
 
 // One connected end. Reads and writes repeat short transfers until the field is
-// whole, and fail when the other end closes, on an error, or when the stop
-// signal is set. Used by one thread at a time.
+// whole, and fail when the other end closes, on an error, when the stop signal
+// is set, or when the deadline has passed. Used by one thread at a time.
 class IPipeConnection
 {
 public:
     virtual ~IPipeConnection() = default;
-    // Reads exactly aSize bytes; false when they cannot all arrive.
-    virtual bool ReadExact(void* aTarget, int64_t aSize) = 0;
+    // From now on, a read or write that has to wait for the other end fails
+    // once aMilliseconds have passed from this call; what has already arrived
+    // can still be read. A negative value lifts the limit (the default).
+    virtual void SetDeadline(int aMilliseconds) = 0;
+    // Reads exactly aSize bytes through ReadSome; false when they cannot all arrive.
+    bool ReadExact(void* aTarget, int64_t aSize)
+    {
+        char* target = static_cast<char*>(aTarget);
+        while (aSize > 0) {
+            const int64_t got = ReadSome(target, aSize);
+            if (got <= 0)
+                return false;
+            target += got;
+            aSize -= got;
+        }
+        return true;
+    }
     // Reads what is there, at least 1 and at most aMax bytes; 0 at the end of the
     // stream, -1 on failure.
     virtual int64_t ReadSome(void* aTarget, int64_t aMax) = 0;

@@ -79,17 +79,11 @@ public:
     TUnixConnection(int aHandle, PStopSignal aStop) : FHandle(aHandle), FStop(std::move(aStop)) {}
     ~TUnixConnection() override { Close(); }
 
-    bool ReadExact(void* aTarget, int64_t aSize) override
+    void SetDeadline(int aMilliseconds) override
     {
-        char* target = static_cast<char*>(aTarget);
-        while (aSize > 0) {
-            const int64_t got = ReadSome(target, aSize);
-            if (got <= 0)
-                return false;
-            target += got;
-            aSize -= got;
-        }
-        return true;
+        FHasDeadline = aMilliseconds >= 0;
+        if (FHasDeadline)
+            FDeadline = TClock::now() + std::chrono::milliseconds(aMilliseconds);
     }
 
     int64_t ReadSome(void* aTarget, int64_t aMax) override
@@ -173,13 +167,22 @@ public:
 private:
     bool Stopped() const { return FStop && FStop->IsSet(); }
 
-    // Waits until the socket is ready for aEvents, or fails on the stop signal.
+    // Waits until the socket is ready for aEvents; fails on the stop signal and
+    // when the deadline passes first.
     bool WaitFor(short aEvents)
     {
         pollfd fds[2] = {{FHandle, aEvents, 0}, {FStop ? FStop->Handle() : -1, POLLIN, 0}};
         for (;;) {
-            const int ready = ::poll(fds, FStop ? 2 : 1, -1);
-            if (ready < 0 && errno == EINTR)
+            int timeout = -1;
+            if (FHasDeadline) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(FDeadline - TClock::now());
+                if (left.count() <= 0)
+                    return false;
+                timeout = static_cast<int>(std::min<int64_t>(left.count(), 1 << 30));
+            }
+            const int ready = ::poll(fds, FStop ? 2 : 1, timeout);
+            if (ready == 0 || (ready < 0 && errno == EINTR))
                 continue;
             if (ready < 0 || (FStop && fds[1].revents != 0))
                 return false;
@@ -201,8 +204,12 @@ private:
         }
     }
 
+    using TClock = std::chrono::steady_clock;
+
     int FHandle;
     PStopSignal FStop;
+    bool FHasDeadline = false;
+    TClock::time_point FDeadline;
     char FBuffer[ReadBufferSize];
     int64_t FBegin = 0;
     int64_t FEnd = 0;

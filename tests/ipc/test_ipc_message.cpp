@@ -4,6 +4,7 @@
 #include "ipc/kvd_ipc.h"
 #include "ipc/kvd_message.h"
 
+#include <QFile>
 #include <QTest>
 #include <random>
 
@@ -25,6 +26,25 @@ QByteArray Entry(const QString& aName, const QByteArray& aValue)
     bytes += Int64ToBytes(aValue.size());
     bytes += aValue;
     return bytes;
+}
+
+// A field of /proc/self/status in KiB, or -1.
+qint64 StatusKiB(const QByteArray& aField)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(aField + ':'))
+            return line.mid(aField.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// Starts a new peak of the process's resident memory; false where that cannot be done.
+bool ResetMemoryPeak()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1 && refs.flush();
 }
 
 } // namespace
@@ -293,6 +313,44 @@ private Q_SLOTS:
         std::shuffle(order.begin(), order.end(), std::mt19937(7));
         for (int i : order)
             QCOMPARE(storage.ReadText(QString("Name%1").arg(i)), QString("Value%1").arg(i));
+    }
+
+    // The largest body the transport takes, packed with the smallest entries
+    // (one-letter names, empty values: 14 bytes each, 4.8 million of them),
+    // walked through whole by a read of a missing name. The index it builds
+    // costs less memory than the body itself, and the reads still behave:
+    // repeated names are found at their first entry, the last entry is found,
+    // and appending refuses a name the body holds.
+    void largestBodyIndexStaysSmall()
+    {
+        const int64_t entries = MaxFrameBodyBytes / 14 - 5;
+        QByteArray raw;
+        raw.reserve(MaxFrameBodyBytes);
+        for (int64_t i = 0; i < entries; ++i)
+            raw += Entry(QString(QChar('a' + int(i % 26))), i < 26 ? QByteArray(1, 'F') : "");
+        raw += Entry("Params", "last");
+        QVERIFY(raw.size() <= MaxFrameBodyBytes);
+        TStreamStorage storage;
+        storage.Assign(raw);
+        const int64_t bodyBytes = raw.size();
+        raw = QByteArray();
+        if (!ResetMemoryPeak() || StatusKiB("VmRSS") < 0)
+            QSKIP("the process's memory peak cannot be read here");
+        const qint64 before = StatusKiB("VmRSS");
+
+        QCOMPARE(storage.ReadText("Command"), QString());
+        QCOMPARE(storage.ReadBytes("Params"), QByteArray("last"));
+        QCOMPARE(storage.ReadBytes("q"), QByteArray("F"));
+        QCOMPARE(storage.ReadBytes("z"), QByteArray("F"));
+        QVERIFY_THROWS_EXCEPTION(EIPCError, storage.WriteText("b", "again"));
+        storage.WriteText("Result", "ok");
+        QCOMPARE(storage.ReadText("Result"), QString("ok"));
+
+        const qint64 grown = (StatusKiB("VmHWM") - before) * 1024;
+        qInfo("index of %lld entries: %lld bytes for a body of %lld bytes",
+              static_cast<long long>(entries), static_cast<long long>(grown),
+              static_cast<long long>(bodyBytes));
+        QVERIFY2(grown < bodyBytes, qPrintable(QString::number(grown)));
     }
 };
 
