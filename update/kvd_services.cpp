@@ -5,11 +5,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QCursor>
+#include <QEventLoop>
 #include <QStringList>
 #include <QTimer>
 #include <atomic>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -19,31 +20,24 @@ constexpr int kTimerIntervalMSecs = 60000;
 constexpr qint64 kMSecsPerHour = 3600000;
 constexpr qint64 kReportEveryHours = 24;
 
-// A wait cursor for as long as the object lives, in a GUI program only.
-class TBusyCursor
+// The default progress of the check: the modal wait box.
+class TWaitBoxProgress : public IkvdUpdateProgress
 {
 public:
-    TBusyCursor() : FActive(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
+    void ShowWaiting(const QString& aText, std::function<void()> aCancel) override
     {
-        if (FActive)
-            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        FBox = std::make_unique<TkvdWaitBox>(aText, std::move(aCancel));
     }
-    ~TBusyCursor()
-    {
-        if (FActive)
-            QApplication::restoreOverrideCursor();
-    }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
+    void HideWaiting() override { FBox.reset(); }
 
 private:
-    bool FActive;
+    std::unique_ptr<TkvdWaitBox> FBox;
 };
 
 } // namespace
 
 TkvdServices::TkvdServices(const QString& aAppName, const QString& aVersion)
-    : FAppName(aAppName), FVersion(aVersion)
+    : FAppName(aAppName), FVersion(aVersion), FProgress(std::make_shared<TWaitBoxProgress>())
 {
     FIPCServer = std::make_unique<TIPCServer>();
     FIPCServer->SetPipeName(FAppName);
@@ -124,13 +118,67 @@ int TkvdServices::CheckForUpdate(QString aAppName, QString aVersion, QString& aN
         aAppName = FAppName;
     if (aVersion.isEmpty())
         aVersion = FVersion;
-    QString reply;
+
+    enum class TWait
     {
-        TBusyCursor busy;
-        reply = GetUpdateService(false, QString(), nullptr)
-                    ->kvd_application_getupdate(aAppName, aVersion);
-    }
+        Waiting,
+        Answered,
+        Cancelled
+    };
+    TWait wait = TWait::Waiting;
+    QString reply;
+    std::exception_ptr error;
+    QEventLoop loop;
+    const QPointer<TkvdSoapCall> call =
+        GetUpdateService(false, QString(), nullptr)
+            ->kvd_application_getupdate_async(
+                aAppName, aVersion, [&](const QString& aResult, std::exception_ptr aError) {
+                    reply = aResult;
+                    error = aError;
+                    wait = TWait::Answered;
+                    loop.quit();
+                });
+    // The call reports from the event loop and never before this point, and
+    // whatever ends the wait below drops it, so its callback cannot outlive
+    // the locals it writes.
+    struct TEndWait
+    {
+        const QPointer<TkvdSoapCall>& Call;
+        std::shared_ptr<IkvdUpdateProgress> Progress;
+        bool Shown = false;
+        ~TEndWait()
+        {
+            if (Call)
+                Call->Cancel();
+            if (Shown)
+                Progress->HideWaiting();
+        }
+    } end{call, FProgress};
+    end.Progress->ShowWaiting(QLatin1String(kCheckingForUpdatesText), [&] {
+        if (wait == TWait::Waiting) {
+            wait = TWait::Cancelled;
+            loop.quit();
+        }
+    });
+    end.Shown = true;
+    // User input is not held back: the box is modal, so a click on another
+    // window is refused where the user sees why, and Cancel can be pressed.
+    // The loop also ends when the program quits; then no reply has come.
+    if (wait == TWait::Waiting)
+        loop.exec();
+    if (wait != TWait::Answered)
+        throw ESOAPCancelled(wait == TWait::Cancelled
+                                 ? QStringLiteral("The update check was cancelled.")
+                                 : QStringLiteral("The update check was cancelled because the "
+                                                  "program is ending."));
+    if (error)
+        std::rethrow_exception(error);
     return UpdateResultCode(reply, aVersion, aNewVersion, aExtra);
+}
+
+void TkvdServices::SetUpdateProgress(std::shared_ptr<IkvdUpdateProgress> aProgress)
+{
+    FProgress = aProgress ? std::move(aProgress) : std::make_shared<TWaitBoxProgress>();
 }
 
 bool TkvdServices::CheckForUpdates(QWidget* aOwner)
@@ -141,7 +189,7 @@ bool TkvdServices::CheckForUpdates(QWidget* aOwner)
     try {
         code = CheckForUpdate(QString(), QString(), newVersion, extra);
     } catch (const ESOAPCancelled&) {
-        // The program is ending; a dialog now would only be in the way.
+        // The user gave up, or the program is ending: nothing more to show.
         return false;
     }
     // The dialogs are centred on the screen, so they have no parent window.

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QTimer;
@@ -37,6 +38,23 @@ inline constexpr const char* kCommandTerminate = "kvd_command_terminate";
 inline constexpr const char* kCommandUpdate = "kvd_command_update";
 inline constexpr const char* kCommandGetVersion = "kvd_command_getversion";
 
+// What the interactive check shows while its question waits for the service.
+// The GUI may give its own (TkvdServices::SetUpdateProgress); the default is a
+// modal TkvdWaitBox with the text and a Cancel button.
+class IkvdUpdateProgress
+{
+public:
+    virtual ~IkvdUpdateProgress() = default;
+    // Shows aText and returns at once. aCancel gives the check up: the request
+    // is dropped and nothing more is shown.
+    virtual void ShowWaiting(const QString& aText, std::function<void()> aCancel) = 0;
+    // The wait is over, however it ended; aCancel is not called any more.
+    virtual void HideWaiting() = 0;
+};
+
+// The text shown while the check waits.
+inline constexpr const char* kCheckingForUpdatesText = "Checking for updates...";
+
 class TkvdServices : public QObject
 {
     Q_OBJECT
@@ -57,12 +75,19 @@ public:
 
     // The interactive check: asks the service, then shows one of four dialogs.
     // True when the user chose to update (the updater has been started).
-    // Transport failures and SOAP faults are raised for the caller to show.
+    // Transport failures and SOAP faults are raised for the caller to show; a
+    // check the user cancelled, or that the program's end cut short, shows
+    // nothing and gives false.
     bool CheckForUpdates(QWidget* aOwner = nullptr);
     // One question to the service; empty aAppName or aVersion mean the
-    // service's own. Returns a TkvdUpdateResult; raises transport failures.
-    // Waits in a local event loop with a busy cursor: windows keep painting.
+    // service's own. Returns a TkvdUpdateResult; raises transport failures,
+    // and ESOAPCancelled when the wait was given up. Waits in a local event
+    // loop behind the progress (ShowWaiting), so windows keep painting and
+    // the user can cancel.
     int CheckForUpdate(QString aAppName, QString aVersion, QString& aNewVersion, QString& aExtra);
+    // Replaces what the check shows while it waits; nullptr restores the
+    // default box.
+    void SetUpdateProgress(std::shared_ptr<IkvdUpdateProgress> aProgress);
     // Starts one run report in the background and returns at once; false when
     // one is already in flight. RunReportFinished tells the outcome.
     bool ReportRun();
@@ -88,6 +113,7 @@ private:
     std::unique_ptr<TIPCClient> FIPCClient;
     QTimer* FTimer = nullptr;
     QPointer<TkvdSoapCall> FReportCall;
+    std::shared_ptr<IkvdUpdateProgress> FProgress;
 };
 
 // The result code of a getupdate reply for the running version aVersion, with

@@ -42,7 +42,7 @@ KVD_DECLARE_ERROR(ESOAPHTTPError, ESOAPError)    // an HTTP status other than su
 KVD_DECLARE_ERROR(ESOAPConnectError, ESOAPError) // no connection, unknown host, refused
 KVD_DECLARE_ERROR(ESOAPTimeout, ESOAPError)      // no whole reply within the time-out
 KVD_DECLARE_ERROR(ESOAPReplyError, ESOAPError)   // the reply is not a usable SOAP message
-KVD_DECLARE_ERROR(ESOAPCancelled, ESOAPError)    // the call was abandoned (program ending)
+KVD_DECLARE_ERROR(ESOAPCancelled, ESOAPError)    // the call was abandoned (user, program end)
 
 // Called once with the call's result, or with the error that ended it.
 using TSoapDone = std::function<void(const QString& aResult, std::exception_ptr aError)>;

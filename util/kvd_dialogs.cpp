@@ -1,13 +1,64 @@
 #include "util/kvd_dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QQueue>
+#include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
 bool gTestMode = false;
 QQueue<QMessageBox::StandardButton> gAnswers;
 QList<TkvdMessageBox::TShown> gShown;
+QStringList gWaitShown;
+QPointer<QDialog> gCurrentWait;
+
+// The wait box: its text, a busy bar and Cancel. Every way of dismissing it
+// (the button, Escape, closing its frame) is the user's Cancel; only its owner
+// closes it, once the wait has ended.
+class TWaitDialog : public QDialog
+{
+public:
+    TWaitDialog(QWidget* aParent, const QString& aText, std::function<void()> aOnCancel)
+        : QDialog(aParent), FOnCancel(std::move(aOnCancel))
+    {
+        setObjectName(QStringLiteral("frmWaitBox"));
+        setWindowTitle(QApplication::applicationDisplayName());
+        setWindowModality(Qt::ApplicationModal);
+        auto* label = new QLabel(aText, this);
+        label->setObjectName(QStringLiteral("lblWaitText"));
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, 0);
+        bar->setTextVisible(false);
+        auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+        cancel->setObjectName(QStringLiteral("btnWaitCancel"));
+        connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        buttons->addWidget(cancel);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(label);
+        layout->addWidget(bar);
+        layout->addLayout(buttons);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
+
+    void reject() override
+    {
+        // The box stays: a close event it ignores, a hide it never does, so
+        // that it blocks input until the owner's wait is really over.
+        if (std::function<void()> onCancel = std::exchange(FOnCancel, nullptr))
+            onCancel();
+    }
+
+private:
+    std::function<void()> FOnCancel;
+};
 
 QMessageBox::Icon IconOf(TMsgKind aKind)
 {
@@ -77,4 +128,34 @@ void TkvdMessageBox::ClearShown()
 {
     gShown.clear();
     gAnswers.clear();
+    gWaitShown.clear();
+}
+
+TkvdWaitBox::TkvdWaitBox(const QString& aText, std::function<void()> aOnCancel)
+{
+    // Over the window it blocks, which it then stays in front of.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    FBox = new TWaitDialog(owner, aText, std::move(aOnCancel));
+    if (gTestMode)
+        gWaitShown.append(aText);
+    gCurrentWait = FBox;
+    FBox->show();
+}
+
+TkvdWaitBox::~TkvdWaitBox()
+{
+    // Gone already when its owner window was destroyed first.
+    delete FBox.data();
+}
+
+QDialog* TkvdWaitBox::Current()
+{
+    return gCurrentWait.data();
+}
+
+const QStringList& TkvdWaitBox::Shown()
+{
+    return gWaitShown;
 }

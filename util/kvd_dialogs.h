@@ -2,9 +2,13 @@
 
 #include <QList>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <optional>
 
+class QDialog;
 class QWidget;
 
 enum class TMsgKind
@@ -40,5 +44,31 @@ public:
     static bool TestMode();
     static void SetNextAnswer(QMessageBox::StandardButton aAnswer);
     static const QList<TShown>& Shown();
+    // Also forgets the wait boxes shown (TkvdWaitBox::Shown).
     static void ClearShown();
+};
+
+// A modal box that says what the program is waiting for, with a Cancel
+// button. It does not wait itself: it is shown when constructed, the owner
+// waits in an event loop of its own and destroys the box when the wait ends,
+// so no test can hang on it. While it is up it refuses the user's input to
+// every other window of the program, where the user sees why, instead of
+// holding clicks back unseen. Cancel (the button, Escape or closing the box)
+// calls aOnCancel, once; the box stays until its owner destroys it.
+class TkvdWaitBox
+{
+public:
+    TkvdWaitBox(const QString& aText, std::function<void()> aOnCancel);
+    ~TkvdWaitBox();
+    TkvdWaitBox(const TkvdWaitBox&) = delete;
+    TkvdWaitBox& operator=(const TkvdWaitBox&) = delete;
+
+    // The box on screen, or nullptr. Its text is the label "lblWaitText", its
+    // Cancel button "btnWaitCancel"; the box itself is "frmWaitBox".
+    static QDialog* Current();
+    // In test mode, the text of every box shown since TkvdMessageBox::ClearShown.
+    static const QStringList& Shown();
+
+private:
+    QPointer<QDialog> FBox;
 };

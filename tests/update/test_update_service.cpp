@@ -1,14 +1,16 @@
-// The update service: result codes, the interactive check with its dialogs and
-// the updater's launch, the daily run report through the clock, and the
-// updater's commands through the real pipe.
+// The update service: result codes, the interactive check with its wait box,
+// its dialogs and the updater's launch, the daily run report through the
+// clock, and the updater's commands through the real pipe.
 
 #include "peer_process.h"
 #include "update/kvd_services.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
+#include "wait_box_watch.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -40,6 +42,16 @@ protected:
         aEvent->ignore();
     }
     void paintEvent(QPaintEvent*) override { ++Paints; }
+};
+
+// A progress of the GUI's own, recording what the check asked of it.
+class TRecordingProgress : public IkvdUpdateProgress
+{
+public:
+    QStringList Texts;
+    int Hides = 0;
+    void ShowWaiting(const QString& aText, std::function<void()>) override { Texts << aText; }
+    void HideWaiting() override { ++Hides; }
 };
 
 bool IsIdentifier(const QString& aId)
@@ -342,13 +354,15 @@ private Q_SLOTS:
         QCOMPARE(cls, errorClass);
         QVERIFY2(message.contains(messagePart), qPrintable(message));
         QVERIFY(TkvdMessageBox::Shown().isEmpty());
-        QVERIFY(!QApplication::overrideCursor());
+        // The failure ended the wait, and with it the box.
+        QCOMPARE(TkvdWaitBox::Shown(), QStringList{"Checking for updates..."});
+        QVERIFY(!TkvdWaitBox::Current());
         if (url == QLatin1String("fault"))
             QVERIFY(FPeer.SetReply("getupdate", "OK;1.0.0.0;none"));
     }
 
-    // While the question waits, the cursor shows it and windows keep painting.
-    void waitingShowsBusyAndRepaints()
+    // While the question waits, windows keep painting.
+    void windowsRepaintWhileWaiting()
     {
         REQUIRE_PEER();
         UseEndpoint(FPeer.Url(QStringLiteral("/bad/silent")));
@@ -358,19 +372,165 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const int paintsBefore = window.Paints;
-        bool busy = false;
         QTimer probe;
         probe.setSingleShot(true);
-        connect(&probe, &QTimer::timeout, this, [&] {
-            const QCursor* cursor = QApplication::overrideCursor();
-            busy = cursor && cursor->shape() == Qt::WaitCursor;
-            window.update();
-        });
+        connect(&probe, &QTimer::timeout, this, [&] { window.update(); });
         probe.start(300);
         QVERIFY_THROWS_EXCEPTION(ESOAPTimeout, service.CheckForUpdates());
-        QVERIFY(busy);
         QVERIFY(window.Paints > paintsBefore);
-        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!TkvdWaitBox::Current());
+    }
+
+    // "Check Now!" waits behind a modal box with a Cancel button. How the wait
+    // ends: the reply closes the box and the dialog of its result follows;
+    // Cancel (the button, Escape, closing the box) drops the request and shows
+    // nothing, not even when the server's time-out has passed; the program
+    // quitting (the updater's terminate command) does the same. After a
+    // cancelled wait a new check works.
+    void checkNowWait_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("reply: newer, user declines")
+            << "reply"
+            << "OK;1.2.0.0;x" << false << "Confirm"
+            << "New version available, update from 1.1.9.9 => 1.2.0.0";
+        QTest::newRow("reply: up to date") << "reply"
+                                           << "OK;1.1.9.9;x" << false << "Information"
+                                           << "Application is up to date!";
+        QTest::newRow("reply: status not OK")
+            << "reply"
+            << "Error;1.2.0.0;x" << false << "Error"
+            << "Error connecting update servers! Please try again later!";
+        QTest::newRow("reply: empty") << "reply"
+                                      << "" << false << "Error"
+                                      << "Unexpected error!";
+        QTest::newRow("user cancels") << "cancel"
+                                      << "" << false << ""
+                                      << "";
+        QTest::newRow("user presses Escape") << "escape"
+                                             << "" << false << ""
+                                             << "";
+        QTest::newRow("user closes the box") << "close"
+                                             << "" << false << ""
+                                             << "";
+        QTest::newRow("program quits") << "quit"
+                                       << "" << false << ""
+                                       << "";
+    }
+    void checkNowWait()
+    {
+        REQUIRE_PEER();
+        QFETCH(QString, ending);
+        QFETCH(QString, reply);
+        QFETCH(bool, result);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        const bool replies = ending == QLatin1String("reply");
+        if (replies)
+            QVERIFY(FPeer.SetReply(QStringLiteral("getupdate"), reply));
+        else
+            UseEndpoint(FPeer.Url(QStringLiteral("/bad/silent")));
+        TkvdServices service(kAppName, QStringLiteral("1.1.9.9"));
+
+        QString boxText;
+        bool appModal = false;
+        bool cancelButton = false;
+        QJsonObject sent;
+        TWaitBoxWatch watch([&](QDialog* aBox) {
+            boxText = WaitBoxText(aBox);
+            appModal = aBox->windowModality() == Qt::ApplicationModal;
+            QPushButton* cancel = WaitBoxCancel(aBox);
+            cancelButton = cancel && cancel->text() == QLatin1String("Cancel") &&
+                           cancel->isVisibleTo(aBox) && cancel->isEnabled();
+            if (replies || watch.Shows > 1)
+                return;
+            // Once the silent server holds the request, the user gives up or
+            // the program is told to end.
+            QTimer::singleShot(0, this, [&, box = QPointer<QDialog>(aBox)] {
+                sent = FPeer.NextReceived();
+                if (ending == QLatin1String("cancel")) {
+                    QTest::mouseClick(WaitBoxCancel(box), Qt::LeftButton);
+                } else if (ending == QLatin1String("escape")) {
+                    QTest::keyClick(box, Qt::Key_Escape);
+                } else if (ending == QLatin1String("close")) {
+                    box->close();
+                } else {
+                    const QString command = QLatin1String(kCommandTerminate);
+                    Ask(&command, nullptr);
+                }
+            });
+        });
+        TkvdMessageBox::SetNextAnswer(QMessageBox::No);
+        bool got = !result;
+        if (ending == QLatin1String("quit")) {
+            // The quit has to end the program's own event loop too.
+            QTimer::singleShot(0, this, [&] { got = service.CheckForUpdates(); });
+            QTimer guard;
+            guard.setSingleShot(true);
+            connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::exit(1); });
+            guard.start(20000);
+            QCOMPARE(QCoreApplication::exec(), 0);
+        } else {
+            got = service.CheckForUpdates();
+        }
+        QCOMPARE(got, result);
+        QCOMPARE(watch.Shows, 1);
+        QCOMPARE(boxText, QStringLiteral("Checking for updates..."));
+        QVERIFY(appModal);
+        QVERIFY(cancelButton);
+        QVERIFY(!TkvdWaitBox::Current());
+        QCOMPARE(TkvdWaitBox::Shown(), QStringList{"Checking for updates..."});
+        if (replies)
+            sent = FPeer.NextReceived();
+        QVERIFY2(sent.value("xml").toString().contains("kvd_application_getupdate"),
+                 qPrintable(QJsonDocument(sent).toJson()));
+        if (!replies) {
+            // Past the server's time-out: a dropped request reports nothing.
+            QTest::qWait(2500);
+        }
+        if (text.isEmpty()) {
+            QVERIFY(TkvdMessageBox::Shown().isEmpty());
+        } else {
+            QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+            QCOMPARE(TkvdMessageBox::Shown().first().Title, title);
+            QCOMPARE(TkvdMessageBox::Shown().first().Text, text);
+        }
+        if (replies)
+            return;
+
+        TkvdMessageBox::ClearShown();
+        UseEndpoint(FPeer.Endpoint());
+        QVERIFY(FPeer.SetReply(QStringLiteral("getupdate"), QStringLiteral("OK;1.1.9.9;x")));
+        QVERIFY(!service.CheckForUpdates());
+        QCOMPARE(watch.Shows, 2);
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QCOMPARE(TkvdMessageBox::Shown().first().Text,
+                 QStringLiteral("Application is up to date!"));
+        QVERIFY(!TkvdWaitBox::Current());
+    }
+
+    // A progress the GUI gives replaces the box; none restores the box.
+    void progressGivenByTheGui()
+    {
+        REQUIRE_PEER();
+        QVERIFY(FPeer.SetReply(QStringLiteral("getupdate"), QStringLiteral("OK;1.1.9.9;x")));
+        TkvdServices service(kAppName, QStringLiteral("1.1.9.9"));
+        auto progress = std::make_shared<TRecordingProgress>();
+        service.SetUpdateProgress(progress);
+        QVERIFY(!service.CheckForUpdates());
+        QCOMPARE(progress->Texts, QStringList{"Checking for updates..."});
+        QCOMPARE(progress->Hides, 1);
+        QVERIFY(TkvdWaitBox::Shown().isEmpty());
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+
+        service.SetUpdateProgress(nullptr);
+        QVERIFY(!service.CheckForUpdates());
+        QCOMPARE(progress->Texts.size(), 1);
+        QCOMPARE(TkvdWaitBox::Shown(), QStringList{"Checking for updates..."});
     }
 
     void launchUpdater()
