@@ -30,8 +30,12 @@ int main(int argc, char* argv[])
     {
         // 4. Creating the window runs FormCreate.
         auto window = std::make_unique<TfrmTaskList>();
-        // 5. The loop starts with the window shown (FormShow); it ends after
-        // "Exit" or a close that is not a hide, and the window is destroyed.
+        // 5. The loop starts with the window shown (FormShow). It ends with
+        // status 0 in one way only, QCoreApplication::exit(0): "Exit" in the
+        // tray menu, a close that is not a hide and a quit request of the
+        // desktop come through TtasksApplication::EndProgram, the updater's
+        // terminate command through the update service. Then the window is
+        // destroyed (FormDestroy writes its geometry).
         window->show();
         result = QApplication::exec();
     }

@@ -14,6 +14,18 @@ public:
 
     bool notify(QObject* aReceiver, QEvent* aEvent) override;
 
+    // Ends the program: the event loop ends with status 0 whatever the windows
+    // say, and the program entry then destroys the main window (which writes
+    // its geometry) and releases the update service, the task store and the
+    // settings, in that order. "Exit" in the tray menu, a close of the window
+    // that is not a hide and a quit request of the desktop or of the toolkit
+    // come here; the updater's terminate command, in the update service below
+    // the application, ends the loop with the same QCoreApplication::exit(0).
+    static void EndProgram();
+
     // Logs the error and shows it in an error box.
     static void ShowException(const std::exception& aError);
+
+protected:
+    bool event(QEvent* aEvent) override;
 };

@@ -1,5 +1,6 @@
 #include "app/tasks_form_main.h"
 
+#include "app/tasks_application.h"
 #include "app/tasks_duedates.h"
 #include "app/tasks_list_view.h"
 #include "app/tasks_notifier.h"
@@ -86,6 +87,8 @@ constexpr int kClientHeight = 551;
 constexpr int kEditorHeight = 300;
 // The list keeps at least this much height when the editor is dragged taller.
 constexpr int kMinListHeight = 100;
+// A stored window coordinate beyond this lies off every screen.
+constexpr int kFarOff = 1 << 24;
 
 // Tab captions show "&" as it is typed, not as a keyboard mnemonic.
 QString TabCaption(const QString& aTitle)
@@ -116,6 +119,38 @@ void SetDueParam(TZQuery& aQuery, TDateTime aDue)
         param->SetAsDateTime(aDue);
     else
         param->Clear();
+}
+
+// Warns when changes cannot be saved to the connected database; the program
+// goes on, since the tasks can still be read.
+void WarnOfAccessProblem(QWidget* aParent)
+{
+    TtasksDB* db = GetTasksDB();
+    const QString problem = db->AccessProblem();
+    if (problem.isEmpty())
+        return;
+    TkvdMessageBox::Show(
+        aParent, TMsgKind::Warning, kAppTitle,
+        FailureText(QStringLiteral("The tasks can be read from the database file \"%1\", but no "
+                                   "change can be saved to it.")
+                        .arg(NativePath(db->Connection().Database)),
+                    problem));
+}
+
+// A settings file that cannot be written is said once at start-up: the
+// program goes on with the values in memory, and the file keeps its bytes.
+void WarnOfSettingsProblem(QWidget* aParent)
+{
+    TtasksSettings* settings = GetTasksSettings();
+    const QString problem = settings->WriteProblem();
+    if (problem.isEmpty())
+        return;
+    TkvdMessageBox::Show(
+        aParent, TMsgKind::Warning, kAppTitle,
+        FailureText(QStringLiteral("The settings cannot be saved to the file \"%1\"; changes "
+                                   "last only until the program ends.")
+                        .arg(NativePath(ExpandEnvVars(settings->FileName()))),
+                    problem));
 }
 
 // Shows a frame rectangle enough of itself on some screen to be grabbed.
@@ -251,8 +286,11 @@ void TfrmTaskList::BuildLayout()
     QWidget* editor = BuildEditorPanel();
     splitterEditTask = new TtasksSplitter(editor, this);
     splitterEditTask->setObjectName(QStringLiteral("splitterEditTask"));
+    // The list keeps the height it cannot do without, so an editor dragged or
+    // restored to its largest never makes the window taller than it is.
     splitterEditTask->MaxTargetHeight = [this] {
-        return height() - pnlButtons->height() - splitterEditTask->height() - kMinListHeight;
+        const int list = std::max(kMinListHeight, pnlTaskList->minimumSizeHint().height());
+        return height() - pnlButtons->height() - splitterEditTask->height() - list;
     };
     QWidget* buttons = BuildButtonBar();
 
@@ -590,6 +628,7 @@ void TfrmTaskList::FormCreate()
         setWindowTitle(kAppTitle);
         // 3. The settings come first, so the database named by them is the one opened.
         GetTasksSettings();
+        WarnOfSettingsProblem(this);
         ApplyTheme(theme);
         // 4. The record map and the id lists start empty.
         FTaskRecords->Clear();
@@ -601,14 +640,20 @@ void TfrmTaskList::FormCreate()
         ClearEditor();
         ShowEditor(false);
         // 7. The first database access; selecting the first tab loads the list.
+        // A database that can be read but not written is said once here,
+        // rather than at the first change that fails.
+        GetTasksDB()->Connect();
+        WarnOfAccessProblem(this);
         LoadTagTabs();
         // 8.
         UpdateControls();
     } catch (const std::exception& error) {
-        // The window still opens; the remaining steps are skipped.
+        // The window still opens; the remaining steps are skipped. Its
+        // buttons still follow its state: no editor open, nothing selected.
         if (!FTagsControler)
             FTagsControler = std::make_shared<TtasksTagsChecklist>(vtTags);
         ShowEditor(false);
+        UpdateControls();
         TkvdMessageBox::Error(this, ErrorMessage(error));
     }
 }
@@ -651,27 +696,44 @@ void TfrmTaskList::FormShow()
 {
     TtasksSettings* settings = GetTasksSettings();
     // 1. Bottom right of the screen, above the panel.
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect area = primary ? primary->geometry() : QRect(0, 0, 1024, 768);
+    const auto cornerFor = [&](QSize aOuter) {
+        return QPoint(area.x() + area.width() - aOuter.width(),
+                      area.y() + area.height() - aOuter.height() - TaskbarHeight());
+    };
     QSize outer = frameGeometry().size();
-    QPoint corner(area.x() + area.width() - outer.width(),
-                  area.y() + area.height() - outer.height() - TaskbarHeight());
+    const QPoint corner = cornerFor(outer);
     move(corner);
 
-    // 2. Where the last run left the window.
-    const int left = settings->ReadInteger(kKeyLeft, corner.x());
-    const int top = settings->ReadInteger(kKeyTop, corner.y());
+    // 2. Where the last run left the window. The file may hold any integer.
+    // A coordinate beyond every screen is cut short: it is off-screen either
+    // way, and the rectangles below must not overflow.
+    const int left = std::clamp(settings->ReadInteger(kKeyLeft, corner.x()), -kFarOff, kFarOff);
+    const int top = std::clamp(settings->ReadInteger(kKeyTop, corner.y()), -kFarOff, kFarOff);
     const int width = settings->ReadInteger(kKeyWidth, outer.width());
     const int height = settings->ReadInteger(kKeyHeight, outer.height());
-    outer = QSize(std::max(width, 1), std::max(height, 1));
+    // The size stays within the free area of the screen the window goes to
+    // and no smaller than the window can be: a huge value would build a window
+    // of gigabytes, a negative or zero one a window the corner rule below
+    // would push off the screen. The minimum wins on a screen too small for it.
     QPoint position(left, top);
+    const QScreen* screen = QGuiApplication::screenAt(position);
+    if (!screen)
+        screen = primary;
+    const QSize frame = frameGeometry().size() - size();
+    const QSize minimum = minimumSizeHint().expandedTo(minimumSize()) + frame;
+    outer = QSize(width, height);
+    if (screen)
+        outer = outer.boundedTo(screen->availableGeometry().size());
+    outer = outer.expandedTo(minimum);
     // A position on a screen that is no longer there falls back to the corner.
-    if (!IsOnSomeScreen(QRect(position, outer))) {
-        position = QPoint(area.x() + area.width() - outer.width(),
-                          area.y() + area.height() - outer.height() - TaskbarHeight());
-    }
+    if (!IsOnSomeScreen(QRect(position, outer)))
+        position = cornerFor(outer);
     move(position);
     ResizeOuter(outer);
+    // The editor's height is bounded by the window's, so it is sound once the
+    // window is.
     splitterEditTask->SetTargetHeight(settings->ReadInteger(kKeyEditHeight, pnlEditTask->height()));
 }
 
@@ -696,7 +758,7 @@ void TfrmTaskList::closeEvent(QCloseEvent* aEvent)
 
 void TfrmTaskList::EndProgram()
 {
-    QCoreApplication::quit();
+    TtasksApplication::EndProgram();
 }
 
 void TfrmTaskList::FormDestroy()
@@ -818,7 +880,8 @@ void TfrmTaskList::LoadTagTabs()
         FTabTags.push_back(nullptr);
     }
     if (!loaded)
-        throw EDatabaseError(QStringLiteral("The tags could not be read from the database."));
+        throw EDatabaseError(
+            db->FailureMessage(QStringLiteral("The tags could not be read from the database.")));
 
     {
         const QSignalBlocker blocker(tabsGroups);
@@ -854,8 +917,8 @@ void TfrmTaskList::LoadTasks(const TtasksTag* aTag)
         const TRepaintBracket repaint(treeTaskList);
         ClearTasks();
         if (!loaded)
-            throw EDatabaseError(
-                QStringLiteral("The task list could not be read from the database."));
+            throw EDatabaseError(db->FailureMessage(
+                QStringLiteral("The task list could not be read from the database.")));
         const TBulkBracket bulk(FTaskRecords);
         const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
         const TZField summary = query->FieldByName(QStringLiteral("summary"));
@@ -942,9 +1005,10 @@ void TfrmTaskList::ToggleFinished(TTaskRecord* aRecord)
     query.reset();
     if (!stored) {
         // The row keeps the mark the database holds.
-        TkvdMessageBox::Error(this, aRecord->finished
-                                        ? QStringLiteral("The task could not be re-opened.")
-                                        : QStringLiteral("The task could not be finished."));
+        TkvdMessageBox::Error(
+            this, db->FailureMessage(aRecord->finished
+                                         ? QStringLiteral("The task could not be re-opened.")
+                                         : QStringLiteral("The task could not be finished.")));
         return;
     }
     aRecord->SetFinished(!aRecord->finished);
@@ -1120,10 +1184,13 @@ void TfrmTaskList::EditTask(const TTaskRecord* aRecord)
     std::unique_ptr<TZQuery> query = db->NewQuery();
     query->SetSQL(kEditStatement);
     query->ParamByName(QStringLiteral("taskid")).SetAsString(record.taskid);
-    if (!db->Query(kEditStatement, query.get()) || query->Eof()) {
+    const bool read = db->Query(kEditStatement, query.get());
+    if (!read || query->Eof()) {
         query.reset();
-        TkvdMessageBox::Error(this,
-                              QStringLiteral("The task could not be read from the database."));
+        const QString what = QStringLiteral("The task could not be read from the database.");
+        TkvdMessageBox::Error(this, read ? FailureText(what, QStringLiteral("the task is no "
+                                                                            "longer stored"))
+                                         : db->FailureMessage(what));
         return;
     }
 
@@ -1207,8 +1274,10 @@ bool TfrmTaskList::SaveTask()
     if (!stored) {
         // The editor stays open with everything typed and ticked; the list
         // keeps its state.
-        TkvdMessageBox::Error(this, QStringLiteral("The task could not be saved. Nothing of it "
-                                                   "was stored; the editor keeps your entries."));
+        TkvdMessageBox::Error(this,
+                              db->FailureMessage(QStringLiteral(
+                                  "The task could not be saved. Nothing of it was stored; the "
+                                  "editor keeps your entries.")));
         return false;
     }
     FEditTaskId = id;
@@ -1250,7 +1319,8 @@ void TfrmTaskList::DeleteTask(const TTaskRecord* aRecord)
             db->Rollback();
     }
     if (!deleted)
-        TkvdMessageBox::Error(this, QStringLiteral("The task could not be deleted."));
+        TkvdMessageBox::Error(this,
+                              db->FailureMessage(QStringLiteral("The task could not be deleted.")));
     LoadTasks(CurrentTag());
     UpdateControls();
 }
@@ -1348,10 +1418,19 @@ void TfrmTaskList::itDuedateMoveClick()
     const auto* item = qobject_cast<QAction*>(sender());
     if (!item)
         return;
-    const bool stored = MoveDueDates(FSelectedIds, DueDateForMoveTag(item->data().toInt()));
+    // Each task's update commits on its own: one operation keeps the reason
+    // of a failure while the later tasks are updated.
+    bool stored = true;
+    QString failure;
+    {
+        const TDBOperation operation;
+        stored = MoveDueDates(FSelectedIds, DueDateForMoveTag(item->data().toInt()));
+        if (!stored)
+            failure = GetTasksDB()->FailureMessage(
+                QStringLiteral("The due date could not be changed for every selected task."));
+    }
     LoadTasks(CurrentTag());
     UpdateControls();
     if (!stored)
-        TkvdMessageBox::Error(this, QStringLiteral("The due date could not be changed for every "
-                                                   "selected task."));
+        TkvdMessageBox::Error(this, failure);
 }

@@ -178,16 +178,18 @@ bool TfrmTasksPool::CreateTasks()
     QStringList failedLines;
     int failedLinks = 0;
     if (!StoreTasks(failedLines, failedLinks)) {
-        TkvdMessageBox::Error(
-            this, QStringLiteral("The new tasks could not be stored; nothing of them was saved."));
+        TkvdMessageBox::Error(this, GetTasksDB()->FailureMessage(QStringLiteral(
+                                        "The new tasks could not be stored; nothing of them was "
+                                        "saved.")));
         return false;
     }
     if (!failedLines.isEmpty() || failedLinks > 0) {
-        QString text =
+        // The reason is that of the last line or link refused.
+        QString text = GetTasksDB()->FailureMessage(
             QStringLiteral("%1 line(s) could not be stored as tasks and %2 tag link(s) could not "
                            "be stored. The other tasks were saved.")
                 .arg(failedLines.size())
-                .arg(failedLinks);
+                .arg(failedLinks));
         // The dialog is gone after this, so the lines not stored are shown for
         // the user to enter again.
         if (!failedLines.isEmpty()) {

@@ -484,7 +484,8 @@ bool TfrmSettings::SaveTag()
         .SetAsInteger(SelectedTagColor());
     if (!db->Query(sql, query.get())) {
         // The editor stays open with what the user typed.
-        TkvdMessageBox::Error(this, QStringLiteral("The tag could not be saved."));
+        TkvdMessageBox::Error(this,
+                              db->FailureMessage(QStringLiteral("The tag could not be saved.")));
         return false;
     }
     query.reset();
@@ -514,7 +515,8 @@ bool TfrmSettings::DeleteTagById(const QString& aId)
             db->Rollback();
     }
     if (!deleted) {
-        TkvdMessageBox::Error(this, QStringLiteral("The tag could not be deleted."));
+        TkvdMessageBox::Error(
+            this, GetTasksDB()->FailureMessage(QStringLiteral("The tag could not be deleted.")));
         return false;
     }
     ReloadTags();

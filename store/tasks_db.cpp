@@ -114,11 +114,16 @@ void TtasksDB::Connect()
     const QString path = ExpandEnvVars(db_file);
     FConnection.Database = path;
     FConnection.Protocol = QStringLiteral("sqlite-3");
-    // The whole path, as for the settings folder; SQLite creates the file.
+    // The whole path, as for the settings folder; the connection creates the file.
     QDir().mkpath(QFileInfo(NativePath(path)).absolutePath());
     // Numbers are written and read with "." whatever the user's region.
     std::setlocale(LC_NUMERIC, "C");
-    FConnection.Connect();
+    try {
+        FConnection.Connect();
+    } catch (const std::exception& error) {
+        NoteFailure(error);
+        throw;
+    }
     if (!FConnection.Connected())
         throw EDatabaseError(QStringLiteral("Cannot connect to database file \"%1\"").arg(path));
     FConnection.Properties.removeIf(
@@ -148,9 +153,11 @@ bool TtasksDB::Exec(const QString& aSQL)
 {
     TDBLock guard;
     Connect();
+    BeginStatement();
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (FConnection.ExecuteDirect(aSQL))
             return true;
+        NoteFailure(FConnection.LastFailureReason());
         LogError(EDatabaseError(FConnection.LastError()));
     }
     return false;
@@ -165,9 +172,12 @@ std::unique_ptr<TZQuery> TtasksDB::NewQuery()
 bool TtasksDB::Query(const QString& aSQL, TZQuery* aQuery)
 {
     TDBLock guard;
-    if (!aQuery || aSQL.trimmed().isEmpty())
+    if (!aQuery || aSQL.trimmed().isEmpty()) {
+        BeginStatement();
         return false;
+    }
     Connect();
+    BeginStatement();
     aQuery->Close();
     aQuery->SetSQL(aSQL);
     bool owner = false;
@@ -184,6 +194,7 @@ bool TtasksDB::Query(const QString& aSQL, TZQuery* aQuery)
             FConnection.Commit();
         return true;
     } catch (const std::exception& error) {
+        NoteFailure(error);
         aQuery->Close();
         if (owner && FConnection.InTransaction())
             FConnection.ExecuteDirect(QStringLiteral("ROLLBACK"));
@@ -196,12 +207,16 @@ bool TtasksDB::StartTransaction()
 {
     TDBLock guard;
     Connect();
+    // A transaction is an operation of its own, also when one was open.
+    if (FOperationDepth == 0)
+        FLastFailureReason.clear();
     try {
         if (FConnection.InTransaction())
             FConnection.Commit();
         FConnection.StartTransaction();
         return true;
     } catch (const std::exception& error) {
+        NoteFailure(error);
         LogError(error);
         return false;
     }
@@ -219,6 +234,7 @@ bool TtasksDB::Commit()
     } catch (const std::exception& error) {
         // A commit that fails must not leave the transaction open behind the
         // caller's back: nothing of it is stored.
+        NoteFailure(error);
         LogError(error);
         if (FConnection.InTransaction())
             FConnection.ExecuteDirect(QStringLiteral("ROLLBACK"));
@@ -236,7 +252,56 @@ bool TtasksDB::Rollback()
         FConnection.Rollback();
         return true;
     } catch (const std::exception& error) {
+        NoteFailure(error);
         LogError(error);
         return false;
     }
+}
+
+void TtasksDB::BeginStatement()
+{
+    // Inside a transaction or a TDBOperation the statement is a step of a
+    // larger operation, whose failure reason stays until that one ends.
+    if (FOperationDepth == 0 && !FConnection.InTransaction())
+        FLastFailureReason.clear();
+}
+
+void TtasksDB::NoteFailure(const std::exception& aError)
+{
+    if (const auto* engine = dynamic_cast<const EZSQLiteError*>(&aError))
+        FLastFailureReason = engine->Reason();
+    else
+        FLastFailureReason = ErrorMessage(aError);
+}
+
+QString TtasksDB::FailureMessage(const QString& aWhat) const
+{
+    return FailureText(aWhat, FLastFailureReason);
+}
+
+QString TtasksDB::AccessProblem() const
+{
+    const QString path = NativePath(IsConnected() ? FConnection.Database : ExpandEnvVars(db_file));
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    // The engine writes the file and, beside it, the journal of each
+    // transaction: both the file and its folder must be writable.
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("the database file is read-only");
+    if (!folder.exists())
+        return QStringLiteral("the database folder does not exist");
+    if (!folder.isWritable())
+        return QStringLiteral("the database folder is read-only");
+    return QString();
+}
+
+TDBOperation::TDBOperation() : FDB(GetTasksDB())
+{
+    if (FDB->FOperationDepth++ == 0)
+        FDB->FLastFailureReason.clear();
+}
+
+TDBOperation::~TDBOperation()
+{
+    --FDB->FOperationDepth;
 }

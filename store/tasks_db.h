@@ -9,8 +9,9 @@
 // opens the file named by the db_file setting on first use, creates the schema
 // once per process, runs statements (each in a transaction of its own unless
 // one is open) and serialises all of it with one re-entrant lock. Statement
-// failures are logged and reported to the caller as false; only a database that
-// cannot be opened raises.
+// failures are logged and reported to the caller as false, with the reason in
+// words kept for the message the caller shows; only a database that cannot be
+// opened raises.
 class TtasksDB
 {
 public:
@@ -37,14 +38,37 @@ public:
     bool Commit();
     bool Rollback();
 
+    // Why the latest failure of the current operation happened, in words
+    // ("the database is locked", "the disk is full", a trigger's RAISE text);
+    // empty when nothing failed. An operation is one statement outside a
+    // transaction, a transaction from its start to its end, or a TDBOperation:
+    // the reason is cleared as one begins, so a failure of an earlier one is
+    // never given as the cause of a later one.
+    QString LastFailureReason() const { return FLastFailureReason; }
+    // aWhat followed by the reason of the latest failure (see FailureText).
+    QString FailureMessage(const QString& aWhat) const;
+    // Empty when the database file (or, before it exists, its folder) and its
+    // folder can be written; otherwise why changes cannot be saved: "the
+    // database file is read-only", "the database folder is read-only" or "the
+    // database folder does not exist". Reading may still work.
+    QString AccessProblem() const;
+
     bool SchemaCreated() const { return FSchemaCreated; }
     TZConnection& Connection() { return FConnection; }
     TZSQLMonitor& Monitor() { return FMonitor; }
 
 private:
+    friend class TDBOperation;
+    // Clears the reason when a statement starts an operation of its own.
+    void BeginStatement();
+    void NoteFailure(const std::exception& aError);
+    void NoteFailure(const QString& aReason) { FLastFailureReason = aReason; }
+
     TZConnection FConnection;
     TZSQLMonitor FMonitor;
     bool FSchemaCreated = false;
+    QString FLastFailureReason;
+    int FOperationDepth = 0;
 };
 
 // The five statements of the schema, in the order they run.
@@ -66,6 +90,24 @@ public:
     ~TDBLock() { UnlockDB(); }
     TDBLock(const TDBLock&) = delete;
     TDBLock& operator=(const TDBLock&) = delete;
+};
+
+// Holds the store's lock and makes the statements and transactions of its
+// scope one operation for LastFailureReason: the reason is cleared when the
+// outermost one begins and is not cleared again until it ends, so the cause of
+// a failure in a series of statements that each commit on their own is still
+// there at the end of the series.
+class TDBOperation
+{
+public:
+    TDBOperation();
+    ~TDBOperation();
+    TDBOperation(const TDBOperation&) = delete;
+    TDBOperation& operator=(const TDBOperation&) = delete;
+
+private:
+    TDBLock FLock;
+    TtasksDB* FDB;
 };
 
 // Whether SQL text is opened for rows (select without outfile, show, describe,

@@ -2,6 +2,7 @@
 
 #include "util/kvd_utils.h"
 
+#include <QFile>
 #include <sqlite3.h>
 
 namespace {
@@ -11,12 +12,103 @@ QString EngineMessage(sqlite3* aHandle)
     return aHandle ? QString::fromUtf8(sqlite3_errmsg(aHandle)) : QStringLiteral("not connected");
 }
 
+// The engine's latest failure on aHandle as an error to raise. Taken before
+// the statement is reset or finalised, which may change what the handle says.
+EZSQLiteError EngineError(sqlite3* aHandle, const QString& aContext = QString())
+{
+    if (!aHandle)
+        return EZSQLiteError(QStringLiteral("not connected"), SQLITE_MISUSE,
+                             QStringLiteral("the database is not open"));
+    const QString message = EngineMessage(aHandle);
+    const int code = sqlite3_extended_errcode(aHandle);
+    return EZSQLiteError(aContext.isEmpty() ? message : aContext + QStringLiteral(": ") + message,
+                         code, SQLiteFailureReason(code, message, sqlite3_system_errno(aHandle)));
+}
+
 bool IsNameChar(QChar aChar)
 {
     return aChar.isLetterOrNumber() || aChar == QLatin1Char('_');
 }
 
 } // namespace
+
+// ---------------------------------------------------------------- reasons
+
+QString SQLiteFailureReason(int aCode, const QString& aMessage, int aSystemError)
+{
+    // The operating system's words for a failed open, read or write, such as
+    // "permission denied" or "no such file or directory".
+    auto withSystemError = [aSystemError](const char* aWords) {
+        QString words = QString::fromLatin1(aWords);
+        if (aSystemError == 0)
+            return words;
+        QString system = qt_error_string(aSystemError);
+        if (system.size() > 1 && system[1].isLower())
+            system[0] = system[0].toLower();
+        return words + QStringLiteral(" (") + system + QLatin1Char(')');
+    };
+    switch (aCode) {
+    case SQLITE_READONLY_DIRECTORY:
+        return QStringLiteral("the database folder is read-only");
+    case SQLITE_READONLY_DBMOVED:
+        return QStringLiteral("the database file was moved or deleted while the program ran");
+    case SQLITE_CONSTRAINT_TRIGGER:
+        // A trigger's RAISE gives its own text, written for whoever reads it.
+        return aMessage.isEmpty() ? QStringLiteral("a rule of the database refused the change")
+                                  : aMessage;
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+    case SQLITE_CONSTRAINT_UNIQUE:
+        return QStringLiteral("an entry with the same key is already stored");
+    case SQLITE_CONSTRAINT_NOTNULL:
+        return QStringLiteral("a required value is missing");
+    default:
+        break;
+    }
+    switch (aCode & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("the database is locked");
+    case SQLITE_FULL:
+        return QStringLiteral("the disk is full");
+    case SQLITE_READONLY:
+        return QStringLiteral("the database file is read-only");
+    case SQLITE_CANTOPEN:
+        return withSystemError("the database file cannot be opened");
+    case SQLITE_IOERR:
+        return withSystemError("the database file could not be read or written");
+    case SQLITE_CORRUPT:
+        return QStringLiteral("the database file is damaged");
+    case SQLITE_NOTADB:
+        return QStringLiteral("the file is not a database");
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("access to the database is denied");
+    case SQLITE_CONSTRAINT:
+        return QStringLiteral("a rule of the database refused the change (%1)").arg(aMessage);
+    case SQLITE_NOMEM:
+        return QStringLiteral("there is not enough memory");
+    case SQLITE_ERROR:
+        // The engine's message ("no such table: x") says more than the code's
+        // "SQL logic error".
+        if (!aMessage.isEmpty())
+            return aMessage;
+        break;
+    default:
+        break;
+    }
+    return QString::fromUtf8(sqlite3_errstr(aCode));
+}
+
+QString FailureText(const QString& aWhat, const QString& aReason)
+{
+    if (aReason.isEmpty())
+        return aWhat;
+    QString text = aWhat + QStringLiteral("\n\nThe reason: ") + aReason;
+    if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char('!')) &&
+        !text.endsWith(QLatin1Char('?')))
+        text += QLatin1Char('.');
+    return text;
+}
 
 // ---------------------------------------------------------------- monitor
 
@@ -40,17 +132,29 @@ void TZConnection::Connect()
 {
     if (FHandle)
         return;
-    const QByteArray path = NativePath(Database).toUtf8();
+    const QString nativePath = NativePath(Database);
+    // The engine would create a missing file readable by everyone (0644 less
+    // the umask); the tasks are the user's own, so the file is created here
+    // first, for the user alone. NewOnly leaves an existing file and its mode
+    // as they are. The engine gives the journal the database file's mode.
+    QFile created(nativePath);
+    if (created.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        created.close();
+    const QByteArray path = nativePath.toUtf8();
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(path.constData(), &handle,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    auto fail = [&](const QString& aWhy) {
+    auto fail = [&](const QString& aMessage, int aCode) {
+        const int systemError = handle ? sqlite3_system_errno(handle) : 0;
         sqlite3_close_v2(handle);
-        throw EDatabaseError(
-            QStringLiteral("Cannot open database file \"%1\": %2").arg(Database, aWhy));
+        const QString reason = SQLiteFailureReason(aCode, aMessage, systemError);
+        throw EZSQLiteError(
+            FailureText(QStringLiteral("Cannot open database file \"%1\".").arg(Database), reason),
+            aCode, reason);
     };
     if (rc != SQLITE_OK)
-        fail(EngineMessage(handle));
+        fail(EngineMessage(handle), handle ? sqlite3_extended_errcode(handle) : rc);
     sqlite3_busy_timeout(handle, BusyTimeoutMs);
 #ifdef SQLITE_DBCONFIG_DQS_DML
     // Statements compare ids with string literals in double quotes.
@@ -62,9 +166,9 @@ void TZConnection::Connect()
     char* error = nullptr;
     if (sqlite3_exec(handle, "select count(*) from sqlite_master", nullptr, nullptr, &error) !=
         SQLITE_OK) {
-        const QString why = QString::fromUtf8(error ? error : "unknown error");
+        const QString message = QString::fromUtf8(error ? error : "unknown error");
         sqlite3_free(error);
-        fail(why);
+        fail(message, sqlite3_extended_errcode(handle));
     }
     FHandle = handle;
     Trace(QStringLiteral("connect %1").arg(Database));
@@ -86,15 +190,23 @@ bool TZConnection::AutoCommit() const
 
 void TZConnection::RaiseError(const QString& aContext) const
 {
-    throw EDatabaseError(aContext.isEmpty()
-                             ? EngineMessage(FHandle)
-                             : aContext + QStringLiteral(": ") + EngineMessage(FHandle));
+    throw EngineError(FHandle, aContext);
+}
+
+void TZConnection::NoteFailure(int aCode, const QString& aMessage)
+{
+    FLastError = aMessage;
+    FLastErrorCode = aCode;
+    FLastFailureReason =
+        SQLiteFailureReason(aCode, aMessage, FHandle ? sqlite3_system_errno(FHandle) : 0);
 }
 
 bool TZConnection::ExecuteDirect(const QString& aSQL)
 {
     if (!FHandle) {
         FLastError = QStringLiteral("Database connection is not open");
+        FLastErrorCode = SQLITE_MISUSE;
+        FLastFailureReason = QStringLiteral("the database is not open");
         return false;
     }
     Trace(aSQL);
@@ -102,9 +214,12 @@ bool TZConnection::ExecuteDirect(const QString& aSQL)
     const int rc = sqlite3_exec(FHandle, aSQL.toUtf8().constData(), nullptr, nullptr, &error);
     if (rc == SQLITE_OK) {
         FLastError.clear();
+        FLastErrorCode = SQLITE_OK;
+        FLastFailureReason.clear();
         return true;
     }
-    FLastError = QString::fromUtf8(error ? error : sqlite3_errstr(rc));
+    NoteFailure(sqlite3_extended_errcode(FHandle),
+                QString::fromUtf8(error ? error : sqlite3_errstr(rc)));
     sqlite3_free(error);
     return false;
 }
@@ -112,19 +227,19 @@ bool TZConnection::ExecuteDirect(const QString& aSQL)
 void TZConnection::StartTransaction()
 {
     if (!ExecuteDirect(QStringLiteral("BEGIN")))
-        throw EDatabaseError(FLastError);
+        throw EZSQLiteError(FLastError, FLastErrorCode, FLastFailureReason);
 }
 
 void TZConnection::Commit()
 {
     if (!ExecuteDirect(QStringLiteral("COMMIT")))
-        throw EDatabaseError(FLastError);
+        throw EZSQLiteError(FLastError, FLastErrorCode, FLastFailureReason);
 }
 
 void TZConnection::Rollback()
 {
     if (!ExecuteDirect(QStringLiteral("ROLLBACK")))
-        throw EDatabaseError(FLastError);
+        throw EZSQLiteError(FLastError, FLastErrorCode, FLastFailureReason);
 }
 
 void TZConnection::Trace(const QString& aEvent)
@@ -394,9 +509,9 @@ void TZQuery::Step()
     }
     FEof = true;
     if (rc != SQLITE_DONE) {
-        const QString message = EngineMessage(Connection->Handle());
+        const EZSQLiteError error = EngineError(Connection->Handle());
         Close();
-        throw EDatabaseError(message);
+        throw error;
     }
 }
 
@@ -448,9 +563,9 @@ void TZQuery::ExecSQL()
     while (rc == SQLITE_ROW);
     sqlite3* db = Connection->Handle();
     if (rc != SQLITE_DONE) {
-        const QString message = EngineMessage(db);
+        const EZSQLiteError error = EngineError(db);
         sqlite3_reset(statement);
-        throw EDatabaseError(message);
+        throw error;
     }
     FRowsAffected = sqlite3_changes(db);
     sqlite3_reset(statement);

@@ -17,6 +17,37 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+// A failure of the engine itself. Besides the engine's message it carries the
+// extended result code and the reason in words for the user. The log writes
+// it like any other database error.
+class EZSQLiteError : public EDatabaseError
+{
+public:
+    EZSQLiteError(const QString& aMessage, int aCode, const QString& aReason)
+        : EDatabaseError(aMessage), FCode(aCode), FReason(aReason)
+    {
+    }
+    int Code() const { return FCode; }
+    const QString& Reason() const { return FReason; }
+
+private:
+    int FCode;
+    QString FReason;
+};
+
+// Why the engine refused, in words a user understands ("the database is
+// locked", "the disk is full"), from its extended result code. aMessage is the
+// engine's own message: it is the reason when a trigger refused with RAISE.
+// aSystemError is the operating system's error number behind a failed open or
+// read/write (0 when none), named in brackets.
+QString SQLiteFailureReason(int aCode, const QString& aMessage, int aSystemError = 0);
+
+// The one form of every store failure shown to a user: what failed, then the
+// reason on a paragraph of its own, "<aWhat>\n\nThe reason: <aReason>." (no
+// full stop added when the reason ends in one). Just aWhat when the reason is
+// empty.
+QString FailureText(const QString& aWhat, const QString& aReason);
+
 enum class TZFieldType
 {
     ftUnknown,
@@ -63,30 +94,39 @@ public:
     // How long a statement waits for a file that another process holds.
     int BusyTimeoutMs = 5000;
 
-    // Opens the file (creating it when missing) and checks that it is an SQLite
-    // database; raises EDatabaseError naming the path when it cannot.
+    // Opens the file and checks that it is an SQLite database; raises
+    // EZSQLiteError naming the path and the reason when it cannot. A file it
+    // creates is readable and writable by the user alone; an existing file
+    // keeps its mode.
     void Connect();
     void Disconnect();
     bool Connected() const { return FHandle != nullptr; }
     bool AutoCommit() const;
     bool InTransaction() const { return !AutoCommit(); }
 
-    // Each raises EDatabaseError when the engine refuses.
+    // Each raises EZSQLiteError when the engine refuses.
     void StartTransaction();
     void Commit();
     void Rollback();
-    // Runs SQL text without parameters or rows; false on failure (LastError says why).
+    // Runs SQL text without parameters or rows; false on failure (LastError,
+    // LastErrorCode and LastFailureReason say why).
     bool ExecuteDirect(const QString& aSQL);
     const QString& LastError() const { return FLastError; }
+    int LastErrorCode() const { return FLastErrorCode; }
+    const QString& LastFailureReason() const { return FLastFailureReason; }
 
     sqlite3* Handle() const { return FHandle; }
     void Trace(const QString& aEvent);
-    // Raises the engine's last error as EDatabaseError.
+    // Raises the engine's last error as EZSQLiteError.
     [[noreturn]] void RaiseError(const QString& aContext) const;
 
 private:
+    void NoteFailure(int aCode, const QString& aMessage);
+
     sqlite3* FHandle = nullptr;
     QString FLastError;
+    int FLastErrorCode = 0;
+    QString FLastFailureReason;
 };
 
 class TZParam

@@ -551,7 +551,8 @@ void LoadTags(ItasksTagsControler* aControler)
         db->Query(QStringLiteral("select * from tags order by title, createddt asc"), query.get());
     aControler->Clear();
     if (!loaded)
-        throw EDatabaseError(QStringLiteral("The tags could not be read from the database."));
+        throw EDatabaseError(
+            db->FailureMessage(QStringLiteral("The tags could not be read from the database.")));
     for (; !query->Eof(); query->Next()) {
         TtasksTag* tag = aControler->AddTag(query->FieldByName(QStringLiteral("tagid")).AsString());
         tag->title = query->FieldByName(QStringLiteral("title")).AsString();

@@ -32,6 +32,7 @@
 #include <QTreeView>
 #include <QtTest>
 #include <memory>
+#include <sqlite3.h>
 
 namespace {
 
@@ -160,6 +161,39 @@ QString EditorState(TfrmTaskList& aWindow)
     if (aWindow.Editing())
         state += aWindow.lblEditStatus->text();
     return state;
+}
+
+// Another program's exclusive lock on the window's database file while it lives.
+class TExclusiveLock
+{
+public:
+    TExclusiveLock()
+    {
+        const QString file = NativePath(GetTasksDB()->Connection().Database);
+        sqlite3_open(file.toUtf8().constData(), &FHandle);
+        FLocked = sqlite3_exec(FHandle, "begin exclusive", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~TExclusiveLock()
+    {
+        sqlite3_exec(FHandle, "rollback", nullptr, nullptr, nullptr);
+        sqlite3_close(FHandle);
+    }
+    TExclusiveLock(const TExclusiveLock&) = delete;
+    TExclusiveLock& operator=(const TExclusiveLock&) = delete;
+    bool Locked() const { return FLocked; }
+
+private:
+    sqlite3* FHandle = nullptr;
+    bool FLocked = false;
+};
+
+QString FirstErrorText()
+{
+    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
+        if (shown.Kind == TMsgKind::Error)
+            return shown.Text;
+    }
+    return QStringLiteral("<no error box>");
 }
 
 QDateTime At(int aHour, int aMinute, int aSecond = 0, int aMSec = 0)
@@ -717,6 +751,128 @@ private Q_SLOTS:
         QCOMPARE(LinksOf(id), ticks);
         QCOMPARE(One(QStringLiteral("select count(*) from tasks")),
                  QString::number(creating ? 3 : 2));
+    }
+
+    // ---------------------------------------------------------------- failure reasons
+
+    // Each store failure the window reports says what failed, then why.
+    void storeFailuresNameTheirReason_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("text");
+        const QString saved = QStringLiteral("The task could not be saved. Nothing of it was "
+                                             "stored; the editor keeps your entries.");
+        const QString read = QStringLiteral("The task could not be read from the database.");
+        const QString refused = QStringLiteral("refused by the test");
+        const QString locked = QStringLiteral("the database is locked");
+        QTest::newRow("save new, row refused")
+            << "save new"
+            << "BEFORE INSERT ON tasks" << FailureText(saved, refused);
+        QTest::newRow("save new, locked") << "save new"
+                                          << "locked" << FailureText(saved, locked);
+        QTest::newRow("save edited, link refused")
+            << "save edited"
+            << "BEFORE INSERT ON tags_tasks" << FailureText(saved, refused);
+        QTest::newRow("delete, refused")
+            << "delete"
+            << "BEFORE DELETE ON tasks"
+            << FailureText(QStringLiteral("The task could not be deleted."), refused);
+        QTest::newRow("finish, refused")
+            << "finish"
+            << "BEFORE UPDATE ON tasks"
+            << FailureText(QStringLiteral("The task could not be finished."), refused);
+        QTest::newRow("finish, locked")
+            << "finish"
+            << "locked" << FailureText(QStringLiteral("The task could not be finished."), locked);
+        QTest::newRow("re-open, locked")
+            << "re-open"
+            << "locked" << FailureText(QStringLiteral("The task could not be re-opened."), locked);
+        // The first of the two tasks fails and the second is moved after it:
+        // the reason of the failure is still the one shown.
+        QTest::newRow("due date move, first task refused")
+            << "move"
+            << "BEFORE UPDATE ON tasks WHEN old.taskid = 'AAAAAAAAAAAAAAAA'"
+            << FailureText(
+                   QStringLiteral("The due date could not be changed for every selected task."),
+                   refused);
+        QTest::newRow("edit, locked") << "edit"
+                                      << "locked" << FailureText(read, locked);
+        QTest::newRow("edit, task gone")
+            << "edit"
+            << "gone" << FailureText(read, QStringLiteral("the task is no longer stored"));
+        QTest::newRow("task list, locked")
+            << "list"
+            << "locked"
+            << FailureText(QStringLiteral("The task list could not be read from the database."),
+                           locked);
+        QTest::newRow("tags, locked")
+            << "tags"
+            << "locked"
+            << FailureText(QStringLiteral("The tags could not be read from the database."), locked);
+    }
+
+    void storeFailuresNameTheirReason()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, failure);
+        QFETCH(QString, text);
+        // The busy time-out is read at the connect: a locked file fails fast.
+        GetTasksSettings();
+        GetTasksDB()->Connection().BusyTimeoutMs = 20;
+        StandardData();
+        AddTask(kTaskC, QStringLiteral("gamma, finished today"), QString(),
+                QStringLiteral("2026-05-08 10:00:00"));
+        TfrmTaskList window;
+        window.show();
+        if (action == QLatin1String("save new") || action == QLatin1String("save edited")) {
+            OpenEditor(window, action == QLatin1String("save new"), kTaskA);
+            window.edTaskSummary->setText(QStringLiteral("typed"));
+            ClickTag(window, QStringLiteral("blue"));
+        } else if (action == QLatin1String("move")) {
+            SelectTask(window, kTaskA);
+            SelectTask(window, kTaskB);
+            // The refused task is updated first, the accepted one after it.
+            QCOMPARE(window.SelectedIds(), QStringList({kTaskA, kTaskB}));
+        } else if (action != QLatin1String("list") && action != QLatin1String("tags")) {
+            SelectTask(window, action == QLatin1String("re-open") ? kTaskC : kTaskA);
+        }
+        QCOMPARE(ErrorBoxes(), 0);
+
+        std::unique_ptr<TExclusiveLock> lock;
+        if (failure == QLatin1String("locked")) {
+            lock = std::make_unique<TExclusiveLock>();
+            QVERIFY(lock->Locked());
+        } else if (failure == QLatin1String("gone")) {
+            Sql(QStringLiteral("delete from tasks where taskid=%1").arg(Quoted(kTaskA)));
+        } else {
+            Sql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT,'refused by "
+                               "the test'); END;")
+                    .arg(failure));
+        }
+
+        QString shown;
+        try {
+            if (action.startsWith(QLatin1String("save")))
+                window.btnSaveTask->click();
+            else if (action == QLatin1String("delete"))
+                window.btnDeleteTask->click();
+            else if (action == QLatin1String("finish") || action == QLatin1String("re-open"))
+                window.ToggleFinished(window.SelectedTask());
+            else if (action == QLatin1String("move"))
+                window.itDatemoveTomorrow->trigger();
+            else if (action == QLatin1String("edit"))
+                window.btnEdit->click();
+            else if (action == QLatin1String("list"))
+                window.tabsGroupsClick();
+            else
+                window.LoadTagTabs();
+            shown = FirstErrorText();
+        } catch (const std::exception& error) {
+            // The application's catch point shows what escapes a handler.
+            shown = ErrorMessage(error);
+        }
+        QCOMPARE(shown, text);
     }
 
     // The save is committed and then the reload of the list fails: the editor

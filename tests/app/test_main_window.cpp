@@ -14,11 +14,13 @@
 #include "window_fixture.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -29,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -100,6 +103,13 @@ void OnNextDialog(const std::function<void(QDialog*)>& aAction)
     timer->start();
 }
 
+// A window that refuses every close.
+class TStubbornWindow : public QWidget
+{
+protected:
+    void closeEvent(QCloseEvent* aEvent) override { aEvent->ignore(); }
+};
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -170,38 +180,118 @@ private Q_SLOTS:
         QCOMPARE(StoredInteger(QStringLiteral("edittask_height")), 300);
     }
 
-    void storedGeometryIsRestored_data()
+    // Any integer may stand in the file. Sizes stay between the window's
+    // minimum and the screen's free area; a position with too little of the
+    // window on a screen falls back to the bottom right corner; the editor
+    // stays within the window. What is shown is what the end writes back.
+    void storedGeometryIsRestoredWithinTheScreen_data()
     {
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("top");
-        QTest::addColumn<bool>("onScreen");
-        QTest::newRow("on the screen") << 100 << 120 << true;
-        QTest::newRow("top left corner") << 0 << 0 << true;
-        QTest::newRow("far left, off every screen") << -5000 << 100 << false;
-        QTest::newRow("far below, off every screen") << 100 << 90000 << false;
+        // The five keys as the file holds them; an empty text leaves the key out.
+        QTest::addColumn<QStringList>("stored");
+        // "position width height editor": the position "x,y" or "corner";
+        // a size in pixels, "max" (the screen's free area), "min" (the
+        // window's minimum) or "design" (525 by 551); the editor in pixels
+        // (within its bounds), "max" (what the window leaves it) or "min".
+        QTest::addColumn<QString>("expected");
+        const QString intMax = QString::number(std::numeric_limits<int>::max());
+        const QString intMin = QString::number(std::numeric_limits<int>::min());
+        QTest::newRow("valid geometry kept exactly")
+            << QStringList{"100", "120", "600", "500", "200"} << "100,120 600 500 200";
+        QTest::newRow("top left corner")
+            << QStringList{"0", "0", "600", "500", "200"} << "0,0 600 500 200";
+        QTest::newRow("far left, off every screen")
+            << QStringList{"-5000", "100", "600", "500", "200"} << "corner 600 500 200";
+        QTest::newRow("far below, off every screen")
+            << QStringList{"100", "90000", "600", "500", "200"} << "corner 600 500 200";
+        QTest::newRow("largest integers as position")
+            << QStringList{intMax, intMax, "600", "500", "200"} << "corner 600 500 200";
+        QTest::newRow("huge width and height")
+            << QStringList{"0", "0", intMax, intMax, "200"} << "0,0 max max 200";
+        QTest::newRow("huge width only")
+            << QStringList{"0", "0", intMax, "500", "200"} << "0,0 max 500 200";
+        QTest::newRow("negative width and height")
+            << QStringList{"100", "100", "-600", "-500", "200"} << "100,100 min min 200";
+        QTest::newRow("zero width and height")
+            << QStringList{"100", "100", "0", "0", "200"} << "100,100 min min 200";
+        QTest::newRow("smallest integers everywhere")
+            << QStringList{intMin, intMin, intMin, intMin, intMin} << "corner min min min";
+        QTest::newRow("text that is no number")
+            << QStringList{"left", "12px", "wide", "tall", "high"} << "corner design design 300";
+        QTest::newRow("huge editor height")
+            << QStringList{"0", "0", "600", "500", intMax} << "0,0 600 500 max";
+        QTest::newRow("negative editor height")
+            << QStringList{"0", "0", "600", "500", "-300"} << "0,0 600 500 min";
     }
-    void storedGeometryIsRestored()
+    void storedGeometryIsRestoredWithinTheScreen()
     {
-        QFETCH(int, left);
-        QFETCH(int, top);
-        QFETCH(bool, onScreen);
-        WriteConfig(QStringLiteral("window_left=%1\nwindow_top=%2\nwindow_width=600\n"
-                                   "window_height=500\nedittask_height=200\n")
-                        .arg(left)
-                        .arg(top));
-        TfrmTaskList window;
-        window.show();
-        QCOMPARE(window.frameGeometry().size(), QSize(600, 500));
-        QCOMPARE(window.pnlEditTask->height(), 200);
-        if (onScreen) {
-            QCOMPARE(window.frameGeometry().topLeft(), QPoint(left, top));
-        } else {
-            // Falls back to the first-run placement at the bottom right.
-            const QRect screen = QGuiApplication::primaryScreen()->geometry();
-            QCOMPARE(window.frameGeometry().right() + 1, screen.x() + screen.width());
-            QCOMPARE(window.frameGeometry().bottom() + 1,
-                     screen.y() + screen.height() - TaskbarHeight());
+        QFETCH(QStringList, stored);
+        QFETCH(QString, expected);
+        const QStringList parts = expected.split(QLatin1Char(' '));
+        const QString position = parts[0], width = parts[1], height = parts[2], editor = parts[3];
+        const QStringList keys{"window_left", "window_top", "window_width", "window_height",
+                               "edittask_height"};
+        QString lines;
+        for (int i = 0; i < keys.size(); ++i) {
+            if (!stored[i].isEmpty())
+                lines += keys[i] + '=' + stored[i] + '\n';
         }
+        WriteConfig(lines);
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize free = screen->availableGeometry().size();
+        QRect shown;
+        int editorShown = 0;
+        {
+            TfrmTaskList window;
+            window.show();
+            const QSize frame = window.frameGeometry().size() - window.size();
+            const QSize minimum = window.minimumSizeHint().expandedTo(window.minimumSize()) + frame;
+            auto value = [&](const QString& aSpec, int aMax, int aMin, int aDesign) {
+                if (aSpec == QLatin1String("max"))
+                    return aMax;
+                if (aSpec == QLatin1String("min"))
+                    return aMin;
+                if (aSpec == QLatin1String("design"))
+                    return aDesign;
+                return aSpec.toInt();
+            };
+            shown = window.frameGeometry();
+            QCOMPARE(shown.width(),
+                     value(width, free.width(), minimum.width(), 525 + frame.width()));
+            QCOMPARE(shown.height(),
+                     value(height, free.height(), minimum.height(), 551 + frame.height()));
+            if (position == QLatin1String("corner")) {
+                // The first-run placement at the bottom right.
+                const QRect area = screen->geometry();
+                QCOMPARE(shown.right() + 1, area.x() + area.width());
+                QCOMPARE(shown.bottom() + 1, area.y() + area.height() - TaskbarHeight());
+            } else {
+                QCOMPARE(shown.topLeft(), QPoint(position.section(',', 0, 0).toInt(),
+                                                 position.section(',', 1, 1).toInt()));
+            }
+            // The editor leaves the list its room above the button bar, and
+            // keeps its own least height in a window too low for both.
+            const int least = window.splitterEditTask->MinTargetHeight;
+            const int list = std::max(100, window.pnlTaskList->minimumSizeHint().height());
+            const int most = std::max(least, window.height() - window.pnlButtons->height() -
+                                                 window.splitterEditTask->height() - list);
+            editorShown = window.pnlEditTask->height();
+            QCOMPARE(editorShown, std::clamp(value(editor, most, least, 0), least, most));
+            // Opening the editor at that height leaves the window as it is,
+            // unless the window is too low for the editor's least height.
+            window.btnNewTask->click();
+            window.layout()->activate();
+            if (most > least)
+                QCOMPARE(window.frameGeometry(), shown);
+            window.btnCancelEdit->click();
+            shown = window.frameGeometry();
+            editorShown = window.pnlEditTask->height();
+        }
+        // The values in force, corrected or not, are the ones written at the end.
+        QCOMPARE(StoredInteger(QStringLiteral("window_left")), shown.left());
+        QCOMPARE(StoredInteger(QStringLiteral("window_top")), shown.top());
+        QCOMPARE(StoredInteger(QStringLiteral("window_width")), shown.width());
+        QCOMPARE(StoredInteger(QStringLiteral("window_height")), shown.height());
+        QCOMPARE(StoredInteger(QStringLiteral("edittask_height")), editorShown);
     }
 
     void showingAgainReturnsToStoredPlace()
@@ -270,26 +360,65 @@ private Q_SLOTS:
         }
     }
 
-    void exitEndsTheProgram_data()
+    // Every way out ends the event loop with status 0, whatever the other
+    // windows do, and the window writes its five geometry keys as it goes.
+    void everyWayOutEndsTheProgram_data()
     {
+        QTest::addColumn<QString>("way");
         QTest::addColumn<bool>("closeMinimizes");
-        QTest::newRow("close_minimizes true") << true;
-        QTest::newRow("close_minimizes false") << false;
+        QTest::addColumn<bool>("hiddenFirst");
+        QTest::newRow("Exit, close_minimizes 1") << "exit" << true << false;
+        QTest::newRow("Exit, close_minimizes 0") << "exit" << false << false;
+        QTest::newRow("Exit while hidden to the tray") << "exit" << true << true;
+        QTest::newRow("quit request, close_minimizes 1") << "quit" << true << false;
+        QTest::newRow("quit request, close_minimizes 0") << "quit" << false << false;
+        QTest::newRow("close, close_minimizes 0") << "close" << false << false;
     }
-    void exitEndsTheProgram()
+    void everyWayOutEndsTheProgram()
     {
+        QFETCH(QString, way);
         QFETCH(bool, closeMinimizes);
+        QFETCH(bool, hiddenFirst);
         WriteConfig(QStringLiteral("close_minimizes=%1\n").arg(closeMinimizes ? 1 : 0));
+        // Another window of the program that stays open when asked to close.
+        // On a quit the toolkit asks the windows to close in no fixed order
+        // and stops at the first refusal, so a way out that asks them would
+        // end the program only now and then.
+        TStubbornWindow other;
+        other.show();
+        QRect frame;
+        int editor = 0;
         {
             TfrmTaskList window;
             window.show();
             window.move(33, 44);
-            QTimer::singleShot(0, &window, [&] { window.itExit->trigger(); });
+            window.resize(610, 520);
+            window.splitterEditTask->SetTargetHeight(150);
+            if (hiddenFirst) {
+                QVERIFY(!window.close());
+                QVERIFY(!window.isVisible());
+            }
+            QTimer::singleShot(0, &window, [&] {
+                if (way == QLatin1String("exit"))
+                    window.itExit->trigger();
+                else if (way == QLatin1String("quit"))
+                    QCoreApplication::quit();
+                else
+                    window.close();
+            });
+            // Stands in for the end when the way out does not end the loop.
             QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(7); });
             QCOMPARE(QCoreApplication::exec(), 0);
+            frame = window.frameGeometry();
+            editor = window.pnlEditTask->height();
+            QCOMPARE(frame.topLeft(), QPoint(33, 44));
+            QCOMPARE(editor, 150);
         }
-        QCOMPARE(StoredInteger(QStringLiteral("window_left")), 33);
-        QCOMPARE(StoredInteger(QStringLiteral("window_top")), 44);
+        QCOMPARE(StoredInteger(QStringLiteral("window_left")), frame.left());
+        QCOMPARE(StoredInteger(QStringLiteral("window_top")), frame.top());
+        QCOMPARE(StoredInteger(QStringLiteral("window_width")), frame.width());
+        QCOMPARE(StoredInteger(QStringLiteral("window_height")), frame.height());
+        QCOMPARE(StoredInteger(QStringLiteral("edittask_height")), editor);
     }
 
     void trayNewTaskShowsHiddenWindowAndOpensEditor()
@@ -388,6 +517,11 @@ private Q_SLOTS:
         QTest::newRow("editing, one selected")
             << "editing" << true << false << "neSCdT|Editing Task";
         QTest::newRow("closed, unread") << "closed" << false << true << "Nescd-M|";
+        // The list could not be read: the state the failure itself left.
+        QTest::newRow("list load failed at start-up")
+            << "failed at start" << false << false << "Nescd-|";
+        QTest::newRow("list reload failed, one was selected")
+            << "failed reload" << true << false << "Nescd-|";
     }
     void updateControlsFollowsState()
     {
@@ -396,6 +530,9 @@ private Q_SLOTS:
         QFETCH(bool, unread);
         QFETCH(QString, expected);
         AddTask(QStringLiteral("AAAAAAAAAAAAAAAA"), QStringLiteral("one"));
+        // Without the link table the list statement fails; the tags still load.
+        if (state == QLatin1String("failed at start"))
+            Sql("drop table tags_tasks");
         TfrmTaskList window;
         window.show();
         if (select)
@@ -406,7 +543,14 @@ private Q_SLOTS:
             window.SetEditing(true);
         if (unread)
             window.MarkUnread(QStringLiteral("AAAAAAAAAAAAAAAA"));
-        window.UpdateControls();
+        if (state == QLatin1String("failed reload")) {
+            Sql("drop table tags_tasks");
+            QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.LoadTasks(window.CurrentTag()));
+        }
+        if (state == QLatin1String("failed at start"))
+            QCOMPARE(ErrorBoxes(), 1);
+        if (!state.startsWith(QLatin1String("failed")))
+            window.UpdateControls();
 
         QString flags;
         auto flag = [&](bool aOn, QChar aLetter) { flags += aOn ? aLetter.toUpper() : aLetter; };
@@ -539,6 +683,11 @@ private Q_SLOTS:
             QCOMPARE(window.TaskRecords()->Count(), 0);
             QVERIFY(window.tabsGroups->count() <= 1);
             QVERIFY(window.isVisible());
+            // No editor is open and nothing is selected.
+            for (QToolButton* button :
+                 {window.btnEdit, window.btnSaveTask, window.btnCancelEdit, window.btnDeleteTask})
+                QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            QVERIFY(window.btnNewTask->isEnabled());
             window.UpdateControls();
             QVERIFY(!window.btnEdit->isEnabled());
         }

@@ -7,6 +7,7 @@
 #                        number in $display)
 #   fail MESSAGE         ends the test, showing the program's output in $work/out
 #   e2e_wait_main_window PID  waits for the program's main window
+#   e2e_start_tray       starts the trayer tray host at the top right
 
 e2e_require() {
     for tool in "$@"; do
@@ -44,4 +45,16 @@ e2e_wait_main_window() {
         sleep 0.1
     done
     [ -n "$windows" ] || fail "no window captioned Ulmora appeared"
+}
+
+# e2e_start_tray: starts the trayer tray host at the top right of the screen
+# (120 by 28 pixels) and waits up to 5 seconds for its panel window.
+e2e_start_tray() {
+    trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel --height 28 \
+        --SetDockType true --transparent false --tint 0x404040 >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do
+        xdotool search --name '^panel$' >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
 }

@@ -18,13 +18,7 @@ e2e_start_display
 # test wants the tray host's own balloon.
 unset DBUS_SESSION_BUS_ADDRESS
 
-trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel --height 28 \
-    --SetDockType true --transparent false --tint 0x404040 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-    xdotool search --name '^panel$' >/dev/null 2>&1 && break
-    sleep 0.1
-done
+e2e_start_tray
 
 # A fresh database with the program's schema and one open task. Due times are
 # local; 30 seconds from now is within a minute of the first pass at 60 seconds.

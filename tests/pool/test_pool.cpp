@@ -302,9 +302,11 @@ private Q_SLOTS:
                  0);
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
         QCOMPARE(TkvdMessageBox::Shown().first().Kind, TMsgKind::Warning);
-        QVERIFY(TkvdMessageBox::Shown().first().Text.startsWith("1 line(s)"));
-        // The dialog closes, so the warning names the line for entering it again.
-        QVERIFY(TkvdMessageBox::Shown().first().Text.endsWith("Not stored:\nbad"));
+        // What failed, why, and the line for entering it again, since the dialog closes.
+        QCOMPARE(TkvdMessageBox::Shown().first().Text,
+                 QStringLiteral("1 line(s) could not be stored as tasks and 0 tag link(s) could "
+                                "not be stored. The other tasks were saved.\n\nThe reason: "
+                                "refused.\n\nNot stored:\nbad"));
     }
 
     void manyFailingLinesAreNamedInShort()
@@ -340,6 +342,9 @@ private Q_SLOTS:
         }
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
         QCOMPARE(TkvdMessageBox::Shown().first().Kind, TMsgKind::Error);
+        QCOMPARE(TkvdMessageBox::Shown().first().Text,
+                 QStringLiteral("The new tasks could not be stored; nothing of them was "
+                                "saved.\n\nThe reason: the database is locked."));
         QVERIFY(!GetTasksDB()->Connection().InTransaction());
         QCOMPARE(StoredSummaries(), QStringList());
         QCOMPARE(CountRows("select count(*) as n from tags_tasks"), 0);
@@ -457,6 +462,9 @@ private Q_SLOTS:
         TfrmTasksPool dialog;
         QCOMPARE(dialog.TagsControler()->Count(), 0);
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QCOMPARE(TkvdMessageBox::Shown().first().Text,
+                 QStringLiteral("The tags could not be read from the database.\n\nThe reason: "
+                                "no such table: tags."));
         dialog.memPool->setPlainText("still works");
         QVERIFY(dialog.CreateTasks());
         QCOMPARE(StoredSummaries(), QStringList{"still works"});

@@ -9,6 +9,9 @@
 #include "util/kvd_dialogs.h"
 
 #include "../common/dialog_fixture.h"
+#include "../update/peer_process.h"
+#include "../update/wait_box_watch.h"
+#include "update/kvd_services.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -90,7 +93,7 @@ void TypeInto(QWidget* aField, const QString& aText)
 
 } // namespace
 
-class TestSettingsForm : public QObject, protected TDialogFixture
+class TestSettingsForm : public QObject, protected TDialogFixture, protected TPeerProcess
 {
     Q_OBJECT
 
@@ -724,7 +727,128 @@ private Q_SLOTS:
         QCOMPARE(night_hours_from, 22);
     }
 
+    // While "Check Now!" waits, a modal box with Cancel stands in front: a
+    // click on the dialog is refused where the user sees why, and is not held
+    // back to be applied (or dropped) later. Cancel ends the wait with no
+    // message; then the dialog answers clicks at once and a new check runs to
+    // its answer.
+    void checkNowWaitsBehindACancellableBox()
+    {
+        if (!FPeerUp && FWhyNoPeer.isEmpty())
+            StartPeer();
+        REQUIRE_PEER();
+        // The service's pipe goes into a folder of this test alone.
+        QTemporaryDir run;
+        QVERIFY(run.isValid());
+        struct TServicesGuard
+        {
+            QByteArray RuntimeDir = qgetenv("XDG_RUNTIME_DIR");
+            bool HadRuntimeDir = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+            ~TServicesGuard()
+            {
+                ReleaseServices();
+                qunsetenv("ULMORA_UPDATE_URL");
+                if (HadRuntimeDir)
+                    qputenv("XDG_RUNTIME_DIR", RuntimeDir);
+                else
+                    qunsetenv("XDG_RUNTIME_DIR");
+            }
+        } servicesGuard;
+        qputenv("XDG_RUNTIME_DIR", run.path().toUtf8());
+        qputenv("ULMORA_UPDATE_URL", FPeer.Url("/bad/silent").toUtf8());
+        StartServices(QStringLiteral("kvd_bexo"), QStringLiteral("1.1.9.9"));
+        FPeer.TakeReceived();
+
+        TfrmSettings dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QString boxText;
+        bool blockedInFront = false;
+        bool clickAppliedWhileWaiting = true;
+        QJsonObject sent;
+        TWaitBoxWatch watch([&](QDialog* aBox) {
+            if (watch.Shows > 1)
+                return;
+            boxText = WaitBoxText(aBox);
+            QTimer::singleShot(0, this, [&, box = QPointer<QDialog>(aBox)] {
+                sent = FPeer.NextReceived();
+                blockedInFront =
+                    box && box->isVisible() && QApplication::activeModalWidget() == box.data();
+                UserClick(dialog, dialog.btnNewTag);
+                clickAppliedWhileWaiting = dialog.TagEditing();
+                QTest::mouseClick(WaitBoxCancel(box), Qt::LeftButton);
+            });
+        });
+        UserClick(dialog, dialog.btnApplicationUpdates);
+        QCOMPARE(boxText, QStringLiteral("Checking for updates..."));
+        QVERIFY(sent.value("xml").toString().contains("kvd_application_getupdate"));
+        QVERIFY(blockedInFront);
+        QVERIFY(!clickAppliedWhileWaiting);
+        QVERIFY(!TkvdWaitBox::Current());
+        QTest::qWait(100);
+        QVERIFY(!dialog.TagEditing());
+        QVERIFY(TkvdMessageBox::Shown().isEmpty());
+        QVERIFY(dialog.isVisible());
+
+        UserClick(dialog, dialog.btnNewTag);
+        QVERIFY(dialog.TagEditing());
+        dialog.CancelTagEdit();
+
+        qputenv("ULMORA_UPDATE_URL", FPeer.Endpoint().toUtf8());
+        QVERIFY(FPeer.SetReply("getupdate", "OK;1.1.9.9;x"));
+        UserClick(dialog, dialog.btnApplicationUpdates);
+        QCOMPARE(watch.Shows, 2);
+        QVERIFY(!TkvdWaitBox::Current());
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QCOMPARE(TkvdMessageBox::Shown().first().Text,
+                 QStringLiteral("Application is up to date!"));
+    }
+
+    // A tag save or delete that the store refuses says what failed, then why.
+    void tagFailuresNameTheirReason_data()
+    {
+        QTest::addColumn<bool>("deleting");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("save") << false << "before insert on tags"
+                              << "The tag could not be saved.\n\nThe reason: tags are frozen.";
+        QTest::newRow("delete, the tag")
+            << true << "before delete on tags"
+            << "The tag could not be deleted.\n\nThe reason: tags are frozen.";
+        QTest::newRow("delete, its links")
+            << true << "before delete on tags_tasks"
+            << "The tag could not be deleted.\n\nThe reason: tags are frozen.";
+    }
+
+    void tagFailuresNameTheirReason()
+    {
+        QFETCH(bool, deleting);
+        QFETCH(QString, trigger);
+        QFETCH(QString, text);
+        Run(QString("create trigger refuse %1 begin select raise(abort, 'tags are frozen'); end")
+                .arg(trigger));
+        TfrmSettings dialog;
+        if (deleting) {
+            QVERIFY(!dialog.DeleteTagById(kHome));
+        } else {
+            dialog.btnNewTag->click();
+            dialog.edTagTitle->setText("New");
+            QVERIFY(!dialog.SaveTag());
+        }
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QCOMPARE(TkvdMessageBox::Shown().first().Kind, TMsgKind::Error);
+        QCOMPARE(TkvdMessageBox::Shown().first().Text, QString(text));
+    }
+
 private:
+    // A click as the window system delivers it: through the dialog's window,
+    // where a modal box in front refuses it.
+    static void UserClick(TfrmSettings& aDialog, QWidget* aWidget)
+    {
+        QTest::mouseClick(aDialog.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          aWidget->mapTo(&aDialog, aWidget->rect().center()));
+    }
+
     static void ExpectButtons(TfrmSettings& aDialog, bool aEditing)
     {
         QCOMPARE(aDialog.btnNewTag->isEnabled(), !aEditing);

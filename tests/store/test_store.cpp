@@ -1,4 +1,5 @@
 #include "../common/test_env.h"
+#include "../common/unprivileged.h"
 
 #include "store/tasks_db.h"
 #include "store/zdb.h"
@@ -6,11 +7,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QtTest>
 #include <clocale>
 #include <future>
 #include <sqlite3.h>
 #include <thread>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -39,6 +45,71 @@ int Count(const QString& aSQL)
     if (!GetTasksDB()->Query(aSQL, query.get()))
         return -1;
     return static_cast<int>(query->FieldByName(query->FieldNames().value(0)).AsInteger());
+}
+
+// A second connection to the database file, as another program would hold it.
+class TOtherConnection
+{
+public:
+    explicit TOtherConnection(const QString& aFile)
+    {
+        sqlite3_open(aFile.toUtf8().constData(), &FHandle);
+    }
+    ~TOtherConnection()
+    {
+        sqlite3_exec(FHandle, "rollback", nullptr, nullptr, nullptr);
+        sqlite3_close(FHandle);
+    }
+    TOtherConnection(const TOtherConnection&) = delete;
+    TOtherConnection& operator=(const TOtherConnection&) = delete;
+    bool Exec(const char* aSQL)
+    {
+        return sqlite3_exec(FHandle, aSQL, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+private:
+    sqlite3* FHandle = nullptr;
+};
+
+QString FailureOf(const QString& aReason)
+{
+    return QStringLiteral("The task could not be saved.\n\nThe reason: ") + aReason +
+           QLatin1Char('.');
+}
+
+QFileDevice::Permissions Mode(int aOctal)
+{
+    QFileDevice::Permissions permissions;
+    const QFileDevice::Permission bits[9] = {
+        QFileDevice::ExeOther, QFileDevice::WriteOther, QFileDevice::ReadOther,
+        QFileDevice::ExeGroup, QFileDevice::WriteGroup, QFileDevice::ReadGroup,
+        QFileDevice::ExeOwner, QFileDevice::WriteOwner, QFileDevice::ReadOwner};
+    for (int bit = 0; bit < 9; ++bit) {
+        if (aOctal & (1 << bit))
+            permissions |= bits[bit];
+    }
+    // Qt's "user" bits are the owner's for the owner.
+    if (permissions & QFileDevice::ReadOwner)
+        permissions |= QFileDevice::ReadUser;
+    if (permissions & QFileDevice::WriteOwner)
+        permissions |= QFileDevice::WriteUser;
+    if (permissions & QFileDevice::ExeOwner)
+        permissions |= QFileDevice::ExeUser;
+    return permissions;
+}
+
+// The mode bits of a file as the octal number ls shows, -1 when it is missing.
+int ModeOf(const QString& aFile)
+{
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(aFile).constData(), &info) != 0)
+        return -1;
+    return static_cast<int>(info.st_mode & 07777);
+#else
+    Q_UNUSED(aFile);
+    return -1;
+#endif
 }
 
 } // namespace
@@ -131,14 +202,20 @@ private Q_SLOTS:
     void connectFailuresNameThePath_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("not a database") << "garbage";
-        QTest::newRow("a folder") << "folder";
-        QTest::newRow("folder cannot be created") << "blocked";
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not a database") << "garbage"
+                                        << "the file is not a database";
+        QTest::newRow("a folder") << "folder"
+                                  << "the database file cannot be opened (is a directory)";
+        QTest::newRow("folder cannot be created")
+            << "blocked"
+            << "the database file cannot be opened (not a directory)";
     }
 
     void connectFailuresNameThePath()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, reason);
         QByteArray garbage;
         for (int i = 0; i < 4096; ++i)
             garbage.append(static_cast<char>(i * 7 + 3));
@@ -159,7 +236,11 @@ private Q_SLOTS:
             QFAIL("Connect did not raise");
         } catch (const EDatabaseError& error) {
             QVERIFY2(error.Message().contains(db_file), qPrintable(error.Message()));
+            QCOMPARE(error.Message(),
+                     FailureText(QStringLiteral("Cannot open database file \"%1\".").arg(db_file),
+                                 reason));
         }
+        QCOMPARE(db->LastFailureReason(), reason);
         QVERIFY(!db->IsConnected());
         QVERIFY(!db->SchemaCreated());
         QVERIFY(LockIsFree());
@@ -412,6 +493,256 @@ private Q_SLOTS:
         sqlite3_close(other);
         QCOMPARE(Count("select count(*) from tasks"), 1);
         QCOMPARE(Count("select count(*) from tags"), 1);
+    }
+
+    // ---------------------------------------------------------------- failure reasons
+
+    void failuresGiveTheirReasonInWords_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("trigger RAISE") << "trigger"
+                                       << "tasks are closed for the audit";
+        QTest::newRow("duplicate key") << "duplicate"
+                                       << "an entry with the same key is already stored";
+        QTest::newRow("missing value") << "not null"
+                                       << "a required value is missing";
+        QTest::newRow("other rule")
+            << "check"
+            << "a rule of the database refused the change (CHECK constraint failed: x > 0)";
+        QTest::newRow("locked by another connection") << "locked"
+                                                      << "the database is locked";
+        QTest::newRow("disk full") << "full"
+                                   << "the disk is full";
+        QTest::newRow("read-only") << "query only"
+                                   << "the database file is read-only";
+        QTest::newRow("unknown table") << "no table"
+                                       << "no such table: nosuchtable";
+    }
+
+    void failuresGiveTheirReasonInWords()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        TtasksDB* db = GetTasksDB();
+        // The busy time-out is read at connect; a locked file fails fast here.
+        db->Connection().BusyTimeoutMs = 20;
+        db->Connect();
+        InsertTask("AAAAAAAAAAAAAAAA", "first");
+        QString sql = "insert into tasks (taskid, summary) values (\"BBBBBBBBBBBBBBBB\", \"b\")";
+        TOtherConnection other(db_file);
+        if (kind == "trigger") {
+            QVERIFY(db->Exec("create trigger refuse before insert on tasks begin select "
+                             "raise(abort, 'tasks are closed for the audit'); end"));
+        } else if (kind == "duplicate") {
+            sql = "insert into tasks (taskid) values (\"AAAAAAAAAAAAAAAA\")";
+        } else if (kind == "not null") {
+            QVERIFY(db->Exec("create table strict_values (x not null)"));
+            sql = "insert into strict_values values (null)";
+        } else if (kind == "check") {
+            QVERIFY(db->Exec("create table checked_values (x check (x > 0))"));
+            sql = "insert into checked_values values (0)";
+        } else if (kind == "locked") {
+            QVERIFY(other.Exec("begin exclusive"));
+        } else if (kind == "full") {
+            // No page may be added to the file: what SQLite does on a full disk.
+            QVERIFY(db->Exec(QStringLiteral("pragma max_page_count = %1")
+                                 .arg(Count("select page_count from pragma_page_count()"))));
+            sql = "insert into tasks (taskid, summary) values (\"BBBBBBBBBBBBBBBB\", "
+                  "hex(randomblob(100000)))";
+        } else if (kind == "query only") {
+            QVERIFY(db->Exec("pragma query_only = 1"));
+        } else {
+            sql = "insert into nosuchtable values (1)";
+        }
+
+        // A statement through Query, outside and inside a transaction of the
+        // caller, and through Exec.
+        auto query = db->NewQuery();
+        QVERIFY(!db->Query(sql, query.get()));
+        QCOMPARE(db->LastFailureReason(), reason);
+        QCOMPARE(db->FailureMessage("The task could not be saved."), FailureOf(reason));
+
+        QVERIFY(db->StartTransaction());
+        QCOMPARE(db->LastFailureReason(), QString());
+        QVERIFY(!db->Query(sql, query.get()));
+        QCOMPARE(db->FailureMessage("The task could not be saved."), FailureOf(reason));
+        QVERIFY(db->Rollback());
+
+        QVERIFY(db->Query("select 1", query.get()));
+        QCOMPARE(db->LastFailureReason(), QString());
+        QVERIFY(!db->Exec(sql));
+        QCOMPARE(db->FailureMessage("The task could not be saved."), FailureOf(reason));
+        QVERIFY(other.Exec("rollback") || kind != "locked");
+        QCOMPARE(Count("select count(*) from tasks"), 1);
+    }
+
+    void failureTextForm_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no reason") << ""
+                                   << "It failed.";
+        QTest::newRow("words") << "the disk is full"
+                               << "It failed.\n\nThe reason: the disk is full.";
+        QTest::newRow("ends in a full stop") << "Closed."
+                                             << "It failed.\n\nThe reason: Closed.";
+        QTest::newRow("ends in a question mark") << "why?"
+                                                 << "It failed.\n\nThe reason: why?";
+    }
+
+    void failureTextForm()
+    {
+        QFETCH(QString, reason);
+        QFETCH(QString, text);
+        QCOMPARE(FailureText("It failed.", reason), text);
+    }
+
+    // The reason belongs to one operation: a later one never shows it.
+    void aReasonLastsForItsOperation()
+    {
+        TtasksDB* db = GetTasksDB();
+        db->Connection().BusyTimeoutMs = 20;
+        auto query = db->NewQuery();
+        const QString bad = "delete from nosuchtable";
+        const QString good = "delete from tasks";
+        const QString noTable = "no such table: nosuchtable";
+
+        // A statement on its own.
+        QVERIFY(!db->Query(bad, query.get()));
+        QCOMPARE(db->LastFailureReason(), noTable);
+        QVERIFY(db->Query(good, query.get()));
+        QCOMPARE(db->LastFailureReason(), QString());
+
+        // A transaction keeps its failure to its end, and the next one starts clean.
+        QVERIFY(db->StartTransaction());
+        QVERIFY(!db->Query(bad, query.get()));
+        QVERIFY(db->Query(good, query.get()));
+        QVERIFY(db->Commit());
+        QCOMPARE(db->LastFailureReason(), noTable);
+        QVERIFY(db->StartTransaction());
+        QCOMPARE(db->LastFailureReason(), QString());
+        QVERIFY(db->Rollback());
+
+        // An operation of statements that commit each on its own.
+        QVERIFY(!db->Exec(bad));
+        {
+            const TDBOperation operation;
+            QCOMPARE(db->LastFailureReason(), QString());
+            QVERIFY(!db->Query(bad, query.get()));
+            QVERIFY(db->Query(good, query.get()));
+            QVERIFY(db->Exec(good));
+            QCOMPARE(db->LastFailureReason(), noTable);
+        }
+        QVERIFY(db->Query(good, query.get()));
+        QCOMPARE(db->LastFailureReason(), QString());
+
+        // A commit that another program's read lock holds up.
+        TOtherConnection reader(db_file);
+        QVERIFY(reader.Exec("begin; select count(*) from tasks;"));
+        QVERIFY(db->StartTransaction());
+        InsertTask("LLLLLLLLLLLLLLLL", "never committed");
+        QVERIFY(!db->Commit());
+        QCOMPARE(db->LastFailureReason(), QStringLiteral("the database is locked"));
+        QVERIFY(!db->Connection().InTransaction());
+    }
+
+    // ---------------------------------------------------------------- file modes
+
+    void aNewDatabaseIsTheUsersAlone_data()
+    {
+        QTest::addColumn<int>("existing");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("created by the program") << -1 << 0600;
+        QTest::newRow("existing, readable by all") << 0644 << 0644;
+        QTest::newRow("existing, group writable") << 0660 << 0660;
+    }
+
+    void aNewDatabaseIsTheUsersAlone()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("file modes are those of Unix");
+#else
+        QFETCH(int, existing);
+        QFETCH(int, mode);
+        // The usual umask, which leaves 0644 for a file created for everyone.
+        const mode_t umaskBefore = ::umask(022);
+        const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
+        if (existing >= 0) {
+            QFile file(db_file);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            QVERIFY(QFile::setPermissions(db_file, Mode(existing)));
+            QCOMPARE(ModeOf(db_file), existing);
+        }
+        TtasksDB* db = GetTasksDB();
+        db->Connect();
+        QCOMPARE(ModeOf(db_file), mode);
+        // The journal of a transaction follows the file's mode.
+        QVERIFY(db->StartTransaction());
+        InsertTask("MMMMMMMMMMMMMMMM", "journalled");
+        QCOMPARE(ModeOf(db_file + "-journal"), mode);
+        QVERIFY(db->Commit());
+        ReleaseTasksDB();
+        QCOMPARE(ModeOf(db_file), mode);
+#endif
+    }
+
+    // ---------------------------------------------------------------- access
+
+    void readOnlyFileOrFolderForAnOrdinaryUser_data()
+    {
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("writeReason");
+        QTest::newRow("both writable") << 0600 << 0700 << ""
+                                       << "";
+        QTest::newRow("read-only file") << 0400 << 0700 << "the database file is read-only"
+                                        << "the database file is read-only";
+        QTest::newRow("read-only folder") << 0600 << 0500 << "the database folder is read-only"
+                                          << "the database folder is read-only";
+    }
+
+    void readOnlyFileOrFolderForAnOrdinaryUser()
+    {
+        RUN_AS_ORDINARY_USER();
+        QFETCH(int, fileMode);
+        QFETCH(int, folderMode);
+        QFETCH(QString, problem);
+        QFETCH(QString, writeReason);
+        const QString folder = FEnv->File("BEXO");
+        db_file = folder + "/tasks.db";
+        GetTasksDB()->Connect();
+        InsertTask("NNNNNNNNNNNNNNNN", "stored before");
+        ReleaseTasksDB();
+        QVERIFY(QFile::setPermissions(db_file, Mode(fileMode)));
+        QVERIFY(QFile::setPermissions(folder, Mode(folderMode)));
+
+        TtasksDB* db = GetTasksDB();
+        // Before the connect and after it.
+        QCOMPARE(db->AccessProblem(), problem);
+        db->Connect();
+        QCOMPARE(db->AccessProblem(), problem);
+        // Reading works in every case.
+        QCOMPARE(Count("select count(*) from tasks"), 1);
+        auto query = db->NewQuery();
+        const bool written =
+            db->Query("insert into tasks (taskid) values (\"OOOOOOOOOOOOOOOO\")", query.get());
+        QCOMPARE(written, writeReason.isEmpty());
+        QCOMPARE(db->LastFailureReason(), writeReason);
+        ReleaseTasksDB();
+        QVERIFY(QFile::setPermissions(folder, Mode(0700)));
+        QVERIFY(QFile::setPermissions(db_file, Mode(0600)));
+    }
+
+    void accessProblemOfAMissingFolder()
+    {
+        db_file = FEnv->File("not/yet/tasks.db");
+        QCOMPARE(GetTasksDB()->AccessProblem(),
+                 QStringLiteral("the database folder does not exist"));
+        GetTasksDB()->Connect();
+        QCOMPARE(GetTasksDB()->AccessProblem(), QString());
     }
 
     void doubleQuotedLiteralsAreStrings()
