@@ -2,11 +2,13 @@
 
 #include "app/tasks_application.h"
 #include "app/tasks_form_main.h"
+#include "app/tasks_signals.h"
 #include "resources/tasks_resources.h"
 #include "resources/tasks_themes.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 #include "update/kvd_services.h"
+#include "update/kvd_update_dialogs.h"
 
 #include <memory>
 
@@ -26,22 +28,28 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Ulmora"));
     // Failed statements are written to "ulmora.log" beside the settings file.
     StartTasksLog();
+    // A logout, kill or Ctrl+C ends the program as "Exit" does.
+    EndProgramOnSystemRequests();
+    // "Check Now!" asks and answers through the wait box and message boxes.
+    SetUpdateUI(std::make_shared<TkvdUpdateDialogs>());
     int result = 0;
     {
         // 4. Creating the window runs FormCreate.
         auto window = std::make_unique<TfrmTaskList>();
         // 5. The loop starts with the window shown (FormShow). It ends with
         // status 0 in one way only, QCoreApplication::exit(0): "Exit" in the
-        // tray menu, a close that is not a hide and a quit request of the
-        // desktop come through TtasksApplication::EndProgram, the updater's
-        // terminate command through the update service. Then the window is
-        // destroyed (FormDestroy writes its geometry).
+        // tray menu, a close that is not a hide, a quit request of the
+        // desktop and SIGTERM, SIGINT or SIGHUP come through
+        // TtasksApplication::EndProgram, the updater's terminate command
+        // through the update service. Then the window is destroyed
+        // (FormDestroy writes its geometry).
         window->show();
         result = QApplication::exec();
     }
     // The update service stops its timer, pipe server and pool; then the store
     // closes the database, and the settings flush and close.
     ReleaseServices();
+    SetUpdateUI(nullptr);
     ReleaseTasksDB();
     ReleaseTasksSettings();
     return result;

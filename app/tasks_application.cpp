@@ -1,21 +1,16 @@
 #include "app/tasks_application.h"
 
-#include "util/kvd_dialogs.h"
-#include "util/kvd_errors.h"
-#include "util/tasks_log.h"
+#include "util/kvd_guard.h"
 
 TtasksApplication::TtasksApplication(int& aArgc, char** aArgv) : QApplication(aArgc, aArgv) {}
 
 bool TtasksApplication::notify(QObject* aReceiver, QEvent* aEvent)
 {
-    try {
-        return QApplication::notify(aReceiver, aEvent);
-    } catch (const std::exception& error) {
-        ShowException(error);
-    } catch (...) {
-        ShowException(EkvdError(QStringLiteral("Unknown error")));
-    }
-    return false;
+    // The same guard as every connected handler's: what escapes is logged and
+    // shown, and the event counts as not handled.
+    bool handled = false;
+    RunGuarded([&] { handled = QApplication::notify(aReceiver, aEvent); });
+    return handled;
 }
 
 void TtasksApplication::EndProgram()
@@ -36,11 +31,4 @@ bool TtasksApplication::event(QEvent* aEvent)
         return true;
     }
     return QApplication::event(aEvent);
-}
-
-void TtasksApplication::ShowException(const std::exception& aError)
-{
-    if (TtasksLog* log = GetTasksLog())
-        log->LogException(aError);
-    TkvdMessageBox::Error(activeWindow(), ErrorMessage(aError));
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QApplication>
-#include <exception>
 
 // The application object. Any error that escapes the handling of an event (a
 // click, a key, a timer, a menu command) ends up here: it is logged, shown in
 // an error box with its text, and the program goes on with the next event.
+// Handlers connected to signals are caught by the same guard where they are
+// connected (ConnectGuarded, util/kvd_guard.h), so that no exception passes
+// through Qt's signal delivery.
 class TtasksApplication : public QApplication
 {
     Q_OBJECT
@@ -22,9 +24,6 @@ public:
     // come here; the updater's terminate command, in the update service below
     // the application, ends the loop with the same QCoreApplication::exit(0).
     static void EndProgram();
-
-    // Logs the error and shows it in an error box.
-    static void ShowException(const std::exception& aError);
 
 protected:
     bool event(QEvent* aEvent) override;

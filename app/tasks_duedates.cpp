@@ -1,40 +1,11 @@
 #include "app/tasks_duedates.h"
 
 #include "settings/tasks_settings.h"
-#include "store/tasks_db.h"
-
-#include <cmath>
 
 namespace {
 
-const QDate kEpoch(1899, 12, 30);
 constexpr qint64 kMSecsPerMinute = 60 * 1000;
 constexpr qint64 kMSecsPerHour = 60 * kMSecsPerMinute;
-constexpr qint64 kMSecsPerDayInt = 24 * kMSecsPerHour;
-
-// Wall-clock milliseconds since 1899-12-30 00:00 of a local date and time.
-// The rules work on whole milliseconds rather than on the day count, whose
-// binary fraction puts an exact minute a hair below itself on some days: cut
-// to whole minutes, 15:30:00 would then count as 15:29.
-qint64 WallMSecs(const QDate& aDate, qint64 aMSecsOfDay)
-{
-    return kEpoch.daysTo(aDate) * kMSecsPerDayInt + aMSecsOfDay;
-}
-
-qint64 WallMSecs(const QDateTime& aValue)
-{
-    const QDateTime local = aValue.toLocalTime();
-    return WallMSecs(local.date(), local.time().msecsSinceStartOfDay());
-}
-
-// The day count of wall-clock milliseconds at or after the epoch, built the way
-// the clock builds it, so equal times give equal values.
-TDateTime DayCount(qint64 aWallMSecs)
-{
-    const qint64 days = aWallMSecs / kMSecsPerDayInt;
-    const qint64 msecs = aWallMSecs % kMSecsPerDayInt;
-    return static_cast<double>(days) + msecs / kMSecsPerDay;
-}
 
 // Rounds to the nearest multiple of aStep minutes counted from the epoch after
 // cutting the seconds, an exact half rounding up.
@@ -47,8 +18,6 @@ qint64 RoundToMinutes(qint64 aWallMSecs, int aStep)
     return minutes * kMSecsPerMinute;
 }
 
-const QString kMoveStatement = QStringLiteral("update tasks set duedt=:duedt where taskid=:taskid");
-
 } // namespace
 
 TDateTime DueDateFromHoursAt(int aHours, const QDateTime& aNow)
@@ -58,6 +27,8 @@ TDateTime DueDateFromHoursAt(int aHours, const QDateTime& aNow)
     const QDateTime now = aNow.toLocalTime();
     const int from = NightHoursFrom();
     const int to = NightHoursTo();
+    // Whole wall-clock milliseconds, not the day count: cut to whole minutes,
+    // the day count's 15:30:00 would count as 15:29 on some days.
     qint64 due = RoundToMinutes(WallMSecs(now) + aHours * kMSecsPerHour, TimeGranularity());
 
     // The night ends at the first night_hours_to o'clock after now: today's
@@ -73,7 +44,8 @@ TDateTime DueDateFromHoursAt(int aHours, const QDateTime& aNow)
     // night counts, and the result is not rounded again.
     if (nightStart <= due && due < nightEnd)
         due = due - nightStart + nightEnd;
-    return DayCount(due);
+    // Built the way the clock builds a day count, so equal times give equal values.
+    return DateTimeFromWallMSecs(due);
 }
 
 TDateTime DueDateFromHours(int aHours)
@@ -83,42 +55,33 @@ TDateTime DueDateFromHours(int aHours)
     return DueDateFromHoursAt(aHours, NowDateTime());
 }
 
-// The editor's general choices 1 to 3 ("Hour", "4 Hours", "Tomorrow") and the
-// list menu's tag numbers 1 to 3 ("Immediately", "Today", "Tomorrow") stand
-// for the same hours; everything else means no due date-time.
-int GeneralChoiceHours(int aChoice)
+int ChoiceHours(TDueChoice aChoice)
 {
     switch (aChoice) {
-    case 1:
+    case TDueChoice::Hour:
         return 1;
-    case 2:
+    case TDueChoice::FourHours:
         return 4;
-    case 3:
+    case TDueChoice::Tomorrow:
         return 24;
-    default:
-        return kNoDueHours;
+    case TDueChoice::Unplanned:
+    case TDueChoice::Exact:
+        break;
     }
+    return kNoDueHours;
 }
 
-int DueDateMoveHours(int aTag)
+TDateTime DueDateOfChoice(TDueChoice aChoice)
 {
-    return GeneralChoiceHours(aTag);
-}
-
-TDateTime DueDateForMoveTag(int aTag)
-{
-    return DueDateFromHours(DueDateMoveHours(aTag));
+    return DueDateFromHours(ChoiceHours(aChoice));
 }
 
 TDateTime ExactDueDate(const QDate& aDate, const QTime& aTime)
 {
     if (!aDate.isValid())
         return 0;
-    const double days = static_cast<double>(kEpoch.daysTo(aDate));
-    const double fraction = (aTime.isValid() ? aTime.msecsSinceStartOfDay() : 0) / kMSecsPerDay;
-    // Before the epoch the fraction counts forward from the day's start while
-    // the whole part counts back, as the day count holds such values.
-    return days >= 0 ? days + fraction : days - fraction;
+    return DateTimeFromWallMSecs(
+        WallMSecs(aDate, aTime.isValid() ? aTime.msecsSinceStartOfDay() : 0));
 }
 
 TDateTime EditorDueDateOf(const TEditorDateRow& aRow)
@@ -126,13 +89,13 @@ TDateTime EditorDueDateOf(const TEditorDateRow& aRow)
     if (!aRow.general)
         return ExactDueDate(aRow.date, aRow.time);
     if (aRow.unplanned)
-        return DueDateFromHours(GeneralChoiceHours(0));
+        return DueDateOfChoice(TDueChoice::Unplanned);
     if (aRow.hour)
-        return DueDateFromHours(GeneralChoiceHours(1));
+        return DueDateOfChoice(TDueChoice::Hour);
     if (aRow.fourHours)
-        return DueDateFromHours(GeneralChoiceHours(2));
+        return DueDateOfChoice(TDueChoice::FourHours);
     if (aRow.tomorrow)
-        return DueDateFromHours(GeneralChoiceHours(3));
+        return DueDateOfChoice(TDueChoice::Tomorrow);
     return 0;
 }
 
@@ -146,31 +109,4 @@ QString DueDateText(TDateTime aDue)
 QString DueDateText(const TTaskRecord& aRecord)
 {
     return DueDateText(aRecord.duedt);
-}
-
-bool MoveDueDates(const QStringList& aIds, TDateTime aDue)
-{
-    if (aIds.isEmpty())
-        return true;
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    query->Params().Clear();
-    query->Params().CreateParam(TZFieldType::ftString, QStringLiteral("taskid"),
-                                TZParamType::ptInput);
-    query->Params().CreateParam(TZFieldType::ftString, QStringLiteral("duedt"),
-                                TZParamType::ptInput);
-    bool allStored = true;
-    for (const QString& id : aIds) {
-        query->ParamByName(QStringLiteral("taskid")).SetAsString(id);
-        TZParam& due = query->ParamByName(QStringLiteral("duedt"));
-        if (aDue != 0)
-            due.SetAsDateTime(aDue);
-        else
-            due.Clear();
-        // Each update commits on its own; the store logs a failure and the
-        // remaining ids are still updated.
-        if (!db->Query(kMoveStatement, query.get()))
-            allStored = false;
-    }
-    return allStored;
 }

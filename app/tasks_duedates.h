@@ -6,6 +6,7 @@
 // date-time, the context menu's move, and the text a due date-time is shown in.
 
 #include "app/tasks_records.h"
+#include "settings/tasks_settings.h"
 #include "util/kvd_datetime.h"
 
 #include <QDate>
@@ -24,17 +25,14 @@ TDateTime DueDateFromHours(int aHours);
 // The same computation for a given local "now".
 TDateTime DueDateFromHoursAt(int aHours, const QDateTime& aNow);
 
-// Hours of the editor's general choices, numbered as the default_duedatetime
-// setting numbers them: 0 "Unplanned" (kNoDueHours), 1 "Hour" (1), 2 "4 Hours"
-// (4), 3 "Tomorrow" (24). Any other number gives kNoDueHours.
-int GeneralChoiceHours(int aChoice);
-
-// Hours of the list menu's date items by their tag numbers: 1 "Immediately"
-// (1), 2 "Today" (4), 3 "Tomorrow" (24), 4 "Unplanned" (kNoDueHours). Any other
-// number gives kNoDueHours, so it sets no due date-time.
-int DueDateMoveHours(int aTag);
-// The due date-time a date item stands for, computed once for all selected tasks.
-TDateTime DueDateForMoveTag(int aTag);
+// Hours of a general choice: "Hour" 1, "4 Hours" 4, "Tomorrow" 24, and
+// kNoDueHours for "Unplanned" and for "Exact", which is no general choice. The
+// list menu's date items stand for the same choices: "Immediately" for "Hour",
+// "Today" for "4 Hours", "Tomorrow" and "Unplanned".
+int ChoiceHours(TDueChoice aChoice);
+// The due date-time of a general choice, computed from now; 0 for "Unplanned"
+// and "Exact". A menu move computes it once for all selected tasks.
+TDateTime DueDateOfChoice(TDueChoice aChoice);
 
 // What the editor's date row shows, as the window reads it off its widgets.
 struct TEditorDateRow
@@ -62,9 +60,3 @@ TDateTime ExactDueDate(const QDate& aDate, const QTime& aTime);
 // unless the time of day is exactly midnight; "unplanned" for 0.
 QString DueDateText(TDateTime aDue);
 QString DueDateText(const TTaskRecord& aRecord);
-
-// Sets the due date-time of every listed task to aDue (0 stores NULL), one
-// statement with bound parameters per id, each committed on its own; a failing
-// id does not stop the others. True when every update succeeded. The caller
-// reloads the list afterwards.
-bool MoveDueDates(const QStringList& aIds, TDateTime aDue);

@@ -12,10 +12,13 @@
 #include "settings/tasks_form_settings.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
+#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 #include "update/kvd_services.h"
+#include "util/kvd_desktop.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
+#include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
 
 #include <QAction>
@@ -42,36 +45,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <functional>
 #include <limits>
 
 namespace {
 
 const QString kAppTitle = QStringLiteral("Ulmora");
-
-// The list statement. Finish times are stored in local time, so "finished
-// today" compares with the local date of the program's clock, bound as :today;
-// the engine's date("now") is UTC and would hide today's tasks for hours.
-const QString kListStatement = QStringLiteral(
-    "select ts.*, group_concat(tt.tagid) as tagsids from tasks ts left join tags_tasks tt "
-    "on ts.taskid=tt.taskid where ts.finisheddt isnull or date(ts.finisheddt)=:today "
-    "group by ts.taskid order by ts.finisheddt, ts.duedt,ts.createddt desc");
-const QString kTagsStatement = QStringLiteral("select * from tags order by title, createddt asc");
-// The id is bound, never spliced into the text.
-const QString kFinishStatement =
-    QStringLiteral("update tasks set finisheddt=:finisheddt where taskid=:taskid");
-
-// The editor's statements. Ids are bound, never spliced into the text.
-const QString kEditStatement = QStringLiteral("select * from tasks where taskid=:taskid");
-const QString kInsertStatement =
-    QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt) values (:taskid, "
-                   ":summary, :note, datetime(\"now\"), :duedt)");
-const QString kUpdateStatement = QStringLiteral(
-    "update tasks set summary=:summary, note=:note, duedt=:duedt where taskid=:taskid");
-const QString kUnlinkStatement = QStringLiteral("delete from tags_tasks where taskid=:taskid");
-const QString kLinkStatement =
-    QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
-const QString kDeleteStatement = QStringLiteral("delete from tasks where taskid=:taskid");
 
 // The reminder pass runs once a minute.
 constexpr int kNotificationsInterval = 60000;
@@ -95,30 +73,6 @@ QString TabCaption(const QString& aTitle)
 {
     QString caption = aTitle;
     return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-bool IsBlankText(const QString& aText)
-{
-    return std::all_of(aText.cbegin(), aText.cend(),
-                       [](QChar aChar) { return aChar.unicode() <= 32; });
-}
-
-// Sets a parameter the statement names; one it does not name is ignored.
-void SetParam(TZQuery& aQuery, const QString& aName, const QString& aValue)
-{
-    if (TZParam* param = aQuery.Params().FindParam(aName))
-        param->SetAsString(aValue);
-}
-
-void SetDueParam(TZQuery& aQuery, TDateTime aDue)
-{
-    TZParam* param = aQuery.Params().FindParam(QStringLiteral("duedt"));
-    if (!param)
-        return;
-    if (aDue != 0)
-        param->SetAsDateTime(aDue);
-    else
-        param->Clear();
 }
 
 // Warns when changes cannot be saved to the connected database; the program
@@ -231,11 +185,6 @@ QLabel* MakeLabel(QWidget* aParent, const char* aName, const QString& aCaption, 
 
 } // namespace
 
-QString TaskListStatement()
-{
-    return kListStatement;
-}
-
 // The update service is started here once it exists; until then there is
 // nothing to start.
 void StartUpdateService()
@@ -266,7 +215,7 @@ TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
     notifications = new QTimer(this);
     notifications->setObjectName(QStringLiteral("notifications"));
     notifications->setInterval(kNotificationsInterval);
-    connect(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
+    ConnectGuarded(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
     notifications->start();
     FormCreate();
 }
@@ -326,7 +275,7 @@ QWidget* TfrmTaskList::BuildListPanel()
     title->addWidget(lblTaskListTitle);
     title->addStretch(1);
     title->addWidget(btnMarkAsRead);
-    connect(btnMarkAsRead, &QToolButton::clicked, this, &TfrmTaskList::btnMarkAsReadClick);
+    ConnectGuarded(btnMarkAsRead, &QToolButton::clicked, this, &TfrmTaskList::btnMarkAsReadClick);
 
     FTaskRecords = new TtasksListModel(this);
     FTaskRecords->DueText = [](const TTaskRecord& aRecord) { return DueDateText(aRecord); };
@@ -368,32 +317,34 @@ QWidget* TfrmTaskList::BuildListPanel()
     header->setSectionResizeMode(kColDue, QHeaderView::Fixed);
     treeTaskList->SetBackground(TasksListBackground());
 
-    connect(FTaskRecords, &TtasksListModel::UserChecked, this, &TfrmTaskList::treeTaskListChecked);
-    connect(FTaskRecords, &TtasksListModel::RowVisibilityChanged, this,
-            [this](int aRow, bool aVisible) {
-                treeTaskList->setRowHidden(aRow, QModelIndex(), !aVisible);
-            });
-    connect(treeTaskList, &TtasksTaskTree::Clicked, this, &TfrmTaskList::treeTaskListClick);
+    ConnectGuarded(FTaskRecords, &TtasksListModel::UserChecked, this,
+                   &TfrmTaskList::treeTaskListChecked);
+    ConnectGuarded(FTaskRecords, &TtasksListModel::RowVisibilityChanged, this,
+                   [this](int aRow, bool aVisible) {
+                       treeTaskList->setRowHidden(aRow, QModelIndex(), !aVisible);
+                   });
+    ConnectGuarded(treeTaskList, &TtasksTaskTree::Clicked, this, &TfrmTaskList::treeTaskListClick);
     treeTaskList->viewport()->installEventFilter(this);
-    connect(treeTaskList, &TtasksTaskTree::DoubleClicked, this,
-            &TfrmTaskList::treeTaskListDblClick);
-    connect(treeTaskList, &TtasksTaskTree::Resized, this, &TfrmTaskList::treeTaskListResize);
-    connect(treeTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &TfrmTaskList::treeTaskListFocusChanged);
-    connect(treeTaskList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection& aSelected, const QItemSelection& aDeselected) {
-                for (const QModelIndex& index : aDeselected.indexes()) {
-                    if (index.column() == kColCheck)
-                        treeTaskListRemoveFromSelection(index.row());
-                }
-                for (const QModelIndex& index : aSelected.indexes()) {
-                    if (index.column() == kColCheck)
-                        treeTaskListAddToSelection(index.row());
-                }
-            });
-    connect(treeTaskList, &QWidget::customContextMenuRequested, this, [this](const QPoint& aPos) {
-        tasklist_popup->popup(treeTaskList->viewport()->mapToGlobal(aPos));
-    });
+    ConnectGuarded(treeTaskList, &TtasksTaskTree::DoubleClicked, this,
+                   &TfrmTaskList::treeTaskListDblClick);
+    ConnectGuarded(treeTaskList, &TtasksTaskTree::Resized, this, &TfrmTaskList::treeTaskListResize);
+    ConnectGuarded(treeTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                   &TfrmTaskList::treeTaskListFocusChanged);
+    ConnectGuarded(treeTaskList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                   [this](const QItemSelection& aSelected, const QItemSelection& aDeselected) {
+                       for (const QModelIndex& index : aDeselected.indexes()) {
+                           if (index.column() == kColCheck)
+                               treeTaskListRemoveFromSelection(index.row());
+                       }
+                       for (const QModelIndex& index : aSelected.indexes()) {
+                           if (index.column() == kColCheck)
+                               treeTaskListAddToSelection(index.row());
+                       }
+                   });
+    ConnectGuarded(treeTaskList, &QWidget::customContextMenuRequested, this,
+                   [this](const QPoint& aPos) {
+                       tasklist_popup->popup(treeTaskList->viewport()->mapToGlobal(aPos));
+                   });
 
     tabsGroups = new TtasksTabBar(pnlTaskList);
     tabsGroups->setObjectName(QStringLiteral("tabsGroups"));
@@ -403,7 +354,7 @@ QWidget* TfrmTaskList::BuildListPanel()
     tabsGroups->setElideMode(Qt::ElideRight);
     tabsGroups->setDocumentMode(true);
     tabsGroups->setDrawBase(false);
-    connect(tabsGroups, &QTabBar::currentChanged, this, &TfrmTaskList::tabsGroupsClick);
+    ConnectGuarded(tabsGroups, &QTabBar::currentChanged, this, &TfrmTaskList::tabsGroupsClick);
 
     layout->addWidget(pnlTaskListTitle);
     layout->addWidget(treeTaskList, 1);
@@ -484,10 +435,11 @@ QWidget* TfrmTaskList::BuildEditorPanel()
     general->addStretch(1);
     pnlGeneralDateTime->setVisible(false);
     // Only the user's click switches panels: SetDatePanel unchecks the box from code.
-    connect(cbxGeneralDatetime, &QCheckBox::clicked, this, &TfrmTaskList::cbxGeneralDatetimeClick);
+    ConnectGuarded(cbxGeneralDatetime, &QCheckBox::clicked, this,
+                   &TfrmTaskList::cbxGeneralDatetimeClick);
     // "Exact" is never checked from code, so any check of it is the user's,
     // by mouse or by the arrow keys that move through the group.
-    connect(rbGeneralExact, &QRadioButton::toggled, this, [this](bool aChecked) {
+    ConnectGuarded(rbGeneralExact, &QRadioButton::toggled, this, [this](bool aChecked) {
         if (aChecked)
             rbGeneralExactClick();
     });
@@ -535,13 +487,13 @@ QWidget* TfrmTaskList::BuildButtonBar()
         layout->addWidget(button);
     layout->addStretch(1);
 
-    connect(btnNewTask, &QToolButton::clicked, this, &TfrmTaskList::btnNewTaskClick);
-    connect(btnEdit, &QToolButton::clicked, this, &TfrmTaskList::btnEditClick);
-    connect(btnSaveTask, &QToolButton::clicked, this, &TfrmTaskList::btnSaveTaskClick);
-    connect(btnCancelEdit, &QToolButton::clicked, this, &TfrmTaskList::btnCancelEditClick);
-    connect(btnDeleteTask, &QToolButton::clicked, this, &TfrmTaskList::btnDeleteTaskClick);
-    connect(btnSettings, &QToolButton::clicked, this, &TfrmTaskList::btnSettingsClick);
-    connect(btnTasksPool, &QToolButton::clicked, this, &TfrmTaskList::itTrayTasksPoolClick);
+    ConnectGuarded(btnNewTask, &QToolButton::clicked, this, &TfrmTaskList::btnNewTaskClick);
+    ConnectGuarded(btnEdit, &QToolButton::clicked, this, &TfrmTaskList::btnEditClick);
+    ConnectGuarded(btnSaveTask, &QToolButton::clicked, this, &TfrmTaskList::btnSaveTaskClick);
+    ConnectGuarded(btnCancelEdit, &QToolButton::clicked, this, &TfrmTaskList::btnCancelEditClick);
+    ConnectGuarded(btnDeleteTask, &QToolButton::clicked, this, &TfrmTaskList::btnDeleteTaskClick);
+    ConnectGuarded(btnSettings, &QToolButton::clicked, this, &TfrmTaskList::btnSettingsClick);
+    ConnectGuarded(btnTasksPool, &QToolButton::clicked, this, &TfrmTaskList::itTrayTasksPoolClick);
     return pnlButtons;
 }
 
@@ -565,18 +517,18 @@ void TfrmTaskList::BuildMenus()
     tasklist_popup->addSeparator();
     itDatemoveUnplanned = MakeAction(tasklist_popup, "itDatemoveUnplanned",
                                      QStringLiteral("Unplanned"), "unplanned_hour_24");
-    // The tag numbers the due-date move goes by.
-    itDatemoveImmediately->setData(1);
-    itDatemoveToday->setData(2);
-    itDatemoveTomorrow->setData(3);
-    itDatemoveUnplanned->setData(4);
-    connect(tasklist_popup, &QMenu::aboutToShow, this, &TfrmTaskList::tasklist_popupPopup);
-    connect(itTreeNewTask, &QAction::triggered, this, &TfrmTaskList::btnNewTaskClick);
-    connect(itTreeEditTask, &QAction::triggered, this, &TfrmTaskList::btnEditClick);
-    connect(itTreeDeleteTask, &QAction::triggered, this, &TfrmTaskList::btnDeleteTaskClick);
+    // The due-date choice each item moves to.
+    itDatemoveImmediately->setData(QVariant::fromValue(TDueChoice::Hour));
+    itDatemoveToday->setData(QVariant::fromValue(TDueChoice::FourHours));
+    itDatemoveTomorrow->setData(QVariant::fromValue(TDueChoice::Tomorrow));
+    itDatemoveUnplanned->setData(QVariant::fromValue(TDueChoice::Unplanned));
+    ConnectGuarded(tasklist_popup, &QMenu::aboutToShow, this, &TfrmTaskList::tasklist_popupPopup);
+    ConnectGuarded(itTreeNewTask, &QAction::triggered, this, &TfrmTaskList::btnNewTaskClick);
+    ConnectGuarded(itTreeEditTask, &QAction::triggered, this, &TfrmTaskList::btnEditClick);
+    ConnectGuarded(itTreeDeleteTask, &QAction::triggered, this, &TfrmTaskList::btnDeleteTaskClick);
     for (QAction* item :
          {itDatemoveImmediately, itDatemoveToday, itDatemoveTomorrow, itDatemoveUnplanned})
-        connect(item, &QAction::triggered, this, &TfrmTaskList::itDuedateMoveClick);
+        ConnectGuarded(item, &QAction::triggered, this, &TfrmTaskList::itDuedateMoveClick);
 
     tray_popup = new QMenu(this);
     tray_popup->setObjectName(QStringLiteral("tray_popup"));
@@ -589,18 +541,18 @@ void TfrmTaskList::BuildMenus()
         MakeAction(tray_popup, "itTraySettings", QStringLiteral("Settings"), "settings_24");
     tray_popup->addSeparator();
     itExit = MakeAction(tray_popup, "itExit", QStringLiteral("Exit"), "exit_24");
-    connect(tray_popup, &QMenu::aboutToShow, this, &TfrmTaskList::tray_popupPopup);
-    connect(itTrayNewTask, &QAction::triggered, this, &TfrmTaskList::btnNewTaskClick);
-    connect(itTrayTasksPool, &QAction::triggered, this, &TfrmTaskList::itTrayTasksPoolClick);
-    connect(itTrayShowList, &QAction::triggered, this, &TfrmTaskList::itTrayShowListClick);
-    connect(itTraySettings, &QAction::triggered, this, &TfrmTaskList::btnSettingsClick);
-    connect(itExit, &QAction::triggered, this, &TfrmTaskList::itExitClick);
+    ConnectGuarded(tray_popup, &QMenu::aboutToShow, this, &TfrmTaskList::tray_popupPopup);
+    ConnectGuarded(itTrayNewTask, &QAction::triggered, this, &TfrmTaskList::btnNewTaskClick);
+    ConnectGuarded(itTrayTasksPool, &QAction::triggered, this, &TfrmTaskList::itTrayTasksPoolClick);
+    ConnectGuarded(itTrayShowList, &QAction::triggered, this, &TfrmTaskList::itTrayShowListClick);
+    ConnectGuarded(itTraySettings, &QAction::triggered, this, &TfrmTaskList::btnSettingsClick);
+    ConnectGuarded(itExit, &QAction::triggered, this, &TfrmTaskList::itExitClick);
 
     // Ctrl+Shift+Q anywhere in the program; other combinations of Q do not match.
     FNewTaskShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q), this);
     FNewTaskShortcut->setObjectName(QStringLiteral("events"));
     FNewTaskShortcut->setContext(Qt::ApplicationShortcut);
-    connect(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
+    ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
 }
 
 void TfrmTaskList::BuildTray()
@@ -609,12 +561,12 @@ void TfrmTaskList::BuildTray()
     tray->setObjectName(QStringLiteral("tray"));
     tray->setToolTip(kAppTitle);
     tray->setContextMenu(tray_popup);
-    connect(tray, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason aReason) {
-                if (aReason == QSystemTrayIcon::DoubleClick)
-                    trayDblClick();
-            });
-    connect(tray, &QSystemTrayIcon::messageClicked, this, &TfrmTaskList::trayBalloonClick);
+    ConnectGuarded(tray, &QSystemTrayIcon::activated, this,
+                   [this](QSystemTrayIcon::ActivationReason aReason) {
+                       if (aReason == QSystemTrayIcon::DoubleClick)
+                           trayDblClick();
+                   });
+    ConnectGuarded(tray, &QSystemTrayIcon::messageClicked, this, &TfrmTaskList::trayBalloonClick);
     tray->show();
     FNotifier = CreateTasksNotifier(tray);
 }
@@ -628,6 +580,7 @@ void TfrmTaskList::FormCreate()
         setWindowTitle(kAppTitle);
         // 3. The settings come first, so the database named by them is the one opened.
         GetTasksSettings();
+        SetTasksDBFile(db_file);
         WarnOfSettingsProblem(this);
         ApplyTheme(theme);
         // 4. The record map and the id lists start empty.
@@ -650,6 +603,9 @@ void TfrmTaskList::FormCreate()
     } catch (const std::exception& error) {
         // The window still opens; the remaining steps are skipped. Its
         // buttons still follow its state: no editor open, nothing selected.
+        // The store still opens the file the settings name, their default
+        // when they were not reached.
+        SetTasksDBFile(db_file);
         if (!FTagsControler)
             FTagsControler = std::make_shared<TtasksTagsChecklist>(vtTags);
         ShowEditor(false);
@@ -864,9 +820,8 @@ void TfrmTaskList::LoadTagTabs()
 {
     if (!FTagsControler)
         return;
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    const bool loaded = db->Query(kTagsStatement, query.get());
+    std::vector<TStoredTag> stored;
+    const TStoreResult loaded = TtasksStore::ListTags(stored);
 
     // The tabs hold tags of the controller: they go before the tags do.
     const int remembered = tabsGroups->currentIndex();
@@ -875,31 +830,20 @@ void TfrmTaskList::LoadTagTabs()
         FTabTags.clear();
         while (tabsGroups->count() > 0)
             tabsGroups->removeTab(0);
-        FTagsControler->Clear();
         tabsGroups->addTab(QStringLiteral("ALL"));
         FTabTags.push_back(nullptr);
     }
-    if (!loaded)
-        throw EDatabaseError(
-            db->FailureMessage(QStringLiteral("The tags could not be read from the database.")));
-
+    // Clears the controller and refills it; raises when the tags could not be read.
+    const std::vector<TtasksTag*> tags = FillTags(FTagsControler.get(), loaded, stored);
     {
         const QSignalBlocker blocker(tabsGroups);
-        for (query->First(); !query->Eof(); query->Next()) {
-            TtasksTag* tag =
-                FTagsControler->AddTag(query->FieldByName(QStringLiteral("tagid")).AsString());
-            tag->title = query->FieldByName(QStringLiteral("title")).AsString();
-            tag->color =
-                static_cast<int32_t>(query->FieldByName(QStringLiteral("color")).AsInteger());
-            tag->image = static_cast<int>(query->FieldByName(QStringLiteral("image")).AsInteger());
-            tag->createddt = query->FieldByName(QStringLiteral("createddt")).AsDateTime();
+        for (TtasksTag* tag : tags) {
             tabsGroups->addTab(TabCaption(tag->title));
             FTabTags.push_back(tag);
         }
         tabsGroups->setCurrentIndex(remembered >= 0 && remembered < tabsGroups->count() ? remembered
                                                                                         : 0);
     }
-    query.reset();
     // The rebuilt strip is a new selection in every case: the list follows it.
     tabsGroupsClick();
     UpdateControls();
@@ -907,38 +851,26 @@ void TfrmTaskList::LoadTagTabs()
 
 void TfrmTaskList::LoadTasks(const TtasksTag* aTag)
 {
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    query->SetSQL(kListStatement);
-    query->ParamByName(QStringLiteral("today"))
-        .SetAsString(NowDateTime().date().toString(QStringLiteral("yyyy-MM-dd")));
-    const bool loaded = db->Query(kListStatement, query.get());
+    std::vector<TStoredTask> tasks;
+    const TStoreResult loaded = TtasksStore::ListTasks(tasks);
     {
         const TRepaintBracket repaint(treeTaskList);
         ClearTasks();
         if (!loaded)
-            throw EDatabaseError(db->FailureMessage(
+            throw EDatabaseError(loaded.Message(
                 QStringLiteral("The task list could not be read from the database.")));
         const TBulkBracket bulk(FTaskRecords);
-        const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
-        const TZField summary = query->FieldByName(QStringLiteral("summary"));
-        const TZField note = query->FieldByName(QStringLiteral("note"));
-        const TZField duedt = query->FieldByName(QStringLiteral("duedt"));
-        const TZField finisheddt = query->FieldByName(QStringLiteral("finisheddt"));
-        const TZField tagsids = query->FieldByName(QStringLiteral("tagsids"));
-        for (; !query->Eof(); query->Next()) {
-            const QString ids = tagsids.AsString();
-            TTaskRecord* record = AddTaskRecord(taskid.AsString());
-            record->summary = summary.AsString();
-            record->note = note.AsString();
-            record->tagsids = ids;
-            record->duedt = duedt.AsDateTime();
-            record->SetFinished(!finisheddt.IsNull());
-            record->SetVisible(!aTag || ids.split(QLatin1Char(','), Qt::SkipEmptyParts)
+        for (TStoredTask& task : tasks) {
+            TTaskRecord* record = AddTaskRecord(task.taskid);
+            record->summary = std::move(task.summary);
+            record->note = std::move(task.note);
+            record->tagsids = std::move(task.tagsids);
+            record->duedt = task.duedt;
+            record->SetFinished(task.finished);
+            record->SetVisible(!aTag || record->tagsids.split(QLatin1Char(','), Qt::SkipEmptyParts)
                                             .contains(aTag->tagid, Qt::CaseInsensitive));
         }
     }
-    query.reset();
     UpdateControls();
 }
 
@@ -993,22 +925,13 @@ void TfrmTaskList::ToggleFinished(TTaskRecord* aRecord)
 {
     if (!aRecord)
         return;
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    query->SetSQL(kFinishStatement);
-    if (aRecord->finished)
-        query->ParamByName(QStringLiteral("finisheddt")).Clear();
-    else
-        query->ParamByName(QStringLiteral("finisheddt")).SetAsDateTime(Now());
-    query->ParamByName(QStringLiteral("taskid")).SetAsString(aRecord->taskid);
-    const bool stored = db->Query(kFinishStatement, query.get());
-    query.reset();
+    const TStoreResult stored = aRecord->finished ? TtasksStore::ReopenTask(aRecord->taskid)
+                                                  : TtasksStore::FinishTask(aRecord->taskid, Now());
     if (!stored) {
         // The row keeps the mark the database holds.
-        TkvdMessageBox::Error(
-            this, db->FailureMessage(aRecord->finished
-                                         ? QStringLiteral("The task could not be re-opened.")
-                                         : QStringLiteral("The task could not be finished.")));
+        const QString what = aRecord->finished ? QStringLiteral("The task could not be re-opened.")
+                                               : QStringLiteral("The task could not be finished.");
+        TkvdMessageBox::Error(this, stored.Message(what));
         return;
     }
     aRecord->SetFinished(!aRecord->finished);
@@ -1144,16 +1067,17 @@ void TfrmTaskList::SetDatePanel(bool aGeneral, bool aReset)
         pnlExactDateTime->setVisible(false);
         pnlGeneralDateTime->setVisible(true);
         switch (DefaultDueDateTime()) {
-        case 1:
+        case TDueChoice::Hour:
             rbGeneralHour->setChecked(true);
             break;
-        case 2:
+        case TDueChoice::FourHours:
             rbGeneral4Hours->setChecked(true);
             break;
-        case 3:
+        case TDueChoice::Tomorrow:
             rbGeneralTomorrow->setChecked(true);
             break;
-        default:
+        case TDueChoice::Unplanned:
+        case TDueChoice::Exact:
             rbGeneralUnplanned->setChecked(true);
             break;
         }
@@ -1180,27 +1104,20 @@ void TfrmTaskList::EditTask(const TTaskRecord* aRecord)
     // The record may go with a reload; keep what is needed of it.
     const TTaskRecord record = *aRecord;
 
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    query->SetSQL(kEditStatement);
-    query->ParamByName(QStringLiteral("taskid")).SetAsString(record.taskid);
-    const bool read = db->Query(kEditStatement, query.get());
-    if (!read || query->Eof()) {
-        query.reset();
-        const QString what = QStringLiteral("The task could not be read from the database.");
-        TkvdMessageBox::Error(this, read ? FailureText(what, QStringLiteral("the task is no "
-                                                                            "longer stored"))
-                                         : db->FailureMessage(what));
+    TStoredTask stored;
+    const TStoreResult read = TtasksStore::ReadTask(record.taskid, stored);
+    if (!read) {
+        TkvdMessageBox::Error(
+            this, read.Message(QStringLiteral("The task could not be read from the database.")));
         return;
     }
 
     FCreating = false;
     SetEditing(true);
-    edTaskSummary->setText(query->FieldByName(QStringLiteral("summary")).AsString());
-    edTaskNote->setPlainText(query->FieldByName(QStringLiteral("note")).AsString());
+    edTaskSummary->setText(stored.summary);
+    edTaskNote->setPlainText(stored.note);
     // A NULL or malformed due date-time reads as 0: the task is unplanned.
-    const TDateTime due = query->FieldByName(QStringLiteral("duedt")).AsDateTime();
-    query.reset();
+    const TDateTime due = stored.duedt;
     // An unplanned task leaves the pickers at the rounded now that opening the
     // editor put there, so "Exact" starts from today rather than from the day
     // count's zero, 30.12.1899.
@@ -1228,8 +1145,11 @@ bool TfrmTaskList::SaveTask()
 {
     if (!FEditing)
         return true;
-    const QString id = FEditTaskId.isEmpty() ? GenerateId() : FEditTaskId;
-    const TDateTime due = EditorDueDate();
+    TStoredTask task;
+    task.taskid = FEditTaskId.isEmpty() ? GenerateId() : FEditTaskId;
+    task.summary = edTaskSummary->text();
+    task.note = edTaskNote->toPlainText();
+    task.duedt = EditorDueDate();
     QStringList tagIds;
     for (int index = 0; index < FTagsControler->Count(); ++index) {
         const TtasksTag* tag = FTagsControler->GetTagByIndex(index);
@@ -1238,49 +1158,17 @@ bool TfrmTaskList::SaveTask()
     }
 
     // The task row and its links go in one transaction: all of it is stored
-    // or nothing. The first refused statement ends the attempt, since the
-    // engine may already have given up the transaction and the statements
-    // after it would then commit on their own.
-    TtasksDB* db = GetTasksDB();
-    bool stored = false;
-    {
-        TDBLock guard;
-        std::unique_ptr<TZQuery> query = db->NewQuery();
-        auto run = [&](const QString& aSQL, const std::function<void()>& aBind) {
-            query->SetSQL(aSQL);
-            aBind();
-            return db->Query(aSQL, query.get());
-        };
-        stored = db->StartTransaction();
-        stored = stored && run(FCreating ? kInsertStatement : kUpdateStatement, [&] {
-                     SetParam(*query, QStringLiteral("taskid"), id);
-                     SetParam(*query, QStringLiteral("summary"), edTaskSummary->text());
-                     SetParam(*query, QStringLiteral("note"), edTaskNote->toPlainText());
-                     SetDueParam(*query, due);
-                 });
-        stored = stored &&
-                 run(kUnlinkStatement, [&] { SetParam(*query, QStringLiteral("taskid"), id); });
-        for (const QString& tagId : tagIds) {
-            stored = stored && run(kLinkStatement, [&] {
-                         SetParam(*query, QStringLiteral("taskid"), id);
-                         SetParam(*query, QStringLiteral("tagid"), tagId);
-                     });
-        }
-        query.reset();
-        stored = stored && db->Connection().InTransaction() && db->Commit();
-        if (!stored)
-            db->Rollback();
-    }
+    // or nothing.
+    const TStoreResult stored = TtasksStore::SaveTask(task, tagIds, FCreating);
     if (!stored) {
         // The editor stays open with everything typed and ticked; the list
         // keeps its state.
-        TkvdMessageBox::Error(this,
-                              db->FailureMessage(QStringLiteral(
-                                  "The task could not be saved. Nothing of it was stored; the "
-                                  "editor keeps your entries.")));
+        TkvdMessageBox::Error(this, stored.Message(QStringLiteral(
+                                        "The task could not be saved. Nothing of it was stored; "
+                                        "the editor keeps your entries.")));
         return false;
     }
-    FEditTaskId = id;
+    FEditTaskId = task.taskid;
     try {
         LoadTasks(CurrentTag());
     } catch (...) {
@@ -1298,29 +1186,11 @@ void TfrmTaskList::DeleteTask(const TTaskRecord* aRecord)
 {
     if (!aRecord)
         return;
-    const QString id = aRecord->taskid;
     // The task and its tag links go together, so no link is left behind.
-    TtasksDB* db = GetTasksDB();
-    bool deleted = false;
-    {
-        TDBLock guard;
-        std::unique_ptr<TZQuery> query = db->NewQuery();
-        deleted = db->StartTransaction();
-        for (const QString& statement : {kUnlinkStatement, kDeleteStatement}) {
-            if (!deleted)
-                break;
-            query->SetSQL(statement);
-            query->ParamByName(QStringLiteral("taskid")).SetAsString(id);
-            deleted = db->Query(statement, query.get());
-        }
-        query.reset();
-        deleted = deleted && db->Connection().InTransaction() && db->Commit();
-        if (!deleted)
-            db->Rollback();
-    }
+    const TStoreResult deleted = TtasksStore::DeleteTask(aRecord->taskid);
     if (!deleted)
         TkvdMessageBox::Error(this,
-                              db->FailureMessage(QStringLiteral("The task could not be deleted.")));
+                              deleted.Message(QStringLiteral("The task could not be deleted.")));
     LoadTasks(CurrentTag());
     UpdateControls();
 }
@@ -1357,7 +1227,7 @@ void TfrmTaskList::btnNewTaskClick()
     }
     FCreating = true;
     SetEditing(true);
-    SetDatePanel(DefaultDueDateTime() != 4, true);
+    SetDatePanel(DefaultDueDateTime() != TDueChoice::Exact, true);
     UpdateControls();
 }
 
@@ -1418,19 +1288,13 @@ void TfrmTaskList::itDuedateMoveClick()
     const auto* item = qobject_cast<QAction*>(sender());
     if (!item)
         return;
-    // Each task's update commits on its own: one operation keeps the reason
-    // of a failure while the later tasks are updated.
-    bool stored = true;
-    QString failure;
-    {
-        const TDBOperation operation;
-        stored = MoveDueDates(FSelectedIds, DueDateForMoveTag(item->data().toInt()));
-        if (!stored)
-            failure = GetTasksDB()->FailureMessage(
-                QStringLiteral("The due date could not be changed for every selected task."));
-    }
+    // Each task's update commits on its own; a refused one does not stop the others.
+    const TStoreResult moved =
+        TtasksStore::MoveDueDates(FSelectedIds, DueDateOfChoice(item->data().value<TDueChoice>()));
     LoadTasks(CurrentTag());
     UpdateControls();
-    if (!stored)
-        TkvdMessageBox::Error(this, failure);
+    if (!moved)
+        TkvdMessageBox::Error(this, moved.Message(QStringLiteral(
+                                        "The due date could not be changed for every selected "
+                                        "task.")));
 }

@@ -259,9 +259,6 @@ public:
     QTimer* notifications = nullptr;
 };
 
-// The statement that loads the list; :today is the local date, YYYY-MM-DD.
-QString TaskListStatement();
-
 // The update and command service's start; a single instance, so a second call
 // does nothing.
 void StartUpdateService();

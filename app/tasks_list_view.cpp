@@ -2,6 +2,7 @@
 
 #include "tags/tasks_tags.h"
 #include "util/kvd_utils.h"
+#include "util/kvd_widgets.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -240,7 +241,7 @@ void TtasksListDelegate::paint(QPainter* aPainter, const QStyleOptionViewItem& a
     // show as a black square there, so it takes light colours on bands.
     // Off the bands its outline, drawn darker than the window colour, would
     // vanish on the dark rows, so it is drawn from a light gray.
-    if (option.palette.color(QPalette::Base).lightness() < 128) {
+    if (IsDark(option.palette.color(QPalette::Base))) {
         if (!bands.empty()) {
             option.palette.setColor(QPalette::Base, Qt::white);
             option.palette.setColor(QPalette::Window, Qt::white);
@@ -253,7 +254,7 @@ void TtasksListDelegate::paint(QPainter* aPainter, const QStyleOptionViewItem& a
         QColor normal = option.palette.color(QPalette::Text);
         // Bands are pastel in every theme: on them a light text colour of a
         // dark theme would vanish, so it gives way to black.
-        if (!bands.empty() && normal.lightness() > 128)
+        if (!bands.empty() && IsLight(normal))
             normal = Qt::black;
         const bool unread = IsUnread && IsUnread(record->taskid);
         const TRowTextStyle style = TaskTextStyle(*record, unread, Now(), option.font, normal);

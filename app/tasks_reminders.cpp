@@ -1,27 +1,15 @@
 #include "app/tasks_reminders.h"
 
 #include "app/tasks_duedates.h"
+#include "util/kvd_utils.h"
 
-#include <cmath>
 #include <limits>
 
 namespace {
 
-const QDate kEpoch(1899, 12, 30);
-constexpr qint64 kMSecsPerDayInt = 86400000;
-
-// Empty once characters of code 32 and below are taken off both ends.
-bool IsBlank(const QString& aText)
-{
-    for (const QChar c : aText)
-        if (c.unicode() > 32)
-            return false;
-    return true;
-}
-
 QString OrUndefined(const QString& aText)
 {
-    return IsBlank(aText) ? QStringLiteral("undefined") : aText;
+    return IsBlankText(aText) ? QStringLiteral("undefined") : aText;
 }
 
 } // namespace
@@ -51,24 +39,11 @@ namespace {
 
 constexpr qint64 kFarAway = std::numeric_limits<qint64>::max();
 
-// Wall-clock milliseconds since 1899-12-30 00:00 of a local date-time.
-qint64 WallMSecs(const QDateTime& aValue)
-{
-    const QDateTime local = aValue.toLocalTime();
-    return kEpoch.daysTo(local.date()) * kMSecsPerDayInt + local.time().msecsSinceStartOfDay();
-}
-
-// The same for a day count, to the nearest millisecond; kFarAway for a value
-// that is no date at all.
+// The wall-clock milliseconds of a due time; kFarAway for a value that is no
+// date at all.
 qint64 DueMSecs(TDateTime aDue)
 {
-    if (!std::isfinite(aDue) || std::fabs(aDue) > 1e7)
-        return kFarAway;
-    // Before the epoch the day count's fraction runs forward from a day that
-    // its whole part counts back to.
-    const double whole = std::trunc(aDue);
-    const double fraction = std::fabs(aDue - whole);
-    return static_cast<qint64>(whole) * kMSecsPerDayInt + std::llround(fraction * kMSecsPerDayInt);
+    return WallMSecsFromDateTime(aDue).value_or(kFarAway);
 }
 
 qint64 DistanceSeconds(qint64 aDueMSecs, qint64 aNowMSecs)

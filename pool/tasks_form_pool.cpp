@@ -1,10 +1,11 @@
 #include "pool/tasks_form_pool.h"
 
-#include "store/tasks_db.h"
+#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
+#include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
-#include "util/tasks_log.h"
+#include "util/kvd_widgets.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QStyle>
 #include <QTreeView>
@@ -21,11 +21,6 @@
 
 namespace {
 
-const QString kTaskSQL = QStringLiteral(
-    "insert into tasks (taskid, summary, note, createddt, duedt) values (:taskid, :summary, "
-    ":note, datetime(\"now\"), :duedt)");
-const QString kLinkSQL =
-    QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
 // How many lines that could not be stored the warning names.
 const int kFailedLinesShown = 20;
 
@@ -43,22 +38,6 @@ bool IsLineBreak(QChar aChar)
     default:
         return false;
     }
-}
-
-void LogLine(const QString& aText)
-{
-    if (TtasksLog* log = GetTasksLog())
-        log->Log(aText);
-}
-
-void CenterOnScreen(QWidget* aWidget)
-{
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = aWidget->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    aWidget->move(frame.topLeft());
 }
 
 } // namespace
@@ -83,12 +62,7 @@ QStringList SplitPoolLines(const QString& aText)
 
 QString TrimPoolLine(const QString& aText)
 {
-    qsizetype begin = 0, end = aText.size();
-    while (begin < end && aText[begin].unicode() <= 32)
-        ++begin;
-    while (end > begin && aText[end - 1].unicode() <= 32)
-        --end;
-    return aText.mid(begin, end - begin);
+    return TrimBlanks(aText);
 }
 
 TfrmTasksPool::TfrmTasksPool(QWidget* aParent) : QDialog(aParent)
@@ -128,8 +102,8 @@ TfrmTasksPool::TfrmTasksPool(QWidget* aParent) : QDialog(aParent)
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     for (QPushButton* button : {btnOK, btnCancel})
         button->setIconSize(QSize(24, 24));
-    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    ConnectGuarded(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    ConnectGuarded(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -175,21 +149,36 @@ void TfrmTasksPool::FormDestroy()
 
 bool TfrmTasksPool::CreateTasks()
 {
-    QStringList failedLines;
-    int failedLinks = 0;
-    if (!StoreTasks(failedLines, failedLinks)) {
-        TkvdMessageBox::Error(this, GetTasksDB()->FailureMessage(QStringLiteral(
+    // Every task gets the same tags, so they are read once.
+    QStringList tagIds;
+    for (int i = 0; i < FTagsControler->Count(); ++i) {
+        const TtasksTag* tag = FTagsControler->GetTagByIndex(i);
+        if (tag->checked())
+            tagIds << tag->tagid;
+    }
+    // A blank line stays in the list as an empty summary, so that the lines
+    // keep their numbers.
+    QStringList summaries;
+    for (const QString& line : SplitPoolLines(memPool->toPlainText()))
+        summaries << TrimPoolLine(line);
+
+    TBulkEntryReport report;
+    const TStoreResult stored = TtasksStore::InsertTasks(summaries, tagIds, report);
+    if (!stored) {
+        TkvdMessageBox::Error(this, stored.Message(QStringLiteral(
                                         "The new tasks could not be stored; nothing of them was "
                                         "saved.")));
         return false;
     }
-    if (!failedLines.isEmpty() || failedLinks > 0) {
+    const QStringList& failedLines = report.failedLines;
+    if (!failedLines.isEmpty() || report.failedLinks > 0) {
         // The reason is that of the last line or link refused.
-        QString text = GetTasksDB()->FailureMessage(
+        QString text = FailureText(
             QStringLiteral("%1 line(s) could not be stored as tasks and %2 tag link(s) could not "
                            "be stored. The other tasks were saved.")
                 .arg(failedLines.size())
-                .arg(failedLinks));
+                .arg(report.failedLinks),
+            report.reason);
         // The dialog is gone after this, so the lines not stored are shown for
         // the user to enter again.
         if (!failedLines.isEmpty()) {
@@ -199,79 +188,6 @@ bool TfrmTasksPool::CreateTasks()
                 text += QStringLiteral("\n... and %1 more").arg(failedLines.size() - shown);
         }
         TkvdMessageBox::Show(this, TMsgKind::Warning, QApplication::applicationDisplayName(), text);
-    }
-    return true;
-}
-
-bool TfrmTasksPool::StoreTasks(QStringList& aFailedLines, int& aFailedLinks)
-{
-    TtasksDB* db = GetTasksDB();
-    TDBLock guard;
-    std::unique_ptr<TZQuery> taskQuery = db->NewQuery();
-    std::unique_ptr<TZQuery> linkQuery = db->NewQuery();
-
-    taskQuery->SetSQL(kTaskSQL);
-    taskQuery->Params().Clear();
-    for (const char* name : {"taskid", "summary", "note", "duedt"})
-        taskQuery->Params().CreateParam(TZFieldType::ftString, QString::fromLatin1(name),
-                                        TZParamType::ptInput);
-    linkQuery->SetSQL(kLinkSQL);
-    linkQuery->Params().Clear();
-    for (const char* name : {"taskid", "tagid"})
-        linkQuery->Params().CreateParam(TZFieldType::ftString, QString::fromLatin1(name),
-                                        TZParamType::ptInput);
-
-    // Every task gets the same tags, so they are read once.
-    QStringList tagIds;
-    for (int i = 0; i < FTagsControler->Count(); ++i) {
-        TtasksTag* tag = FTagsControler->GetTagByIndex(i);
-        if (tag->checked())
-            tagIds << tag->tagid;
-    }
-
-    // One transaction for the whole batch: a failure leaves no half of it, and
-    // it is far faster than a commit per line.
-    if (!db->StartTransaction())
-        return false;
-    // The engine may give up the whole transaction on some errors (a full disk,
-    // an I/O error); the statements after it would then each commit on their
-    // own, so the batch stops there.
-    auto transactionLost = [db] { return !db->Connection().InTransaction(); };
-
-    const QStringList lines = SplitPoolLines(memPool->toPlainText());
-    for (int number = 0; number < lines.size(); ++number) {
-        const QString summary = TrimPoolLine(lines[number]);
-        if (summary.isEmpty())
-            continue;
-        const QString id = GenerateId();
-        taskQuery->ParamByName(QStringLiteral("taskid")).SetAsString(id);
-        taskQuery->ParamByName(QStringLiteral("summary")).SetAsString(summary);
-        taskQuery->ParamByName(QStringLiteral("note")).Clear();
-        taskQuery->ParamByName(QStringLiteral("duedt")).Clear();
-        if (!db->Query(kTaskSQL, taskQuery.get())) {
-            if (transactionLost())
-                break;
-            aFailedLines << summary;
-            LogLine(QStringLiteral("New Tasks: line %1 was not stored").arg(number + 1));
-            continue;
-        }
-        for (const QString& tagId : tagIds) {
-            linkQuery->ParamByName(QStringLiteral("taskid")).SetAsString(id);
-            linkQuery->ParamByName(QStringLiteral("tagid")).SetAsString(tagId);
-            if (!db->Query(kLinkSQL, linkQuery.get())) {
-                if (transactionLost())
-                    break;
-                ++aFailedLinks;
-                LogLine(
-                    QStringLiteral("New Tasks: a tag of line %1 was not stored").arg(number + 1));
-            }
-        }
-        if (transactionLost())
-            break;
-    }
-    if (transactionLost() || !db->Commit()) {
-        db->Rollback();
-        return false;
     }
     return true;
 }

@@ -47,10 +47,6 @@ public:
 private:
     void FormCreate();
     void FormDestroy();
-    // The database work of CreateTasks, under the store's lock; false when the
-    // transaction failed and nothing was stored. aFailedLines receives the
-    // trimmed lines that could not be stored.
-    bool StoreTasks(QStringList& aFailedLines, int& aFailedLinks);
 
     std::shared_ptr<ItasksTagsControler> FTagsControler;
 };

@@ -1,11 +1,11 @@
 #include "resources/tasks_themes.h"
 
 #include "util/kvd_dialogs.h"
+#include "util/kvd_widgets.h"
 
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -64,29 +64,6 @@ const TThemeData* FindTheme(const QString& aName)
             return &theme;
     }
     return nullptr;
-}
-
-bool IsDark(const QColor& aColor)
-{
-    return aColor.lightness() < 128;
-}
-
-double Luminance(const QColor& aColor)
-{
-    auto channel = [](double aValue) {
-        return aValue <= 0.03928 ? aValue / 12.92 : std::pow((aValue + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(aColor.redF()) + 0.7152 * channel(aColor.greenF()) +
-           0.0722 * channel(aColor.blueF());
-}
-
-// Black or white, whichever stands out more on aBackground.
-QColor ReadableOn(const QColor& aBackground)
-{
-    const double background = Luminance(aBackground);
-    const double onBlack = (background + 0.05) / 0.05;
-    const double onWhite = 1.05 / (background + 0.05);
-    return onWhite >= onBlack ? QColor(Qt::white) : QColor(Qt::black);
 }
 
 QColor Mix(const QColor& aA, const QColor& aB, qreal aB_share)

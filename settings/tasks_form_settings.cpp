@@ -1,27 +1,30 @@
 #include "settings/tasks_form_settings.h"
 
+#include "resources/tasks_themes.h"
 #include "settings/tasks_settings.h"
-#include "store/tasks_db.h"
+#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 #include "update/kvd_services.h"
 #include "util/kvd_dialogs.h"
+#include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
+#include "util/kvd_widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <cstddef>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -43,15 +46,9 @@ const TNamedColor kNamedColors[] = {
     {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0},
 };
 
+// An entry's position is its TDueChoice, the number default_duedatetime stores.
 const char* const kDueDateEntries[] = {"Unplanned", "1 Hour", "4 Hours", "Tomorrow", "Exact"};
-
-const QString kInsertTagSQL =
-    QStringLiteral("insert into tags (tagid, title, color, createddt) values (:tagid, :title, "
-                   ":color, datetime(\"now\"))");
-const QString kUpdateTagSQL =
-    QStringLiteral("update tags set title=:title, color=:color where tagid=:tagid");
-const QString kDeleteTagSQL = QStringLiteral("delete from tags where tagid=:tagid");
-const QString kDeleteTagLinksSQL = QStringLiteral("delete from tags_tasks where tagid=:tagid");
+static_assert(std::size(kDueDateEntries) == static_cast<std::size_t>(TDueChoice::Exact) + 1);
 
 QIcon Swatch(int32_t aColor)
 {
@@ -110,28 +107,7 @@ QLineEdit* PathField(const QString& aName, QWidget* aParent)
 
 QStringList TfrmSettings::ThemeNames()
 {
-    return {QStringLiteral("Amakrits"),
-            QStringLiteral("Amethyst Kamri"),
-            QStringLiteral("Aqua Graphite"),
-            QStringLiteral("Aqua Light Slate"),
-            QStringLiteral("Auric"),
-            QStringLiteral("Carbon"),
-            QStringLiteral("Charcoal Dark Slate"),
-            QStringLiteral("Cobalt XEMedia"),
-            QStringLiteral("Cyan Dusk"),
-            QStringLiteral("Cyan Night"),
-            QStringLiteral("Emerald Light Slate"),
-            QStringLiteral("Golden Graphite"),
-            QStringLiteral("Iceberg Classico"),
-            QStringLiteral("Lavender Classico"),
-            QStringLiteral("Metro Black"),
-            QStringLiteral("Metro Blue"),
-            QStringLiteral("Metro Green"),
-            QStringLiteral("Ruby Graphite"),
-            QStringLiteral("Sapphire Kamri"),
-            QStringLiteral("Slate Classico"),
-            QStringLiteral("Smokey Quartz Kamri"),
-            QStringLiteral("Turquoise Gray")};
+    return QStringList{kDesktopThemeName} + TasksThemeNames();
 }
 
 TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
@@ -287,26 +263,22 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     layout->addLayout(columns, 1);
     layout->addLayout(bottom);
 
-    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(btnApplicationUpdates, &QPushButton::clicked, this,
-            &TfrmSettings::btnApplicationUpdatesClick);
-    connect(btnNewTag, &QPushButton::clicked, this, &TfrmSettings::btnNewTagClick);
-    connect(btnSaveTag, &QPushButton::clicked, this, &TfrmSettings::btnSaveTagClick);
-    connect(btnDeleteTag, &QPushButton::clicked, this, &TfrmSettings::btnDeleteTagClick);
-    connect(btnCancelTag, &QPushButton::clicked, this, &TfrmSettings::btnCancelTagClick);
-    connect(vtTagsList, &QTreeView::clicked, this, &TfrmSettings::vtTagsListClick);
-    connect(vtTagsList, &QTreeView::doubleClicked, this, &TfrmSettings::vtTagsListDblClick);
+    ConnectGuarded(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    ConnectGuarded(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    ConnectGuarded(btnApplicationUpdates, &QPushButton::clicked, this,
+                   &TfrmSettings::btnApplicationUpdatesClick);
+    ConnectGuarded(btnNewTag, &QPushButton::clicked, this, &TfrmSettings::btnNewTagClick);
+    ConnectGuarded(btnSaveTag, &QPushButton::clicked, this, &TfrmSettings::btnSaveTagClick);
+    ConnectGuarded(btnDeleteTag, &QPushButton::clicked, this, &TfrmSettings::btnDeleteTagClick);
+    ConnectGuarded(btnCancelTag, &QPushButton::clicked, this, &TfrmSettings::btnCancelTagClick);
+    ConnectGuarded(vtTagsList, &QTreeView::clicked, this, &TfrmSettings::vtTagsListClick);
+    ConnectGuarded(vtTagsList, &QTreeView::doubleClicked, this, &TfrmSettings::vtTagsListDblClick);
     // The view reports clicks on rows only; a click on its empty part is a click
     // in the list as well.
     vtTagsList->viewport()->installEventFilter(this);
 
     resize(747, 513);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CenterOnScreen(this);
 
     FormCreate();
 }
@@ -364,7 +336,6 @@ void TfrmSettings::FormShow()
     // Filling the list must not change the text, which is the current setting.
     const QString current = cbApplicationTheme->currentText();
     cbApplicationTheme->clear();
-    cbApplicationTheme->addItem(QStringLiteral("Windows"));
     cbApplicationTheme->addItems(ThemeNames());
     cbApplicationTheme->setEditText(current);
     CancelTagEdit();
@@ -468,27 +439,16 @@ bool TfrmSettings::SaveTag()
 {
     if (!FTagEditing)
         return false;
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    const QString sql = FTagCreating ? kInsertTagSQL : kUpdateTagSQL;
-    query->SetSQL(sql);
-    query->Params().Clear();
-    query->Params()
-        .CreateParam(TZFieldType::ftString, QStringLiteral("tagid"), TZParamType::ptInput)
-        .SetAsString(FTagId);
-    query->Params()
-        .CreateParam(TZFieldType::ftString, QStringLiteral("title"), TZParamType::ptInput)
-        .SetAsString(edTagTitle->text());
-    query->Params()
-        .CreateParam(TZFieldType::ftInteger, QStringLiteral("color"), TZParamType::ptInput)
-        .SetAsInteger(SelectedTagColor());
-    if (!db->Query(sql, query.get())) {
+    TStoredTag tag;
+    tag.tagid = FTagId;
+    tag.title = edTagTitle->text();
+    tag.color = SelectedTagColor();
+    const TStoreResult saved = TtasksStore::SaveTag(tag, FTagCreating);
+    if (!saved) {
         // The editor stays open with what the user typed.
-        TkvdMessageBox::Error(this,
-                              db->FailureMessage(QStringLiteral("The tag could not be saved.")));
+        TkvdMessageBox::Error(this, saved.Message(QStringLiteral("The tag could not be saved.")));
         return false;
     }
-    query.reset();
     ReloadTags();
     CancelTagEdit();
     return true;
@@ -496,27 +456,11 @@ bool TfrmSettings::SaveTag()
 
 bool TfrmSettings::DeleteTagById(const QString& aId)
 {
-    bool deleted = false;
-    {
-        TtasksDB* db = GetTasksDB();
-        TDBLock guard;
-        std::unique_ptr<TZQuery> query = db->NewQuery();
-        query->SetSQL(kDeleteTagSQL);
-        query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
-        // The tag and its links go together or not at all.
-        deleted = db->StartTransaction() && db->Query(kDeleteTagSQL, query.get());
-        if (deleted) {
-            query->SetSQL(kDeleteTagLinksSQL);
-            query->ParamByName(QStringLiteral("tagid")).SetAsString(aId);
-            deleted = db->Query(kDeleteTagLinksSQL, query.get());
-        }
-        deleted = deleted && db->Commit();
-        if (!deleted)
-            db->Rollback();
-    }
+    // The tag and its links go together or not at all.
+    const TStoreResult deleted = TtasksStore::DeleteTag(aId);
     if (!deleted) {
-        TkvdMessageBox::Error(
-            this, GetTasksDB()->FailureMessage(QStringLiteral("The tag could not be deleted.")));
+        TkvdMessageBox::Error(this,
+                              deleted.Message(QStringLiteral("The tag could not be deleted.")));
         return false;
     }
     ReloadTags();

@@ -61,7 +61,8 @@ public:
     // saving keeps the tag's colour.
     void SelectTagColor(int32_t aColor);
 
-    // The 22 themes the application carries, in the order the list shows them.
+    // The entries of the theme list: "Windows", the desktop's own look, and then
+    // the themes the application carries, in the order the list shows them.
     static QStringList ThemeNames();
 
     // "Application Updates"

@@ -44,11 +44,12 @@ int TimeGranularity()
                                                              : TasksDefaults::time_granularity;
 }
 
-int DefaultDueDateTime()
+TDueChoice DefaultDueDateTime()
 {
-    return default_duedatetime >= 0 && default_duedatetime <= 4
-               ? default_duedatetime
-               : TasksDefaults::default_duedatetime;
+    const bool known = default_duedatetime >= static_cast<int>(TDueChoice::Unplanned) &&
+                       default_duedatetime <= static_cast<int>(TDueChoice::Exact);
+    return static_cast<TDueChoice>(known ? default_duedatetime
+                                         : TasksDefaults::default_duedatetime);
 }
 
 TtasksSettings::TtasksSettings(const QString& aFileName) : TkvdSettings(aFileName)

@@ -25,12 +25,23 @@ constexpr int time_granularity = 10;
 constexpr bool close_minimizes = true;
 } // namespace TasksDefaults
 
+// The due-date choices of the task editor, numbered as default_duedatetime
+// stores them and as the settings dialog lists them.
+enum class TDueChoice
+{
+    Unplanned = 0,
+    Hour = 1,
+    FourHours = 2,
+    Tomorrow = 3,
+    Exact = 4 // the exact date and time pickers
+};
+
 // Values as the computations may use them: a value out of its range, which
 // only a hand-edited file can hold, gives the built-in default.
 int NightHoursFrom();
 int NightHoursTo();
 int TimeGranularity();
-int DefaultDueDateTime();
+TDueChoice DefaultDueDateTime();
 
 class TtasksSettings : public TkvdSettings
 {

@@ -1,6 +1,5 @@
 #include "store/tasks_db.h"
 
-#include "settings/tasks_settings.h"
 #include "util/kvd_utils.h"
 #include "util/tasks_log.h"
 
@@ -9,6 +8,7 @@
 #include <QFileInfo>
 #include <clocale>
 #include <mutex>
+#include <optional>
 
 const char* const kSchemaStatements[5] = {
     "CREATE TABLE IF NOT EXISTS tasks( taskid VARCHAR(16), summary VARCHAR(1024) DEFAULT NULL, "
@@ -36,15 +36,18 @@ std::unique_ptr<TtasksDB>& Instance()
     return instance;
 }
 
+// Outlives the store object, so that a store made again after ReleaseTasksDB
+// opens the same file. Held under the store's lock.
+std::optional<QString>& DatabaseFile()
+{
+    static std::optional<QString> file;
+    return file;
+}
+
 void LogError(const std::exception& aError)
 {
     if (TtasksLog* log = GetTasksLog())
         log->LogException(aError);
-}
-
-bool IsBlank(QChar aChar)
-{
-    return aChar.unicode() <= 32;
 }
 
 } // namespace
@@ -56,6 +59,18 @@ void LockDB()
 void UnlockDB()
 {
     Lock().unlock();
+}
+
+void SetTasksDBFile(const QString& aFileName)
+{
+    TDBLock guard;
+    DatabaseFile() = aFileName;
+}
+
+QString TasksDBFile()
+{
+    TDBLock guard;
+    return DatabaseFile().value_or(QString());
 }
 
 TtasksDB* GetTasksDB()
@@ -74,12 +89,7 @@ void ReleaseTasksDB()
 
 bool IsQueryStatement(const QString& aSQL)
 {
-    qsizetype begin = 0, end = aSQL.size();
-    while (begin < end && IsBlank(aSQL[begin]))
-        ++begin;
-    while (end > begin && IsBlank(aSQL[end - 1]))
-        --end;
-    const QStringView text = QStringView(aSQL).mid(begin, end - begin);
+    const QStringView text = TrimBlanks(QStringView(aSQL));
     auto startsWith = [&](const char* aWord) {
         return text.startsWith(QLatin1String(aWord), Qt::CaseInsensitive);
     };
@@ -110,8 +120,13 @@ void TtasksDB::Connect()
     if (IsConnected())
         return;
     TDBLock guard;
+    // A store that nobody told where its file is would open some other file
+    // (the engine takes an empty name for a temporary database) and lose
+    // every change at exit.
+    if (!DatabaseFile())
+        throw EDatabaseError(QStringLiteral("The task store was given no database file."));
     FMonitor.Active = true;
-    const QString path = ExpandEnvVars(db_file);
+    const QString path = ExpandEnvVars(*DatabaseFile());
     FConnection.Database = path;
     FConnection.Protocol = QStringLiteral("sqlite-3");
     // The whole path, as for the settings folder; the connection creates the file.
@@ -281,7 +296,8 @@ QString TtasksDB::FailureMessage(const QString& aWhat) const
 
 QString TtasksDB::AccessProblem() const
 {
-    const QString path = NativePath(IsConnected() ? FConnection.Database : ExpandEnvVars(db_file));
+    const QString path =
+        NativePath(IsConnected() ? FConnection.Database : ExpandEnvVars(TasksDBFile()));
     const QFileInfo file(path);
     const QFileInfo folder(file.absolutePath());
     // The engine writes the file and, beside it, the journal of each

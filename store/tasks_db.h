@@ -6,7 +6,7 @@
 #include <memory>
 
 // The single object through which the program reaches its task database. It
-// opens the file named by the db_file setting on first use, creates the schema
+// opens the file given to SetTasksDBFile on first use, creates the schema
 // once per process, runs statements (each in a transaction of its own unless
 // one is open) and serialises all of it with one re-entrant lock. Statement
 // failures are logged and reported to the caller as false, with the reason in
@@ -74,9 +74,18 @@ private:
 // The five statements of the schema, in the order they run.
 extern const char* const kSchemaStatements[5];
 
+// The database file that the store opens at its next connect, as the settings
+// write it: placeholders such as %APPDATA% are expanded then, and the missing
+// folders above it are made. The store reads no settings of its own: the
+// program gives its db_file setting once the settings are loaded, a test its
+// own file. Until a file is given, Connect raises.
+void SetTasksDBFile(const QString& aFileName);
+// The file given last, as it was given; empty before the first.
+QString TasksDBFile();
+
 TtasksDB* GetTasksDB();
-// Closes and releases the store; the next GetTasksDB makes a new one. Tests use
-// it to start again, and the program at exit.
+// Closes and releases the store; the next GetTasksDB makes a new one, which
+// opens the same file. Tests use it to start again, and the program at exit.
 void ReleaseTasksDB();
 
 void LockDB();

@@ -1,6 +1,7 @@
 #include "tags/tasks_tags.h"
 
-#include "store/tasks_db.h"
+#include "store/tasks_store.h"
+#include "util/kvd_widgets.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -9,7 +10,6 @@
 #include <QPalette>
 #include <QStyledItemDelegate>
 #include <algorithm>
-#include <cmath>
 
 // One row of a tag list. Rows carry no data of their own: the controller maps
 // them to tags. The model keeps the row's check mark.
@@ -150,21 +150,6 @@ private:
 
 namespace {
 
-double Luminance(const QColor& aColor)
-{
-    auto channel = [](double aValue) {
-        return aValue <= 0.03928 ? aValue / 12.92 : std::pow((aValue + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(aColor.redF()) + 0.7152 * channel(aColor.greenF()) +
-           0.0722 * channel(aColor.blueF());
-}
-
-double Contrast(const QColor& aFirst, const QColor& aSecond)
-{
-    const double first = Luminance(aFirst), second = Luminance(aSecond);
-    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
-}
-
 // Draws titles in their tag's colour also on a selected row: the selection is
 // a blend of the highlight and the base colour, and no focus rectangle is drawn.
 // A title whose colour would vanish into the list's background (navy on a dark
@@ -187,13 +172,13 @@ protected:
         const QColor blend((highlight.red() * 2 + base.red() * 3) / 5,
                            (highlight.green() * 2 + base.green() * 3) / 5,
                            (highlight.blue() * 2 + base.blue() * 3) / 5);
-        if (foreground.isValid() && !aOption->text.isEmpty() && Contrast(text, base) < 2.5)
+        if (foreground.isValid() && !aOption->text.isEmpty() && ContrastRatio(text, base) < 2.5)
             aOption->backgroundBrush =
                 Luminance(text) < 0.2 ? QColor(0xF0, 0xF0, 0xF0) : QColor(0x30, 0x30, 0x30);
         // On a dark list the style outlines an empty box in a shade of the
         // window colour that vanishes into the base; a light window colour gives
         // the box a visible edge.
-        if ((aOption->features & QStyleOptionViewItem::HasCheckIndicator) && Luminance(base) < 0.2)
+        if ((aOption->features & QStyleOptionViewItem::HasCheckIndicator) && IsDark(base))
             aOption->palette.setColor(QPalette::Window, QColor(0xB0, 0xB0, 0xB0));
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
             aOption->palette.setColor(group, QPalette::Highlight, blend);
@@ -543,23 +528,31 @@ void TtasksTagsView::TreePaintText(TtasksTagNode* aNode, QColor& aColor) const
 
 // ---------------------------------------------------------------- loading
 
-void LoadTags(ItasksTagsControler* aControler)
+std::vector<TtasksTag*> LoadTags(ItasksTagsControler* aControler)
 {
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    const bool loaded =
-        db->Query(QStringLiteral("select * from tags order by title, createddt asc"), query.get());
+    std::vector<TStoredTag> stored;
+    const TStoreResult loaded = TtasksStore::ListTags(stored);
+    return FillTags(aControler, loaded, stored);
+}
+
+std::vector<TtasksTag*> FillTags(ItasksTagsControler* aControler, const TStoreResult& aLoaded,
+                                 std::vector<TStoredTag>& aStored)
+{
     aControler->Clear();
-    if (!loaded)
+    if (!aLoaded)
         throw EDatabaseError(
-            db->FailureMessage(QStringLiteral("The tags could not be read from the database.")));
-    for (; !query->Eof(); query->Next()) {
-        TtasksTag* tag = aControler->AddTag(query->FieldByName(QStringLiteral("tagid")).AsString());
-        tag->title = query->FieldByName(QStringLiteral("title")).AsString();
-        tag->color = static_cast<int32_t>(query->FieldByName(QStringLiteral("color")).AsInteger());
-        tag->image = static_cast<int>(query->FieldByName(QStringLiteral("image")).AsInteger());
-        tag->createddt = query->FieldByName(QStringLiteral("createddt")).AsDateTime();
+            aLoaded.Message(QStringLiteral("The tags could not be read from the database.")));
+    std::vector<TtasksTag*> tags;
+    tags.reserve(aStored.size());
+    for (TStoredTag& row : aStored) {
+        TtasksTag* tag = aControler->AddTag(row.tagid);
+        tag->title = std::move(row.title);
+        tag->color = row.color;
+        tag->image = row.image;
+        tag->createddt = row.createddt;
+        tags.push_back(tag);
     }
+    return tags;
 }
 
 // ---------------------------------------------------------------- colours

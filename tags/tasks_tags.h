@@ -35,6 +35,8 @@
 class ItasksTagsControler;
 class TtasksTagNode;
 class TtasksTagsModel;
+struct TStoreResult;
+struct TStoredTag;
 
 // Raised by AddTag for an id that the controller already holds.
 KVD_DECLARE_ERROR(ETagListError, EkvdError)
@@ -242,10 +244,16 @@ public:
 };
 
 // Clears the controller and fills it from the tags table, ordered by title
-// (binary comparison) and then by creation time. A NULL column reads as empty
-// text, 0 or the date-time 0. When the statement fails the store logs it, the
-// controller is left empty and EDatabaseError is raised.
-void LoadTags(ItasksTagsControler* aControler);
+// (binary comparison) and then by creation time; returns the tags in that
+// order. A NULL column reads as empty text, 0 or the date-time 0. When the
+// statement fails the store logs it, the controller is left empty and
+// EDatabaseError is raised.
+std::vector<TtasksTag*> LoadTags(ItasksTagsControler* aControler);
+// The second half of LoadTags, for a caller that read the tags itself with
+// TtasksStore::ListTags: clears the controller, raises when aLoaded failed,
+// otherwise fills it from aStored (whose texts it takes).
+std::vector<TtasksTag*> FillTags(ItasksTagsControler* aControler, const TStoreResult& aLoaded,
+                                 std::vector<TStoredTag>& aStored);
 
 // The colour a tag's colour value stands for on screen: a plain value as its
 // red, green and blue bytes; a system colour (top byte 0xFF) from the

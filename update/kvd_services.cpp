@@ -1,9 +1,7 @@
 #include "update/kvd_services.h"
 
-#include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QStringList>
@@ -20,24 +18,45 @@ constexpr int kTimerIntervalMSecs = 60000;
 constexpr qint64 kMSecsPerHour = 3600000;
 constexpr qint64 kReportEveryHours = 24;
 
-// The default progress of the check: the modal wait box.
-class TWaitBoxProgress : public IkvdUpdateProgress
+std::shared_ptr<IkvdUpdateUI> gUpdateUI;
+
+// Without a user to ask, nothing is shown and no updater starts.
+class TSilentUpdateUI : public IkvdUpdateUI
 {
 public:
-    void ShowWaiting(const QString& aText, std::function<void()> aCancel) override
-    {
-        FBox = std::make_unique<TkvdWaitBox>(aText, std::move(aCancel));
-    }
-    void HideWaiting() override { FBox.reset(); }
-
-private:
-    std::unique_ptr<TkvdWaitBox> FBox;
+    void ShowWaiting(const QString&, std::function<void()>) override {}
+    void HideWaiting() override {}
+    bool Confirm(const QString&, const QString&) override { return false; }
+    void Inform(const QString&, const QString&) override {}
+    void ShowError(const QString&, const QString&) override {}
+    quintptr OwnerWindow(QObject*) override { return 0; }
 };
+
+// The installed interface, or the silent one. A wait holds the one it began
+// with, so that one installed meanwhile never gets the end of a wait that it
+// did not show.
+std::shared_ptr<IkvdUpdateUI> UpdateUI()
+{
+    if (gUpdateUI)
+        return gUpdateUI;
+    static const std::shared_ptr<IkvdUpdateUI> silent = std::make_shared<TSilentUpdateUI>();
+    return silent;
+}
 
 } // namespace
 
+void SetUpdateUI(std::shared_ptr<IkvdUpdateUI> aUI)
+{
+    gUpdateUI = std::move(aUI);
+}
+
+std::shared_ptr<IkvdUpdateUI> GetUpdateUI()
+{
+    return gUpdateUI;
+}
+
 TkvdServices::TkvdServices(const QString& aAppName, const QString& aVersion)
-    : FAppName(aAppName), FVersion(aVersion), FProgress(std::make_shared<TWaitBoxProgress>())
+    : FAppName(aAppName), FVersion(aVersion)
 {
     FIPCServer = std::make_unique<TIPCServer>();
     FIPCServer->SetPipeName(FAppName);
@@ -144,17 +163,17 @@ int TkvdServices::CheckForUpdate(QString aAppName, QString aVersion, QString& aN
     struct TEndWait
     {
         const QPointer<TkvdSoapCall>& Call;
-        std::shared_ptr<IkvdUpdateProgress> Progress;
+        std::shared_ptr<IkvdUpdateUI> UI;
         bool Shown = false;
         ~TEndWait()
         {
             if (Call)
                 Call->Cancel();
             if (Shown)
-                Progress->HideWaiting();
+                UI->HideWaiting();
         }
-    } end{call, FProgress};
-    end.Progress->ShowWaiting(QLatin1String(kCheckingForUpdatesText), [&] {
+    } end{call, UpdateUI()};
+    end.UI->ShowWaiting(QLatin1String(kCheckingForUpdatesText), [&] {
         if (wait == TWait::Waiting) {
             wait = TWait::Cancelled;
             loop.quit();
@@ -176,12 +195,7 @@ int TkvdServices::CheckForUpdate(QString aAppName, QString aVersion, QString& aN
     return UpdateResultCode(reply, aVersion, aNewVersion, aExtra);
 }
 
-void TkvdServices::SetUpdateProgress(std::shared_ptr<IkvdUpdateProgress> aProgress)
-{
-    FProgress = aProgress ? std::move(aProgress) : std::make_shared<TWaitBoxProgress>();
-}
-
-bool TkvdServices::CheckForUpdates(QWidget* aOwner)
+bool TkvdServices::CheckForUpdates(QObject* aOwner)
 {
     QString newVersion;
     QString extra;
@@ -192,42 +206,36 @@ bool TkvdServices::CheckForUpdates(QWidget* aOwner)
         // The user gave up, or the program is ending: nothing more to show.
         return false;
     }
-    // The dialogs are centred on the screen, so they have no parent window.
+    const std::shared_ptr<IkvdUpdateUI> ui = UpdateUI();
     switch (code) {
     case urNewerAvailable:
-        if (TkvdMessageBox::Show(nullptr, TMsgKind::Confirmation, QStringLiteral("Confirm"),
-                                 QStringLiteral("New version available, update from %1 => %2")
-                                     .arg(FVersion, newVersion),
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::Yes) == QMessageBox::Yes) {
+        if (ui->Confirm(QStringLiteral("Confirm"),
+                        QStringLiteral("New version available, update from %1 => %2")
+                            .arg(FVersion, newVersion))) {
             LaunchUpdater(aOwner);
             return true;
         }
         return false;
     case urUpToDate:
-        TkvdMessageBox::Show(nullptr, TMsgKind::Information, QStringLiteral("Information"),
-                             QStringLiteral("Application is up to date!"));
+        ui->Inform(QStringLiteral("Information"), QStringLiteral("Application is up to date!"));
         return false;
     case urServerError:
-        TkvdMessageBox::Show(nullptr, TMsgKind::Error, QStringLiteral("Error"),
-                             QStringLiteral("Error connecting update servers! Please try again "
-                                            "later!"));
+        ui->ShowError(QStringLiteral("Error"),
+                      QStringLiteral("Error connecting update servers! Please try again later!"));
         return false;
     default:
-        TkvdMessageBox::Show(nullptr, TMsgKind::Error, QStringLiteral("Error"),
-                             QStringLiteral("Unexpected error!"));
+        ui->ShowError(QStringLiteral("Error"), QStringLiteral("Unexpected error!"));
         return false;
     }
 }
 
-void TkvdServices::LaunchUpdater(QWidget* aOwner)
+void TkvdServices::LaunchUpdater(QObject* aOwner)
 {
     const QString params = QStringLiteral("appid=%1").arg(FAppName);
     const QString program =
         FileBeside(QCoreApplication::applicationFilePath(), QLatin1String(kUpdaterFileName));
-    QWidget* owner = aOwner ? aOwner : QApplication::activeWindow();
     // A missing updater or a declined elevation shows nothing further.
-    RunElevated(owner, program, params);
+    RunElevated(UpdateUI()->OwnerWindow(aOwner), program, params);
 }
 
 void TkvdServices::HandleRequest(IMessageData& aRequest, IMessageData& aReply)

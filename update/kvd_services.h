@@ -15,7 +15,6 @@
 #include <memory>
 
 class QTimer;
-class QWidget;
 
 // The updater's program, beside our own.
 #ifdef Q_OS_WIN
@@ -38,19 +37,38 @@ inline constexpr const char* kCommandTerminate = "kvd_command_terminate";
 inline constexpr const char* kCommandUpdate = "kvd_command_update";
 inline constexpr const char* kCommandGetVersion = "kvd_command_getversion";
 
-// What the interactive check shows while its question waits for the service.
-// The GUI may give its own (TkvdServices::SetUpdateProgress); the default is a
-// modal TkvdWaitBox with the text and a Cancel button.
-class IkvdUpdateProgress
+// How the interactive check speaks with the user. The service decides what is
+// asked and said, in these words; the GUI shows it (TkvdUpdateDialogs in
+// update/kvd_update_dialogs.h: a modal wait box with Cancel, then message
+// boxes), a test may record it. The service itself shows nothing, so it needs
+// no widget library. Every call comes on the thread that runs the check.
+class IkvdUpdateUI
 {
 public:
-    virtual ~IkvdUpdateProgress() = default;
-    // Shows aText and returns at once. aCancel gives the check up: the request
-    // is dropped and nothing more is shown.
+    virtual ~IkvdUpdateUI() = default;
+    // Shows aText while the question waits for the service and returns at
+    // once. aCancel gives the check up: the request is dropped and nothing
+    // more is shown.
     virtual void ShowWaiting(const QString& aText, std::function<void()> aCancel) = 0;
     // The wait is over, however it ended; aCancel is not called any more.
     virtual void HideWaiting() = 0;
+    // A question answered Yes or No, Yes being the default; true for Yes.
+    virtual bool Confirm(const QString& aTitle, const QString& aText) = 0;
+    // A result that the user acknowledges.
+    virtual void Inform(const QString& aTitle, const QString& aText) = 0;
+    virtual void ShowError(const QString& aTitle, const QString& aText) = 0;
+    // The native handle (WId) of the window that the updater's elevation
+    // prompt belongs to: aOwner's, or the active window's when aOwner is
+    // null; 0 for none. aOwner is whatever the caller of the check gave.
+    virtual quintptr OwnerWindow(QObject* aOwner) = 0;
 };
+
+// Installs the user interface of every update check; the program installs
+// TkvdUpdateDialogs at start-up. With none (nullptr, or before the first
+// call) a check shows nothing and declines the update.
+void SetUpdateUI(std::shared_ptr<IkvdUpdateUI> aUI);
+// The interface installed, or nullptr.
+std::shared_ptr<IkvdUpdateUI> GetUpdateUI();
 
 // The text shown while the check waits.
 inline constexpr const char* kCheckingForUpdatesText = "Checking for updates...";
@@ -73,27 +91,26 @@ public:
     TIPCServer& IPCServer() { return *FIPCServer; }
     QTimer& Timer() { return *FTimer; }
 
-    // The interactive check: asks the service, then shows one of four dialogs.
-    // True when the user chose to update (the updater has been started).
-    // Transport failures and SOAP faults are raised for the caller to show; a
-    // check the user cancelled, or that the program's end cut short, shows
-    // nothing and gives false.
-    bool CheckForUpdates(QWidget* aOwner = nullptr);
+    // The interactive check: asks the service, then gives one of four results
+    // through the update UI (a question or a message). True when the user
+    // chose to update (the updater has been started, owned by aOwner's
+    // window). Transport failures and SOAP faults are raised for the caller
+    // to show; a check the user cancelled, or that the program's end cut
+    // short, shows nothing and gives false.
+    bool CheckForUpdates(QObject* aOwner = nullptr);
     // One question to the service; empty aAppName or aVersion mean the
     // service's own. Returns a TkvdUpdateResult; raises transport failures,
     // and ESOAPCancelled when the wait was given up. Waits in a local event
-    // loop behind the progress (ShowWaiting), so windows keep painting and
+    // loop behind the update UI's ShowWaiting, so windows keep painting and
     // the user can cancel.
     int CheckForUpdate(QString aAppName, QString aVersion, QString& aNewVersion, QString& aExtra);
-    // Replaces what the check shows while it waits; nullptr restores the
-    // default box.
-    void SetUpdateProgress(std::shared_ptr<IkvdUpdateProgress> aProgress);
     // Starts one run report in the background and returns at once; false when
     // one is already in flight. RunReportFinished tells the outcome.
     bool ReportRun();
     bool ReportRunning() const { return !FReportCall.isNull(); }
-    // Starts the updater beside the program, elevated, with "appid=<AppName>".
-    void LaunchUpdater(QWidget* aOwner = nullptr);
+    // Starts the updater beside the program, elevated, with "appid=<AppName>";
+    // the prompt belongs to aOwner's window (see IkvdUpdateUI::OwnerWindow).
+    void LaunchUpdater(QObject* aOwner = nullptr);
     // The pipe server's request handler; runs on pool worker threads and uses no
     // field of the service.
     static void HandleRequest(IMessageData& aRequest, IMessageData& aReply);
@@ -113,7 +130,6 @@ private:
     std::unique_ptr<TIPCClient> FIPCClient;
     QTimer* FTimer = nullptr;
     QPointer<TkvdSoapCall> FReportCall;
-    std::shared_ptr<IkvdUpdateProgress> FProgress;
 };
 
 // The result code of a getupdate reply for the running version aVersion, with

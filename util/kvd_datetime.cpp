@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <cmath>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -19,6 +20,30 @@ QString LongTimeFormat(const QLocale& aLocale)
 {
     static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
     return aLocale.timeFormat(QLocale::LongFormat).remove(zone).trimmed();
+}
+
+// The day count of a whole number of days since the epoch and the
+// milliseconds of that day's time.
+TDateTime DayCount(qint64 aDays, qint64 aMSecsOfDay)
+{
+    const double days = static_cast<double>(aDays);
+    const double fraction = static_cast<double>(aMSecsOfDay) / kMSecsPerDay;
+    // Before the epoch the fraction still counts forward from the day's start,
+    // so the whole part moves toward zero and the fraction is subtracted.
+    return days >= 0 ? days + fraction : days - fraction;
+}
+
+// Whole days since the epoch, counted toward minus infinity, and the
+// milliseconds of that day, which are never negative.
+std::pair<qint64, qint64> SplitWallMSecs(qint64 aWallMSecs)
+{
+    qint64 days = aWallMSecs / kWholeMSecsPerDay;
+    qint64 msecs = aWallMSecs % kWholeMSecsPerDay;
+    if (msecs < 0) {
+        msecs += kWholeMSecsPerDay;
+        --days;
+    }
+    return {days, msecs};
 }
 
 } // namespace
@@ -47,30 +72,39 @@ void ResetNow()
     gFixed = false;
 }
 
+qint64 WallMSecs(const QDate& aDate, qint64 aMSecsOfDay)
+{
+    return kEpoch.daysTo(aDate) * kWholeMSecsPerDay + aMSecsOfDay;
+}
+
+qint64 WallMSecs(const QDateTime& aValue)
+{
+    const QDateTime local = aValue.toLocalTime();
+    return WallMSecs(local.date(), local.time().msecsSinceStartOfDay());
+}
+
+TDateTime DateTimeFromWallMSecs(qint64 aWallMSecs)
+{
+    const auto [days, msecs] = SplitWallMSecs(aWallMSecs);
+    return DayCount(days, msecs);
+}
+
 TDateTime DateTimeFromQDateTime(const QDateTime& aValue)
 {
     if (!aValue.isValid())
         return 0;
     const QDateTime local = aValue.toLocalTime();
-    const double days = static_cast<double>(kEpoch.daysTo(local.date()));
-    const double fraction = local.time().msecsSinceStartOfDay() / kMSecsPerDay;
-    // Before the epoch the fraction still counts forward from the day's start,
-    // so the whole part moves toward zero and the fraction is subtracted.
-    return days >= 0 ? days + fraction : days - fraction;
+    return DayCount(kEpoch.daysTo(local.date()), local.time().msecsSinceStartOfDay());
 }
 
 QDateTime QDateTimeFromDateTime(TDateTime aValue)
 {
-    if (!std::isfinite(aValue))
+    const std::optional<qint64> wall = WallMSecsFromDateTime(aValue);
+    if (!wall)
         return QDateTime();
-    double whole = std::trunc(aValue);
-    double ms = std::round(std::fabs(aValue - whole) * kMSecsPerDay);
-    if (ms >= kMSecsPerDay) {
-        ms -= kMSecsPerDay;
-        whole += aValue >= 0 ? 1 : -1;
-    }
-    const QDate date = kEpoch.addDays(static_cast<qint64>(whole));
-    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+    const auto [days, msecs] = SplitWallMSecs(*wall);
+    return QDateTime(kEpoch.addDays(days),
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs)));
 }
 
 TDateTime EncodeDateTime(int aYear, int aMonth, int aDay, int aHour, int aMinute, int aSecond,
@@ -146,9 +180,7 @@ template <typename Char> TDateTime ParseSqlDateTime(const Char* aText, qsizetype
     const QDate date(year, month, day);
     if (!date.isValid() || hour > 23 || minute > 59 || second > 59)
         return 0;
-    const double days = static_cast<double>(date.toJulianDay() - kEpoch.toJulianDay());
-    const double fraction = (((hour * 60 + minute) * 60 + second) * 1000 + msec) / kMSecsPerDay;
-    return days >= 0 ? days + fraction : days - fraction;
+    return DayCount(kEpoch.daysTo(date), ((hour * 60 + minute) * 60 + second) * 1000 + msec);
 }
 
 } // namespace

@@ -4,10 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QProcess>
-#include <QScreen>
-#include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -107,17 +105,6 @@ uint32_t LightenColor(uint32_t aColor, int aDelta)
     return r | (g << 8) | (b << 16);
 }
 
-int TaskbarHeight()
-{
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return 0;
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return 0;
-    const int height = screen->geometry().bottom() - screen->availableGeometry().bottom();
-    return height > 0 ? height : 0;
-}
-
 QString GetFileVersion(const QString& aFileName)
 {
     // The version lives in the program itself rather than in a resource of the
@@ -207,7 +194,7 @@ void ResetEnvTableForTesting()
     gEnvTable.reset();
 }
 
-bool RunElevated(QWidget* aWnd, const QString& aFileName, const QString& aParams)
+bool RunElevated(quintptr aWnd, const QString& aFileName, const QString& aParams)
 {
     Q_UNUSED(aWnd);
     QString command = qEnvironmentVariable("ULMORA_ELEVATE");
@@ -238,6 +225,43 @@ QString FileBeside(const QString& aPath, const QString& aName)
     if (aPath.at(cut) == QLatin1Char('/'))
         return folder + QLatin1Char('/') + aName;
     return WithTrailingBackslash(folder) + aName;
+}
+
+namespace {
+
+// Where the text between the leading and the trailing blanks begins and ends.
+std::pair<qsizetype, qsizetype> NonBlankRange(QStringView aText)
+{
+    qsizetype begin = 0, end = aText.size();
+    while (begin < end && IsBlankChar(aText[begin]))
+        ++begin;
+    while (end > begin && IsBlankChar(aText[end - 1]))
+        --end;
+    return {begin, end};
+}
+
+} // namespace
+
+bool IsBlankChar(QChar aChar)
+{
+    return aChar.unicode() <= 32;
+}
+
+bool IsBlankText(QStringView aText)
+{
+    return std::all_of(aText.begin(), aText.end(), IsBlankChar);
+}
+
+QStringView TrimBlanks(QStringView aText)
+{
+    const auto [begin, end] = NonBlankRange(aText);
+    return aText.sliced(begin, end - begin);
+}
+
+QString TrimBlanks(const QString& aText)
+{
+    const auto [begin, end] = NonBlankRange(aText);
+    return aText.mid(begin, end - begin);
 }
 
 int IndexOfString(const QString& aText, const QStringList& aItems)

@@ -8,7 +8,6 @@
 #include <cstdint>
 
 class QFile;
-class QWidget;
 
 // 16 letters, each from A to Y or a to y. Safe to call from any thread.
 QString GenerateId();
@@ -19,9 +18,6 @@ TDateTime RoundDateTime(int aUnit, int aStep, TDateTime aValue);
 
 // Adds aDelta to red, green and blue, each clamped to 0..255; the top byte is 0.
 uint32_t LightenColor(uint32_t aColor, int aDelta);
-
-// Height of the desktop's panel at the bottom of the primary screen, 0 without one.
-int TaskbarHeight();
 
 QString GetFileVersion(const QString& aFileName);
 QString GetAppVersion();
@@ -37,11 +33,25 @@ void ResetEnvTableForTesting();
 
 // Starts aFileName with administrator rights without waiting for it; true when
 // the program was started. ULMORA_ELEVATE names the command used instead of pkexec.
-bool RunElevated(QWidget* aWnd, const QString& aFileName, const QString& aParams);
+// aWnd is the native handle (WId) of the window that the elevation prompt
+// belongs to, 0 for none: a handle rather than a widget, so that the core
+// that starts the updater needs no widget library. pkexec asks through the
+// desktop's own agent and has no use for it.
+bool RunElevated(quintptr aWnd, const QString& aFileName, const QString& aParams);
 
 QString FileBeside(const QString& aPath, const QString& aName);
 QString WithTrailingBackslash(const QString& aPath);
 int IndexOfString(const QString& aText, const QStringList& aItems);
+
+// Blank is what the program trims off a text: a character of code 32 or below,
+// the space and every control character.
+bool IsBlankChar(QChar aChar);
+// True when aText holds nothing but blank characters, or nothing at all.
+bool IsBlankText(QStringView aText);
+// aText without its blank characters at either end. The QString form shares
+// aText's data when there is nothing to take off.
+QStringView TrimBlanks(QStringView aText);
+QString TrimBlanks(const QString& aText);
 
 // A path as the system writes it (backslashes) in the form the file system takes.
 QString NativePath(const QString& aPath);

@@ -43,6 +43,7 @@ void BM_SaveTaskWithThreeTags(benchmark::State& aState)
     const int tasks = static_cast<int>(aState.range(0));
     ReleaseTasksDB();
     db_file = WorkingDatabase(tasks);
+    SetTasksDBFile(db_file);
     auto window = std::make_unique<TfrmTaskList>();
     ItasksTagsControler* tags = window->TagsControler();
     if (tags->Count() < 3) {

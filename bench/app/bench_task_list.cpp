@@ -9,6 +9,7 @@
 #include "app/tasks_list_view.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
+#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 
 #include "../common/bench_db.h"
@@ -49,6 +50,7 @@ TfrmTaskList* WindowFor(int aTasks)
     if (gCurrentDatabase != aTasks) {
         ReleaseTasksDB();
         db_file = Database(aTasks);
+        SetTasksDBFile(db_file);
         gCurrentDatabase = aTasks;
     }
     auto& window = gWindows[aTasks];
@@ -105,6 +107,7 @@ void BM_PaintScreenful(benchmark::State& aState)
     ReleaseTasksDB();
     gCurrentDatabase = 0;
     db_file = folder.filePath(QStringLiteral("paint.db"));
+    SetTasksDBFile(db_file);
     TtasksDB* db = GetTasksDB();
     for (int t = 0; t < 3; ++t)
         db->Exec(QStringLiteral("insert into tags values ('TAG%1aaaaaaaaaaaa', 'Tag %1', %2, 0, "

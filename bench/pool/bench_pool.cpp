@@ -5,7 +5,6 @@
 
 #include "pool/tasks_form_pool.h"
 
-#include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
@@ -59,7 +58,7 @@ void FreshDatabase()
 {
     ReleaseTasksDB();
     QFile::remove(DatabasePath());
-    db_file = DatabasePath();
+    SetTasksDBFile(DatabasePath());
     TtasksDB* db = GetTasksDB();
     db->Connect();
     for (const char* id : kTagIds)

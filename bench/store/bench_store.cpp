@@ -1,11 +1,12 @@
 // The task list's statement through the store (NewQuery, Query, every column
-// read by name) against the same statement stepped through the SQLite C API.
+// read by name) and through its list operation (TtasksStore::ListTasks),
+// against the same statement stepped through the SQLite C API.
 // Run: build/bench/store/bench_store
 
 #include "../common/bench_db.h"
 
-#include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
+#include "store/tasks_store.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,7 +27,7 @@ struct TRow
 
 void BM_ListThroughStore(benchmark::State& aState)
 {
-    db_file = BuildBenchDatabase(Folder(), static_cast<int>(aState.range(0)));
+    SetTasksDBFile(BuildBenchDatabase(Folder(), static_cast<int>(aState.range(0))));
     ReleaseTasksDB();
     TtasksDB* db = GetTasksDB();
     db->Connect();
@@ -82,10 +83,30 @@ void BM_ListThroughRawSQLite(benchmark::State& aState)
     sqlite3_close(db);
 }
 
+// The operation the main window's list loads with: the list statement with
+// the local "today" bound, every row into a TStoredTask.
+void BM_ListTasksOperation(benchmark::State& aState)
+{
+    SetTasksDBFile(BuildBenchDatabase(Folder(), static_cast<int>(aState.range(0))));
+    ReleaseTasksDB();
+    GetTasksDB()->Connect();
+    std::vector<TStoredTask> tasks;
+    for (auto _ : aState) {
+        if (!TtasksStore::ListTasks(tasks)) {
+            aState.SkipWithError("ListTasks failed");
+            break;
+        }
+        benchmark::DoNotOptimize(tasks.data());
+    }
+    aState.counters["rows"] = static_cast<double>(tasks.size());
+    ReleaseTasksDB();
+}
+
 } // namespace
 
 BENCHMARK(BM_ListThroughRawSQLite)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ListThroughStore)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListTasksOperation)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -9,7 +9,11 @@
 #include "app/tasks_splitter.h"
 #include "resources/tasks_themes.h"
 #include "tags/tasks_tags.h"
+#include "util/kvd_desktop.h"
 #include "util/kvd_dialogs.h"
+#include "util/kvd_guard.h"
+#include "util/kvd_widgets.h"
+#include "util/tasks_log.h"
 
 #include "window_fixture.h"
 
@@ -70,21 +74,6 @@ TRowTextStyle StyleOf(TfrmTaskList& aWindow, const TTaskRecord& aRecord)
 {
     return TaskTextStyle(aRecord, aWindow.IsUnread(aRecord.taskid), Now(), aWindow.font(),
                          QColor(Qt::black));
-}
-
-double Luminance(const QColor& aColor)
-{
-    auto channel = [](double aValue) {
-        return aValue <= 0.03928 ? aValue / 12.92 : std::pow((aValue + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(aColor.redF()) + 0.7152 * channel(aColor.greenF()) +
-           0.0722 * channel(aColor.blueF());
-}
-
-double Contrast(const QColor& aA, const QColor& aB)
-{
-    const double a = Luminance(aA), b = Luminance(aB);
-    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 
 // Acts on the next modal dialog as soon as it shows.
@@ -657,14 +646,64 @@ private Q_SLOTS:
         QCOMPARE(window.TaskRecords()->Count(), 1);
     }
 
-    void errorEscapingAnEventIsShownAndTheProgramGoesOn()
+    // What escapes a handler is logged and shown in one error box, and the
+    // program goes on: a timer event through the application's catch point,
+    // a handler connected to a signal through the guard, which also lets the
+    // signal's later receivers run.
+    void errorEscapingAHandlerIsShownAndTheProgramGoesOn_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("timer event") << "timer";
+        QTest::newRow("button's clicked signal") << "button";
+        QTest::newRow("menu item's triggered signal") << "action";
+        QTest::newRow("tab strip's currentChanged signal") << "tab";
+    }
+    void errorEscapingAHandlerIsShownAndTheProgramGoesOn()
+    {
+        QFETCH(QString, how);
+        auto log = std::make_unique<TtasksLog>();
+        log->FileName = FEnv->File(QStringLiteral("ulmora.log"));
+        SetTasksLog(std::move(log));
+        const std::unique_ptr<void, void (*)(void*)> logReset(this,
+                                                              [](void*) { SetTasksLog(nullptr); });
+        AddTag(QStringLiteral("TTTTTTTTTTTTTTTT"), QStringLiteral("Home"));
+        TfrmTaskList window;
+        window.show();
+        TkvdMessageBox::ClearShown();
+
+        auto boom = [] { throw EDatabaseError(QStringLiteral("boom in a handler")); };
         bool later = false;
-        QTimer::singleShot(0, [] { throw EDatabaseError(QStringLiteral("boom in a handler")); });
-        QTimer::singleShot(20, [&] { later = true; });
-        QTRY_VERIFY(later);
+        auto after = [&later] { later = true; };
+        auto* button = window.findChild<QToolButton*>(QStringLiteral("btnNewTask"));
+        auto* action = window.findChild<QAction*>(QStringLiteral("itTrayShowList"));
+        auto* tabs = window.findChild<QTabBar*>(QStringLiteral("tabsGroups"));
+        QVERIFY(button && action && tabs);
+        QCOMPARE(tabs->count(), 2);
+        if (how == QLatin1String("timer")) {
+            QTimer::singleShot(0, boom);
+            QTimer::singleShot(20, after);
+            QTRY_VERIFY(later);
+        } else if (how == QLatin1String("button")) {
+            ConnectGuarded(button, &QToolButton::clicked, &window, boom);
+            ConnectGuarded(button, &QToolButton::clicked, &window, after);
+            button->click();
+            // The window's own handler ran before: the editor is open.
+            QVERIFY(window.Editing());
+        } else if (how == QLatin1String("action")) {
+            ConnectGuarded(action, &QAction::triggered, &window, boom);
+            ConnectGuarded(action, &QAction::triggered, &window, after);
+            action->trigger();
+        } else {
+            ConnectGuarded(tabs, &QTabBar::currentChanged, &window, boom);
+            ConnectGuarded(tabs, &QTabBar::currentChanged, &window, after);
+            tabs->setCurrentIndex(1);
+        }
+        QVERIFY(later);
         QCOMPARE(ErrorBoxes(), 1);
         QCOMPARE(TkvdMessageBox::Shown().first().Text, QStringLiteral("boom in a handler"));
+        QFile file(FEnv->File(QStringLiteral("ulmora.log")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("(X) EDatabaseError: boom in a handler"));
     }
 
     void databaseThatCannotBeOpened()
@@ -1169,16 +1208,16 @@ private Q_SLOTS:
         QCOMPARE(CurrentThemeName(), name);
         const QPalette palette = QApplication::palette();
         // Text is legible on its background and on the buttons.
-        QVERIFY2(Contrast(palette.color(QPalette::Text), palette.color(QPalette::Base)) >= 4.5,
+        QVERIFY2(ContrastRatio(palette.color(QPalette::Text), palette.color(QPalette::Base)) >= 4.5,
                  qPrintable(name));
-        QVERIFY2(Contrast(palette.color(QPalette::WindowText), palette.color(QPalette::Window)) >=
-                     4.5,
+        QVERIFY2(ContrastRatio(palette.color(QPalette::WindowText),
+                               palette.color(QPalette::Window)) >= 4.5,
                  qPrintable(name));
-        QVERIFY2(Contrast(palette.color(QPalette::ButtonText), palette.color(QPalette::Button)) >=
-                     4.5,
+        QVERIFY2(ContrastRatio(palette.color(QPalette::ButtonText),
+                               palette.color(QPalette::Button)) >= 4.5,
                  qPrintable(name));
-        QVERIFY2(Contrast(palette.color(QPalette::HighlightedText),
-                          palette.color(QPalette::Highlight)) >= 3.0,
+        QVERIFY2(ContrastRatio(palette.color(QPalette::HighlightedText),
+                               palette.color(QPalette::Highlight)) >= 3.0,
                  qPrintable(name));
         TfrmTaskList window;
         QVERIFY(!window.grab().isNull());

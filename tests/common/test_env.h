@@ -2,7 +2,8 @@
 
 // A clean process state for one test: APPDATA in a temporary folder, the
 // placeholder table rebuilt from it, the settings variables at their defaults,
-// no settings object and no database object.
+// no settings object and no database object, and the store given the default
+// db_file, as the program gives it.
 
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
@@ -23,6 +24,7 @@ public:
         ReleaseTasksDB();
         ReleaseTasksSettings();
         ResetTasksSettingsVariables();
+        SetTasksDBFile(db_file);
         ResetNow();
     }
     ~TTestEnv()
@@ -35,10 +37,12 @@ public:
 
     QString Path() const { return FDir.path(); }
     QString File(const QString& aName) const { return FDir.filePath(aName); }
-    // Points the store at a database file in the temporary folder.
+    // Points the store, and the db_file setting that a window gives it, at a
+    // database file in the temporary folder.
     QString UseDatabase(const QString& aName = QStringLiteral("tasks.db"))
     {
         db_file = File(aName);
+        SetTasksDBFile(db_file);
         return db_file;
     }
 

@@ -22,6 +22,7 @@ public:
         ResetEnvTableForTesting();
         Reset();
         db_file = FDir.filePath(QStringLiteral("tasks.db"));
+        SetTasksDBFile(db_file);
     }
     ~TDueTestEnv() { Reset(); }
     TDueTestEnv(const TDueTestEnv&) = delete;

@@ -6,6 +6,7 @@
 
 #include "app/tasks_duedates.h"
 #include "store/tasks_db.h"
+#include "store/tasks_store.h"
 #include "store/zdb.h"
 
 #include <QtTest>
@@ -218,43 +219,62 @@ private Q_SLOTS:
 
     void choiceHours_data()
     {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<int>("editorHours");
-        QTest::addColumn<int>("menuHours");
-        QTest::newRow("0") << 0 << -1 << -1;
-        QTest::newRow("1") << 1 << 1 << 1;
-        QTest::newRow("2") << 2 << 4 << 4;
-        QTest::newRow("3") << 3 << 24 << 24;
-        QTest::newRow("4") << 4 << -1 << -1;
-        QTest::newRow("5") << 5 << -1 << -1;
-        QTest::newRow("-1") << -1 << -1 << -1;
+        QTest::addColumn<TDueChoice>("choice");
+        QTest::addColumn<int>("hours");
+        QTest::newRow("Unplanned") << TDueChoice::Unplanned << -1;
+        QTest::newRow("Hour, Immediately") << TDueChoice::Hour << 1;
+        QTest::newRow("4 Hours, Today") << TDueChoice::FourHours << 4;
+        QTest::newRow("Tomorrow") << TDueChoice::Tomorrow << 24;
+        QTest::newRow("Exact is no general choice") << TDueChoice::Exact << -1;
+        QTest::newRow("a number beyond the choices") << static_cast<TDueChoice>(5) << -1;
     }
     void choiceHours()
     {
-        QFETCH(int, number);
-        QFETCH(int, editorHours);
-        QFETCH(int, menuHours);
-        QCOMPARE(GeneralChoiceHours(number), editorHours);
-        QCOMPARE(DueDateMoveHours(number), menuHours);
+        QFETCH(TDueChoice, choice);
+        QFETCH(int, hours);
+        QCOMPARE(ChoiceHours(choice), hours);
     }
 
-    void moveTagDueDates_data()
+    // The list menu's date items.
+    void dueDateOfChoice_data()
     {
-        QTest::addColumn<int>("tag");
+        QTest::addColumn<TDueChoice>("choice");
         QTest::addColumn<QDateTime>("expected");
-        QTest::newRow("1 Immediately") << 1 << At(0, 21, 50);
-        QTest::newRow("2 Today") << 2 << At(1, 9, 50);
-        QTest::newRow("3 Tomorrow") << 3 << At(1, 20, 50);
-        QTest::newRow("4 Unplanned") << 4 << QDateTime();
-        QTest::newRow("other tag") << 7 << QDateTime();
+        QTest::newRow("Immediately") << TDueChoice::Hour << At(0, 21, 50);
+        QTest::newRow("Today") << TDueChoice::FourHours << At(1, 9, 50);
+        QTest::newRow("Tomorrow") << TDueChoice::Tomorrow << At(1, 20, 50);
+        QTest::newRow("Unplanned") << TDueChoice::Unplanned << QDateTime();
+        QTest::newRow("Exact") << TDueChoice::Exact << QDateTime();
     }
-    void moveTagDueDates()
+    void dueDateOfChoice()
     {
-        QFETCH(int, tag);
+        QFETCH(TDueChoice, choice);
         QFETCH(QDateTime, expected);
         // "Today" falls into the night: 00:50 becomes 09:50.
         SetFixedNow(At(0, 20, 46, 10));
-        QCOMPARE(DueDateForMoveTag(tag), Value(expected));
+        QCOMPARE(DueDateOfChoice(choice), Value(expected));
+    }
+
+    // default_duedatetime keeps its number in the file; the program reads it as
+    // a choice, a number out of range as the default.
+    void defaultChoiceFromTheSetting_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<TDueChoice>("choice");
+        QTest::newRow("0") << 0 << TDueChoice::Unplanned;
+        QTest::newRow("1") << 1 << TDueChoice::Hour;
+        QTest::newRow("2") << 2 << TDueChoice::FourHours;
+        QTest::newRow("3") << 3 << TDueChoice::Tomorrow;
+        QTest::newRow("4") << 4 << TDueChoice::Exact;
+        QTest::newRow("5") << 5 << TDueChoice::Unplanned;
+        QTest::newRow("-1") << -1 << TDueChoice::Unplanned;
+    }
+    void defaultChoiceFromTheSetting()
+    {
+        QFETCH(int, stored);
+        QFETCH(TDueChoice, choice);
+        default_duedatetime = stored;
+        QCOMPARE(DefaultDueDateTime(), choice);
     }
 
     void editorDueDate_data()
@@ -367,23 +387,24 @@ private Q_SLOTS:
             QVERIFY(InsertTask(id, QString()));
         QVERIFY(InsertTask(QStringLiteral("untouched"), QStringLiteral("2012-01-01 08:00:00")));
 
-        QVERIFY(MoveDueDates(ids, DateTimeFromQDateTime(At(1, 10, 0, 0))));
+        QVERIFY(TtasksStore::MoveDueDates(ids, DateTimeFromQDateTime(At(1, 10, 0, 0))));
         for (const QString& id : ids)
             QCOMPARE(StoredDue(id), QStringLiteral("2012-05-09 10:00:00"));
         QCOMPARE(StoredDue(QStringLiteral("untouched")), QStringLiteral("2012-01-01 08:00:00"));
 
         // A fraction of a second is not stored.
-        QVERIFY(MoveDueDates(ids.mid(0, 1), DateTimeFromQDateTime(At(2, 11, 12, 13, 900))));
+        QVERIFY(TtasksStore::MoveDueDates(ids.mid(0, 1),
+                                          DateTimeFromQDateTime(At(2, 11, 12, 13, 900))));
         QCOMPARE(StoredDue(ids[0]), QStringLiteral("2012-05-10 11:12:13"));
 
         // Unplanned stores NULL.
-        QVERIFY(MoveDueDates(ids, 0));
+        QVERIFY(TtasksStore::MoveDueDates(ids, 0));
         for (const QString& id : ids)
             QCOMPARE(StoredDue(id), QStringLiteral("<null>"));
         QCOMPARE(StoredDue(QStringLiteral("untouched")), QStringLiteral("2012-01-01 08:00:00"));
 
         // Nothing to move is no failure.
-        QVERIFY(MoveDueDates({}, DateTimeFromQDateTime(At(0, 9, 0))));
+        QVERIFY(TtasksStore::MoveDueDates({}, DateTimeFromQDateTime(At(0, 9, 0))));
         QCOMPARE(Scalar(QStringLiteral("select count(*) from tasks where duedt is null")),
                  QStringLiteral("3"));
     }
@@ -398,7 +419,7 @@ private Q_SLOTS:
             QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON tasks WHEN old.taskid = "
                            "'refused' BEGIN SELECT RAISE(ABORT, 'refused'); END;")));
 
-        QVERIFY(!MoveDueDates(ids, DateTimeFromQDateTime(At(3, 12, 0))));
+        QVERIFY(!TtasksStore::MoveDueDates(ids, DateTimeFromQDateTime(At(3, 12, 0))));
         QCOMPARE(StoredDue(QStringLiteral("first")), QStringLiteral("2012-05-11 12:00:00"));
         QCOMPARE(StoredDue(QStringLiteral("refused")), QStringLiteral("2012-01-01 08:00:00"));
         QCOMPARE(StoredDue(QStringLiteral("last")), QStringLiteral("2012-05-11 12:00:00"));
@@ -412,7 +433,7 @@ private Q_SLOTS:
             ids << GenerateId();
             QVERIFY(InsertTask(ids.last(), QString()));
         }
-        QVERIFY(MoveDueDates(ids, DateTimeFromQDateTime(At(0, 23, 59, 59))));
+        QVERIFY(TtasksStore::MoveDueDates(ids, DateTimeFromQDateTime(At(0, 23, 59, 59))));
         QCOMPARE(Scalar(QStringLiteral("select count(*) from tasks where duedt = "
                                        "'2012-05-08 23:59:59'")),
                  QStringLiteral("50"));

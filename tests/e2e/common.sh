@@ -15,8 +15,21 @@ e2e_require() {
     done
 }
 
+# Ends the started processes, the last started first (the program before its
+# display), and waits for each: a program ended by SIGTERM still writes its
+# settings, which must not race the removal of the folder.
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    local i pid
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pid="${pids[$i]}"
+        kill "$pid" 2>/dev/null || continue
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && cat "$work/out" >&2; exit 1; }

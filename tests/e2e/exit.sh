@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# "Exit" in the tray menu of the real ulmora binary, on its own Xvfb display
+# "Exit" in the tray menu of the real ulmora binary on its own Xvfb display
 # with the trayer tray host: the tray icon is right-clicked and the menu's last
-# item clicked, as a user does. Every run must end the program with status 0,
+# item clicked, as a user does; then the signals that a logout, kill or Ctrl+C
+# send. Every run must end the program with status 0,
 # remove its pipe and leave the five geometry keys in config.ini, whether
 # closing the window only hides it (close_minimizes=1, the default) or not.
 # Several runs, because the windows the toolkit asks to close on a quit come
@@ -38,9 +39,10 @@ new_window() {
     done
 }
 
-# run_exit NAME CONFIG: one run of the program from CONFIG, ended by "Exit"
+# run_exit NAME CONFIG [SIGNAL]: one run of the program from CONFIG, ended by
+# "Exit" in the tray menu, or by SIGNAL sent to it when one is named
 run_exit() {
-    local name="$1"
+    local name="$1" signal="${3:-}"
     appdata="$work/$name"
     mkdir -p "$appdata/BEXO" "$appdata/run"
     chmod 700 "$appdata/run"
@@ -66,6 +68,12 @@ run_exit() {
     rss="$(awk '/^VmRSS:/ { print $2 }' "/proc/$app/status")"
     [ "$rss" -lt 1048576 ] || fail "$name: the program holds ${rss} KiB of memory"
 
+    if [ -n "$signal" ]; then
+        kill -s "$signal" "$app"
+        wait_ended
+        return
+    fi
+
     # The tray icon: the program's small window inside trayer's panel at the top.
     local icon="" before
     for _ in $(seq 50); do
@@ -90,7 +98,12 @@ run_exit() {
     eval "$(xdotool getwindowgeometry --shell "$found")"
     # "Exit" is the menu's last item.
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 10)) click 1
+    wait_ended
+}
 
+# wait_ended: the program of the current run must end with status 0, remove
+# its pipe and leave the five geometry keys
+wait_ended() {
     local status=0 ended=""
     # A guard against a program that keeps running, not a measure of speed.
     for _ in $(seq 200); do
@@ -127,4 +140,8 @@ for run in 1 2 3 4 5; do
 done
 run_exit "closing-ends" "close_minimizes=0
 "
-echo "ok: Exit ended the program in 7 runs on display :$display"
+# A logout, kill or Ctrl+C ends the program as Exit does.
+for signal in TERM INT HUP; do
+    run_exit "signal-$signal" "" "$signal"
+done
+echo "ok: Exit and the signals TERM, INT, HUP ended the program in 10 runs on display :$display"

@@ -471,9 +471,9 @@ private Q_SLOTS:
         night_hours_from = from;
         night_hours_to = to;
         default_duedatetime = choice;
-        QCOMPARE(
-            (QList<int>{TimeGranularity(), NightHoursFrom(), NightHoursTo(), DefaultDueDateTime()}),
-            used);
+        QCOMPARE((QList<int>{TimeGranularity(), NightHoursFrom(), NightHoursTo(),
+                             static_cast<int>(DefaultDueDateTime())}),
+                 used);
     }
 
     void theProgramLogsBesideTheConfigFile()
@@ -783,5 +783,5 @@ const QByteArray TestSettings::kFirstRun = "[main]\n"
                                            "time_granularity=10\n"
                                            "close_minimizes=1\n";
 
-QTEST_MAIN(TestSettings)
+QTEST_GUILESS_MAIN(TestSettings)
 #include "test_settings.moc"

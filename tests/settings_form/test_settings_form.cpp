@@ -12,6 +12,7 @@
 #include "../update/peer_process.h"
 #include "../update/wait_box_watch.h"
 #include "update/kvd_services.h"
+#include "update/kvd_update_dialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -171,7 +172,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.cbApplicationTheme->itemText(0), QStringLiteral("Windows"));
         QCOMPARE(dialog.cbApplicationTheme->itemText(1), QStringLiteral("Amakrits"));
         QCOMPARE(dialog.cbApplicationTheme->itemText(22), QStringLiteral("Turquoise Gray"));
-        QCOMPARE(TfrmSettings::ThemeNames().size(), 22);
+        QCOMPARE(TfrmSettings::ThemeNames().size(), 23);
         QCOMPARE(dialog.cbApplicationTheme->currentText(), QStringLiteral("My Own Theme"));
         QVERIFY(dialog.cbApplicationTheme->isEditable());
 
@@ -181,8 +182,11 @@ private Q_SLOTS:
         ExpectIdle(dialog);
     }
 
-    // The dialog offers exactly the themes the program carries.
-    void themeNamesMatchTheThemes() { QCOMPARE(TfrmSettings::ThemeNames(), TasksThemeNames()); }
+    // The dialog offers the desktop's look and exactly the themes the program carries.
+    void themeNamesMatchTheThemes()
+    {
+        QCOMPARE(TfrmSettings::ThemeNames(), QStringList{kDesktopThemeName} + TasksThemeNames());
+    }
 
     void numberRanges()
     {
@@ -747,6 +751,7 @@ private Q_SLOTS:
             ~TServicesGuard()
             {
                 ReleaseServices();
+                SetUpdateUI(nullptr);
                 qunsetenv("ULMORA_UPDATE_URL");
                 if (HadRuntimeDir)
                     qputenv("XDG_RUNTIME_DIR", RuntimeDir);
@@ -757,6 +762,7 @@ private Q_SLOTS:
         qputenv("XDG_RUNTIME_DIR", run.path().toUtf8());
         qputenv("ULMORA_UPDATE_URL", FPeer.Url("/bad/silent").toUtf8());
         StartServices(QStringLiteral("kvd_bexo"), QStringLiteral("1.1.9.9"));
+        SetUpdateUI(std::make_shared<TkvdUpdateDialogs>());
         FPeer.TakeReceived();
 
         TfrmSettings dialog;

@@ -138,6 +138,22 @@ private:
     }
 
 private Q_SLOTS:
+    // Before anyone gives the store a file, it opens none: the engine would
+    // take the empty name for a temporary database and lose every change.
+    void initTestCase()
+    {
+        QCOMPARE(TasksDBFile(), QString());
+        try {
+            GetTasksDB()->Connect();
+            QFAIL("Connect did not raise");
+        } catch (const EDatabaseError& error) {
+            QCOMPARE(error.Message(), QStringLiteral("The task store was given no database file."));
+        }
+        QVERIFY(!GetTasksDB()->IsConnected());
+        QVERIFY(LockIsFree());
+        ReleaseTasksDB();
+    }
+
     void init()
     {
         FEnv = std::make_unique<TTestEnv>();
@@ -156,7 +172,7 @@ private Q_SLOTS:
 
     void firstConnectCreatesFolderFileAndSchema()
     {
-        db_file = QStringLiteral("%APPDATA%\\BEXO\\tasks.db");
+        SetTasksDBFile(QStringLiteral("%APPDATA%\\BEXO\\tasks.db"));
         TtasksDB* db = GetTasksDB();
         QVERIFY(!db->IsConnected());
         QVERIFY(!db->SchemaCreated());
@@ -181,11 +197,33 @@ private Q_SLOTS:
         QCOMPARE(stored, expected);
     }
 
+    // The store opens the file its caller gives, whatever the db_file setting
+    // says; a store made again after ReleaseTasksDB opens the same file, and
+    // a file given while connected is opened at the next connect.
+    void opensTheFileItIsGiven()
+    {
+        db_file = FEnv->File("setting.db");
+        SetTasksDBFile("%APPDATA%/given.db");
+        QCOMPARE(TasksDBFile(), QStringLiteral("%APPDATA%/given.db"));
+        InsertTask("AAAAAAAAAAAAAAAA", "given");
+        QCOMPARE(GetTasksDB()->Connection().Database, FEnv->File("given.db"));
+        QVERIFY(!QFile::exists(FEnv->File("setting.db")));
+
+        SetTasksDBFile(FEnv->File("next.db"));
+        QCOMPARE(Count("select count(*) from tasks"), 1);
+        ReleaseTasksDB();
+        QCOMPARE(Count("select count(*) from tasks"), 0);
+        QCOMPARE(GetTasksDB()->Connection().Database, FEnv->File("next.db"));
+        ReleaseTasksDB();
+        QCOMPARE(GetTasksDB()->AccessProblem(), QString());
+        QCOMPARE(TasksDBFile(), FEnv->File("next.db"));
+    }
+
     void missingParentFoldersAreCreated()
     {
-        db_file = FEnv->File("a/b/c/tasks.db");
+        SetTasksDBFile(FEnv->File("a/b/c/tasks.db"));
         GetTasksDB()->Connect();
-        QVERIFY(QFile::exists(db_file));
+        QVERIFY(QFile::exists(TasksDBFile()));
     }
 
     void secondStartLeavesTheFileAsItWas()
@@ -193,10 +231,10 @@ private Q_SLOTS:
         GetTasksDB()->Connect();
         InsertTask("AAAAAAAAAAAAAAAA", "kept");
         ReleaseTasksDB();
-        const QByteArray before = Read(db_file);
+        const QByteArray before = Read(TasksDBFile());
         GetTasksDB()->Connect();
         ReleaseTasksDB();
-        QCOMPARE(Read(db_file), before);
+        QCOMPARE(Read(TasksDBFile()), before);
     }
 
     void connectFailuresNameThePath_data()
@@ -220,25 +258,26 @@ private Q_SLOTS:
         for (int i = 0; i < 4096; ++i)
             garbage.append(static_cast<char>(i * 7 + 3));
         if (kind == "garbage") {
-            QFile file(db_file);
+            QFile file(TasksDBFile());
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(garbage);
         } else if (kind == "folder") {
-            QDir().mkpath(db_file);
+            QDir().mkpath(TasksDBFile());
         } else {
             QFile file(FEnv->File("blocker"));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            db_file = FEnv->File("blocker/sub/tasks.db");
+            SetTasksDBFile(FEnv->File("blocker/sub/tasks.db"));
         }
         TtasksDB* db = GetTasksDB();
         try {
             db->Connect();
             QFAIL("Connect did not raise");
         } catch (const EDatabaseError& error) {
-            QVERIFY2(error.Message().contains(db_file), qPrintable(error.Message()));
-            QCOMPARE(error.Message(),
-                     FailureText(QStringLiteral("Cannot open database file \"%1\".").arg(db_file),
-                                 reason));
+            QVERIFY2(error.Message().contains(TasksDBFile()), qPrintable(error.Message()));
+            QCOMPARE(
+                error.Message(),
+                FailureText(QStringLiteral("Cannot open database file \"%1\".").arg(TasksDBFile()),
+                            reason));
         }
         QCOMPARE(db->LastFailureReason(), reason);
         QVERIFY(!db->IsConnected());
@@ -248,7 +287,7 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, db->NewQuery());
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, db->Exec("select 1"));
         if (kind == "garbage")
-            QCOMPARE(Read(db_file), garbage);
+            QCOMPARE(Read(TasksDBFile()), garbage);
     }
 
     void isQueryStatement_data()
@@ -480,7 +519,7 @@ private Q_SLOTS:
     {
         GetTasksDB()->Connect();
         sqlite3* other = nullptr;
-        QCOMPARE(sqlite3_open(db_file.toUtf8().constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_open(TasksDBFile().toUtf8().constData(), &other), SQLITE_OK);
         QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE; insert into tags (tagid) values ('x');",
                               nullptr, nullptr, nullptr),
                  SQLITE_OK);
@@ -530,7 +569,7 @@ private Q_SLOTS:
         db->Connect();
         InsertTask("AAAAAAAAAAAAAAAA", "first");
         QString sql = "insert into tasks (taskid, summary) values (\"BBBBBBBBBBBBBBBB\", \"b\")";
-        TOtherConnection other(db_file);
+        TOtherConnection other(TasksDBFile());
         if (kind == "trigger") {
             QVERIFY(db->Exec("create trigger refuse before insert on tasks begin select "
                              "raise(abort, 'tasks are closed for the audit'); end"));
@@ -638,7 +677,7 @@ private Q_SLOTS:
         QCOMPARE(db->LastFailureReason(), QString());
 
         // A commit that another program's read lock holds up.
-        TOtherConnection reader(db_file);
+        TOtherConnection reader(TasksDBFile());
         QVERIFY(reader.Exec("begin; select count(*) from tasks;"));
         QVERIFY(db->StartTransaction());
         InsertTask("LLLLLLLLLLLLLLLL", "never committed");
@@ -669,22 +708,22 @@ private Q_SLOTS:
         const mode_t umaskBefore = ::umask(022);
         const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
         if (existing >= 0) {
-            QFile file(db_file);
+            QFile file(TasksDBFile());
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.close();
-            QVERIFY(QFile::setPermissions(db_file, Mode(existing)));
-            QCOMPARE(ModeOf(db_file), existing);
+            QVERIFY(QFile::setPermissions(TasksDBFile(), Mode(existing)));
+            QCOMPARE(ModeOf(TasksDBFile()), existing);
         }
         TtasksDB* db = GetTasksDB();
         db->Connect();
-        QCOMPARE(ModeOf(db_file), mode);
+        QCOMPARE(ModeOf(TasksDBFile()), mode);
         // The journal of a transaction follows the file's mode.
         QVERIFY(db->StartTransaction());
         InsertTask("MMMMMMMMMMMMMMMM", "journalled");
-        QCOMPARE(ModeOf(db_file + "-journal"), mode);
+        QCOMPARE(ModeOf(TasksDBFile() + "-journal"), mode);
         QVERIFY(db->Commit());
         ReleaseTasksDB();
-        QCOMPARE(ModeOf(db_file), mode);
+        QCOMPARE(ModeOf(TasksDBFile()), mode);
 #endif
     }
 
@@ -712,11 +751,11 @@ private Q_SLOTS:
         QFETCH(QString, problem);
         QFETCH(QString, writeReason);
         const QString folder = FEnv->File("BEXO");
-        db_file = folder + "/tasks.db";
+        SetTasksDBFile(folder + "/tasks.db");
         GetTasksDB()->Connect();
         InsertTask("NNNNNNNNNNNNNNNN", "stored before");
         ReleaseTasksDB();
-        QVERIFY(QFile::setPermissions(db_file, Mode(fileMode)));
+        QVERIFY(QFile::setPermissions(TasksDBFile(), Mode(fileMode)));
         QVERIFY(QFile::setPermissions(folder, Mode(folderMode)));
 
         TtasksDB* db = GetTasksDB();
@@ -733,12 +772,12 @@ private Q_SLOTS:
         QCOMPARE(db->LastFailureReason(), writeReason);
         ReleaseTasksDB();
         QVERIFY(QFile::setPermissions(folder, Mode(0700)));
-        QVERIFY(QFile::setPermissions(db_file, Mode(0600)));
+        QVERIFY(QFile::setPermissions(TasksDBFile(), Mode(0600)));
     }
 
     void accessProblemOfAMissingFolder()
     {
-        db_file = FEnv->File("not/yet/tasks.db");
+        SetTasksDBFile(FEnv->File("not/yet/tasks.db"));
         QCOMPARE(GetTasksDB()->AccessProblem(),
                  QStringLiteral("the database folder does not exist"));
         GetTasksDB()->Connect();
@@ -777,5 +816,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestStore)
+QTEST_GUILESS_MAIN(TestStore)
 #include "test_store.moc"

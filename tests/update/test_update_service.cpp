@@ -1,9 +1,11 @@
 // The update service: result codes, the interactive check with its wait box,
-// its dialogs and the updater's launch, the daily run report through the
-// clock, and the updater's commands through the real pipe.
+// its dialogs (the GUI's update UI over the message-box seam) and the
+// updater's launch, the daily run report through the clock, and the updater's
+// commands through the real pipe.
 
 #include "peer_process.h"
 #include "update/kvd_services.h"
+#include "update/kvd_update_dialogs.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
 #include "wait_box_watch.h"
@@ -44,14 +46,36 @@ protected:
     void paintEvent(QPaintEvent*) override { ++Paints; }
 };
 
-// A progress of the GUI's own, recording what the check asked of it.
-class TRecordingProgress : public IkvdUpdateProgress
+// An update UI that records, in order, what the check asked of it.
+class TRecordingUI : public IkvdUpdateUI
 {
 public:
-    QStringList Texts;
-    int Hides = 0;
-    void ShowWaiting(const QString& aText, std::function<void()>) override { Texts << aText; }
-    void HideWaiting() override { ++Hides; }
+    QStringList Calls;
+    QList<QObject*> Owners;
+    bool Answer = false;
+    void ShowWaiting(const QString& aText, std::function<void()>) override
+    {
+        Calls << "wait: " + aText;
+    }
+    void HideWaiting() override { Calls << QStringLiteral("hide"); }
+    bool Confirm(const QString& aTitle, const QString& aText) override
+    {
+        Calls << "confirm: " + aTitle + ": " + aText;
+        return Answer;
+    }
+    void Inform(const QString& aTitle, const QString& aText) override
+    {
+        Calls << "inform: " + aTitle + ": " + aText;
+    }
+    void ShowError(const QString& aTitle, const QString& aText) override
+    {
+        Calls << "error: " + aTitle + ": " + aText;
+    }
+    quintptr OwnerWindow(QObject* aOwner) override
+    {
+        Owners << aOwner;
+        return 0;
+    }
 };
 
 bool IsIdentifier(const QString& aId)
@@ -102,6 +126,8 @@ private Q_SLOTS:
         qputenv("ULMORA_ELEVATE", QByteArray(ULMORA_TEST_ELEVATE));
         qputenv("ULMORA_TEST_UPDATER_RECORD", RecordFile().toUtf8());
         TkvdMessageBox::SetTestMode(true);
+        // As the program does at start-up.
+        SetUpdateUI(std::make_shared<TkvdUpdateDialogs>());
         // Misbehaving servers give up sooner than the real fifteen seconds.
         SetDefaultSoapTimeout(2000);
         StartPeer();
@@ -123,6 +149,7 @@ private Q_SLOTS:
     {
         ResetNow();
         ReleaseServices();
+        SetUpdateUI(nullptr);
         FPeer.Stop();
     }
 
@@ -513,24 +540,68 @@ private Q_SLOTS:
         QVERIFY(!TkvdWaitBox::Current());
     }
 
-    // A progress the GUI gives replaces the box; none restores the box.
-    void progressGivenByTheGui()
+    // The service speaks only through the update UI installed: another one
+    // hears the whole check in order (the wait, its end, then the question or
+    // the message, and the owner given for the updater's prompt), and the GUI's
+    // boxes show nothing. With none installed a check shows nothing and
+    // declines a newer version.
+    void updateUIInstalled_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("newer, user agrees")
+            << "OK;1.2.0.0;x" << true << true
+            << "confirm: Confirm: New version available, update from 1.1.9.9 => 1.2.0.0";
+        QTest::newRow("newer, user declines")
+            << "OK;1.2.0.0;x" << false << false
+            << "confirm: Confirm: New version available, update from 1.1.9.9 => 1.2.0.0";
+        QTest::newRow("up to date") << "OK;1.1.9.9;x" << false << false
+                                    << "inform: Information: Application is up to date!";
+        QTest::newRow("status not OK")
+            << "Error;1.2.0.0;x" << false << false
+            << "error: Error: Error connecting update servers! Please try again later!";
+        QTest::newRow("empty reply") << "" << false << false << "error: Error: Unexpected error!";
+    }
+    void updateUIInstalled()
     {
         REQUIRE_PEER();
-        QVERIFY(FPeer.SetReply(QStringLiteral("getupdate"), QStringLiteral("OK;1.1.9.9;x")));
+        QFETCH(QString, reply);
+        QFETCH(bool, answer);
+        QFETCH(bool, result);
+        QFETCH(QString, said);
+        QVERIFY(FPeer.SetReply(QStringLiteral("getupdate"), reply));
         TkvdServices service(kAppName, QStringLiteral("1.1.9.9"));
-        auto progress = std::make_shared<TRecordingProgress>();
-        service.SetUpdateProgress(progress);
-        QVERIFY(!service.CheckForUpdates());
-        QCOMPARE(progress->Texts, QStringList{"Checking for updates..."});
-        QCOMPARE(progress->Hides, 1);
+        QObject owner;
+        auto ui = std::make_shared<TRecordingUI>();
+        ui->Answer = answer;
+        SetUpdateUI(ui);
+        const bool got = service.CheckForUpdates(&owner);
+        QCOMPARE(GetUpdateUI(), ui);
+        SetUpdateUI(std::make_shared<TkvdUpdateDialogs>());
+        QCOMPARE(got, result);
+        QCOMPARE(ui->Calls, (QStringList{"wait: Checking for updates...", "hide", said}));
+        QCOMPARE(ui->Owners, result ? QList<QObject*>{&owner} : QList<QObject*>{});
         QVERIFY(TkvdWaitBox::Shown().isEmpty());
-        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QVERIFY(TkvdMessageBox::Shown().isEmpty());
+        if (result)
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(RecordFile()), 15000);
 
-        service.SetUpdateProgress(nullptr);
-        QVERIFY(!service.CheckForUpdates());
-        QCOMPARE(progress->Texts.size(), 1);
-        QCOMPARE(TkvdWaitBox::Shown(), QStringList{"Checking for updates..."});
+        QFile::remove(RecordFile());
+        SetUpdateUI(nullptr);
+        QVERIFY(!GetUpdateUI());
+        const bool silent = service.CheckForUpdates(&owner);
+        SetUpdateUI(std::make_shared<TkvdUpdateDialogs>());
+        QVERIFY(!silent);
+        QVERIFY(TkvdWaitBox::Shown().isEmpty());
+        QVERIFY(TkvdMessageBox::Shown().isEmpty());
+        // Both checks asked the service.
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(FPeer.NextReceived().value("operation").toString(),
+                     QStringLiteral("kvd_application_getupdate"));
+        QTest::qWait(500);
+        QVERIFY(!QFile::exists(RecordFile()));
     }
 
     void launchUpdater()

@@ -510,5 +510,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestUpdateSoap)
+QTEST_GUILESS_MAIN(TestUpdateSoap)
 #include "test_update_soap.moc"

@@ -145,5 +145,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestLog)
+QTEST_GUILESS_MAIN(TestLog)
 #include "test_log.moc"

@@ -1,11 +1,16 @@
+// The core utilities: identifiers, rounding, colours, versions, placeholders,
+// paths, the clock and the elevated start. Qt Core alone, as they are.
+
 #include "util/kvd_datetime.h"
-#include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
+#include <limits>
+#include <optional>
 
 class TestUtil : public QObject
 {
@@ -331,6 +336,110 @@ private Q_SLOTS:
                  QStringLiteral("2012-05-08 10:01:00"));
     }
 
+    // Wall-clock milliseconds and day counts, both ways, on either side of the
+    // epoch, where the day count's fraction still counts forward from the day's start.
+    void wallMSecs_data()
+    {
+        QTest::addColumn<QDateTime>("local");
+        QTest::addColumn<qint64>("wall");
+        QTest::addColumn<double>("days");
+        const qint64 day = 86400000;
+        QTest::newRow("the epoch")
+            << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << qint64(0) << 0.0;
+        QTest::newRow("the epoch's 06:00")
+            << QDateTime(QDate(1899, 12, 30), QTime(6, 0)) << day / 4 << 0.25;
+        QTest::newRow("the day before at 18:00")
+            << QDateTime(QDate(1899, 12, 29), QTime(18, 0)) << -day / 4 << -1.75;
+        QTest::newRow("the day before at 00:00")
+            << QDateTime(QDate(1899, 12, 29), QTime(0, 0)) << -day << -1.0;
+        QTest::newRow("1900-01-01 12:00")
+            << QDateTime(QDate(1900, 1, 1), QTime(12, 0)) << 2 * day + day / 2 << 2.5;
+        QTest::newRow("a millisecond before midnight")
+            << QDateTime(QDate(2012, 5, 8), QTime(23, 59, 59, 999)) << 41037 * day + day - 1
+            << 41037 + (day - 1) / 86400000.0;
+    }
+    void wallMSecs()
+    {
+        QFETCH(QDateTime, local);
+        QFETCH(qint64, wall);
+        QFETCH(double, days);
+        QCOMPARE(WallMSecs(local), wall);
+        QCOMPARE(WallMSecs(local.date(), local.time().msecsSinceStartOfDay()), wall);
+        QCOMPARE(DateTimeFromWallMSecs(wall), days);
+        QCOMPARE(DateTimeFromQDateTime(local), days);
+        QCOMPARE(WallMSecsFromDateTime(days), std::optional<qint64>(wall));
+        QCOMPARE(QDateTimeFromDateTime(days), local);
+    }
+
+    // Day counts that hold no whole millisecond round to the nearest one; a
+    // time of day that rounds to 24:00 is the next day's midnight, counted
+    // away from the epoch as the whole part is.
+    void wallMSecsRounding_data()
+    {
+        QTest::addColumn<double>("days");
+        QTest::addColumn<qint64>("wall");
+        const qint64 day = 86400000;
+        QTest::newRow("a hair below an exact minute")
+            << 41037 + 930.0 / 1440 - 1e-12 << 41037 * day + 930 * 60000;
+        QTest::newRow("a hair below the next day") << 1 - 1e-12 << day;
+        QTest::newRow("before the epoch, a hair below a whole day") << -1 + 1e-12 << -day;
+        QTest::newRow("0.6 ms rounds up") << 0.6 / day << qint64(1);
+        QTest::newRow("0.4 ms rounds down") << 0.4 / day << qint64(0);
+    }
+    void wallMSecsRounding()
+    {
+        QFETCH(double, days);
+        QFETCH(qint64, wall);
+        QCOMPARE(WallMSecsFromDateTime(days), std::optional<qint64>(wall));
+        QCOMPARE(QDateTimeFromDateTime(days), QDateTimeFromDateTime(DateTimeFromWallMSecs(wall)));
+    }
+
+    void valuesThatAreNoDate_data()
+    {
+        QTest::addColumn<double>("days");
+        QTest::newRow("not a number") << std::nan("");
+        QTest::newRow("infinite") << std::numeric_limits<double>::infinity();
+        QTest::newRow("minus infinite") << -std::numeric_limits<double>::infinity();
+        QTest::newRow("beyond any millisecond count") << 1e11;
+        QTest::newRow("far before") << -1e300;
+    }
+    void valuesThatAreNoDate()
+    {
+        QFETCH(double, days);
+        QVERIFY(!WallMSecsFromDateTime(days));
+        QVERIFY(!QDateTimeFromDateTime(days).isValid());
+        QCOMPARE(DateTimeToSqlText(days), QString());
+    }
+
+    // Blank is every character of code 32 and below; nothing else is.
+    void blankText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("blank");
+        QTest::addColumn<QString>("trimmed");
+        QTest::newRow("empty") << QString() << true << QString();
+        QTest::newRow("spaces") << QStringLiteral("   ") << true << QString();
+        QTest::newRow("control characters")
+            << QStringLiteral("\t\r\n\x01\x1f") << true << QString();
+        QTest::newRow("NUL") << QString(QChar(0)) << true << QString();
+        QTest::newRow("DEL is no blank")
+            << QStringLiteral("\x7f") << false << QStringLiteral("\x7f");
+        QTest::newRow("no-break space is no blank")
+            << QStringLiteral("\u00a0") << false << QStringLiteral("\u00a0");
+        QTest::newRow("text between blanks")
+            << QStringLiteral(" \t a b \r\n") << false << QStringLiteral("a b");
+        QTest::newRow("nothing to take off") << QStringLiteral("a") << false << QStringLiteral("a");
+    }
+    void blankText()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, blank);
+        QFETCH(QString, trimmed);
+        QCOMPARE(IsBlankText(text), blank);
+        QCOMPARE(TrimBlanks(text), trimmed);
+        QCOMPARE(TrimBlanks(QStringView(text)).toString(), trimmed);
+    }
+
     void clockSeam()
     {
         const QDateTime fixed(QDate(2030, 1, 2), QTime(3, 4, 5));
@@ -361,7 +470,7 @@ private Q_SLOTS:
         file.close();
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("ULMORA_ELEVATE", script.toUtf8());
-        QVERIFY(RunElevated(nullptr, "/opt/x\\updater", "appid=kvd_bexo"));
+        QVERIFY(RunElevated(0, "/opt/x\\updater", "appid=kvd_bexo"));
         auto read = [&out] {
             QFile result(out);
             return result.open(QIODevice::ReadOnly) ? result.readAll().trimmed() : QByteArray();
@@ -369,26 +478,10 @@ private Q_SLOTS:
         QTRY_COMPARE(read(), QByteArray("/opt/x/updater appid=kvd_bexo"));
 
         qputenv("ULMORA_ELEVATE", dir.filePath("missing-command").toUtf8());
-        QVERIFY(!RunElevated(nullptr, "/opt/x/updater", QString()));
+        QVERIFY(!RunElevated(0, "/opt/x/updater", QString()));
         qunsetenv("ULMORA_ELEVATE");
-    }
-
-    void messageBoxSeamAnswersWithoutShowing()
-    {
-        TkvdMessageBox::SetTestMode(true);
-        TkvdMessageBox::ClearShown();
-        TkvdMessageBox::SetNextAnswer(QMessageBox::No);
-        QCOMPARE(TkvdMessageBox::Show(nullptr, TMsgKind::Confirmation, "Confirm", "Go?",
-                                      QMessageBox::Yes | QMessageBox::No),
-                 QMessageBox::No);
-        // Without a queued answer the default button answers.
-        QCOMPARE(TkvdMessageBox::Show(nullptr, TMsgKind::Confirmation, "Confirm", "Again?",
-                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes),
-                 QMessageBox::Yes);
-        QCOMPARE(TkvdMessageBox::Shown().size(), 2);
-        QCOMPARE(TkvdMessageBox::Shown()[1].Text, QStringLiteral("Again?"));
     }
 };
 
-QTEST_MAIN(TestUtil)
+QTEST_GUILESS_MAIN(TestUtil)
 #include "test_util.moc"

@@ -96,6 +96,7 @@ int main(int argc, char** argv)
     qputenv("APPDATA", appData.path().toUtf8());
     ResetEnvTableForTesting();
     GetTasksSettings();
+    SetTasksDBFile(db_file);
     AddTag(QStringLiteral("Home"), 0x008000);
     AddTag(QStringLiteral("Work"), 0x800000);
     AddTag(QStringLiteral("Urgent"), 0x0000FF);

@@ -1,0 +1,153 @@
+#pragma once
+
+// The task and tag operations of the program over the store's one connection,
+// each complete and atomic. A window calls an operation and shows its result;
+// nothing here shows anything. Every statement on the tasks, the tags and
+// their links is written here, once.
+//
+// An operation that the engine refuses returns a failed TStoreResult whose
+// reason names the cause in words ("the database is locked", a trigger's
+// RAISE text). Only a database that cannot be opened raises EDatabaseError,
+// as GetTasksDB()->Connect does.
+
+#include "store/tasks_db.h"
+#include "store/zdb.h"
+#include "util/kvd_datetime.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+// What an operation did: success, or the reason of its failure in words.
+struct TStoreResult
+{
+    bool ok = true;
+    // Empty on success.
+    QString reason;
+
+    explicit operator bool() const { return ok; }
+    // The text a window shows: aWhat, then the reason (see FailureText).
+    QString Message(const QString& aWhat) const { return FailureText(aWhat, reason); }
+};
+
+// One row of the tasks table, as the list and the editor use it.
+struct TStoredTask
+{
+    QString taskid;
+    QString summary;
+    QString note;
+    // Days since 1899-12-30, local time; 0 for none (NULL in the table).
+    TDateTime duedt = 0;
+    bool finished = false;
+    // Ids of the task's tags joined by commas, empty without tags.
+    QString tagsids;
+};
+
+// One row of the tags table.
+struct TStoredTag
+{
+    QString tagid;
+    QString title;
+    int32_t color = 0;
+    int image = 0;
+    TDateTime createddt = 0;
+};
+
+// What a bulk entry could not store although the batch was committed.
+struct TBulkEntryReport
+{
+    // The summaries of the lines whose task was refused, in line order.
+    QStringList failedLines;
+    // Tag links refused for tasks that were stored.
+    int failedLinks = 0;
+    // Why the last of them was refused; empty when nothing was.
+    QString reason;
+};
+
+// One transaction of the store for a scope. It holds the store's lock and makes
+// its statements one operation for LastFailureReason (see TDBOperation).
+// Commit stores the work only while the engine still holds the transaction:
+// on some failures (a full disk, an I/O error) the engine gives it up by
+// itself, the statements after that would each have committed on their own,
+// and the work is then reported as failed. A scope left without a successful
+// Commit rolls back. Guards do not nest: starting a transaction commits one
+// that is open.
+class TDBTransaction
+{
+public:
+    TDBTransaction();
+    ~TDBTransaction();
+    TDBTransaction(const TDBTransaction&) = delete;
+    TDBTransaction& operator=(const TDBTransaction&) = delete;
+
+    // The engine began the transaction; otherwise LastFailureReason says why.
+    bool Started() const { return FStarted; }
+    // The engine gave up the transaction that this guard started.
+    bool Lost() const;
+    // Stores the work. False, with nothing of it stored, when the transaction
+    // never started, was lost, or its commit failed; false too once it was
+    // committed or rolled back.
+    bool Commit();
+    // Gives up the work; nothing of it is stored.
+    void Rollback();
+
+private:
+    TDBOperation FOperation;
+    TtasksDB* FDB;
+    bool FStarted = false;
+    bool FOpen = false;
+};
+
+class TtasksStore
+{
+public:
+    TtasksStore() = delete;
+
+    // ---- tasks
+    // The tasks of the main window's list: every open task and the tasks
+    // finished on the local "today" of the program's clock, open tasks first,
+    // then by due date-time (none first), the newer first among equals.
+    static TStoreResult ListTasks(std::vector<TStoredTask>& aTasks);
+    // One task and the ids of its tags. Fails with "the task is no longer
+    // stored" when there is no such task.
+    static TStoreResult ReadTask(const QString& aId, TStoredTask& aTask);
+    // Writes the task row (a new row when aCreating, otherwise an update of
+    // summary, note and due date-time) and replaces its tag links by aTagIds,
+    // in one transaction: all of it is stored or nothing. The note is stored
+    // as it is given, also when empty; the database sets the creation time of
+    // a new row.
+    static TStoreResult SaveTask(const TStoredTask& aTask, const QStringList& aTagIds,
+                                 bool aCreating);
+    // Deletes the task and its tag links in one transaction.
+    static TStoreResult DeleteTask(const QString& aId);
+    // Marks the task finished at aWhen.
+    static TStoreResult FinishTask(const QString& aId, TDateTime aWhen);
+    // Makes a finished task open again.
+    static TStoreResult ReopenTask(const QString& aId);
+    // Sets the due date-time of every listed task to aDue (0 stores NULL), one
+    // statement per id, each committed on its own: a refused id does not stop
+    // the others. Fails when any was refused, with the reason of the last.
+    static TStoreResult MoveDueDates(const QStringList& aIds, TDateTime aDue);
+    // The bulk entry: a task for each non-empty summary of aSummaries (an
+    // empty one is a blank line, counted for the line numbers the log names),
+    // with a new id, no note and no due date-time, each linked to every tag of
+    // aTagIds. One transaction for the whole batch. A task or link the engine
+    // refuses is logged, skipped and listed in aReport; fails, with nothing
+    // stored, when the transaction itself fails or is lost.
+    static TStoreResult InsertTasks(const QStringList& aSummaries, const QStringList& aTagIds,
+                                    TBulkEntryReport& aReport);
+
+    // ---- tags
+    // Every tag, ordered by title (binary comparison), then by creation time.
+    // A NULL column reads as empty text, 0 or the date-time 0.
+    static TStoreResult ListTags(std::vector<TStoredTag>& aTags);
+    // Inserts the tag (creation time set by the database) when aCreating,
+    // otherwise updates its title and colour.
+    static TStoreResult SaveTag(const TStoredTag& aTag, bool aCreating);
+    // Deletes the tag and its links to tasks in one transaction.
+    static TStoreResult DeleteTag(const QString& aId);
+};
+
+// The statement that loads the list; :today is the local date, YYYY-MM-DD.
+QString TaskListStatement();

@@ -1,0 +1,558 @@
+// The task and tag operations of the store on a real database file, without a
+// window: what each one stores, and that each one that fails (a trigger that
+// refuses, the engine giving up the transaction, a file locked by another
+// program) names its reason and leaves nothing half-written.
+
+#include "../common/test_env.h"
+
+#include "store/tasks_db.h"
+#include "store/tasks_store.h"
+#include "store/zdb.h"
+#include "util/tasks_log.h"
+
+#include <QtTest>
+#include <algorithm>
+#include <memory>
+#include <sqlite3.h>
+
+namespace {
+
+const QString kTaskA = QStringLiteral("TaskAaaaaaaaaaaa");
+const QString kTaskB = QStringLiteral("TaskBbbbbbbbbbbb");
+const QString kTaskNew = QStringLiteral("TaskNewaaaaaaaaa");
+const QString kTagA = QStringLiteral("TagAaaaaaaaaaaaa");
+const QString kTagB = QStringLiteral("TagBbbbbbbbbbbbb");
+const QString kTagNew = QStringLiteral("TagNewaaaaaaaaaa");
+const QString kRefused = QStringLiteral("refused by the test");
+const QString kLocked = QStringLiteral("the database is locked");
+
+void Sql(const QString& aSQL)
+{
+    QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
+}
+
+// Every row of a statement, its columns joined by "|", NULL as "<null>".
+QStringList Rows(const QString& aSQL)
+{
+    auto query = GetTasksDB()->NewQuery();
+    if (!GetTasksDB()->Query(aSQL, query.get()))
+        return {QStringLiteral("<failed>")};
+    QStringList rows;
+    for (; !query->Eof(); query->Next()) {
+        QStringList columns;
+        for (const QString& name : query->FieldNames()) {
+            const TZField field = query->FieldByName(name);
+            columns << (field.IsNull() ? QStringLiteral("<null>") : field.AsString());
+        }
+        rows << columns.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+QString One(const QString& aSQL)
+{
+    return Rows(aSQL).value(0);
+}
+
+// Everything the three tables hold, to tell that an operation changed nothing.
+QStringList Snapshot()
+{
+    return Rows(QStringLiteral("select * from tasks order by taskid"))
+           << QStringLiteral("--") << Rows(QStringLiteral("select * from tags order by tagid"))
+           << QStringLiteral("--")
+           << Rows(QStringLiteral("select * from tags_tasks order by tagid, taskid"));
+}
+
+// Another program's connection to the database file while it lives.
+class TOtherProgram
+{
+public:
+    TOtherProgram()
+    {
+        const QString file = NativePath(GetTasksDB()->Connection().Database);
+        sqlite3_open(file.toUtf8().constData(), &FHandle);
+    }
+    ~TOtherProgram()
+    {
+        sqlite3_exec(FHandle, "rollback", nullptr, nullptr, nullptr);
+        sqlite3_close(FHandle);
+    }
+    TOtherProgram(const TOtherProgram&) = delete;
+    TOtherProgram& operator=(const TOtherProgram&) = delete;
+    bool Exec(const char* aSQL)
+    {
+        return sqlite3_exec(FHandle, aSQL, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+private:
+    sqlite3* FHandle = nullptr;
+};
+
+} // namespace
+
+class TestTasksStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TTestEnv> FEnv;
+    QStringList FLogged;
+    TBulkEntryReport FReport;
+
+    // Two tags; task A open with a due date-time and tag A, task B finished
+    // today with tag B.
+    void Seed()
+    {
+        Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values ('%1', "
+                           "'Home', 255, 0, '2020-01-01 00:00:00'), ('%2', 'Work', 65280, 0, "
+                           "'2020-01-02 00:00:00')")
+                .arg(kTagA, kTagB));
+        Sql(QStringLiteral("insert into tasks (taskid, summary, note, createddt, duedt, "
+                           "finisheddt) values ('%1', 'alpha', 'note a', '2026-05-01 08:00:00', "
+                           "'2026-05-09 09:00:00', NULL), ('%2', 'beta', NULL, '2026-05-02 "
+                           "08:00:00', NULL, '2026-05-08 10:00:00')")
+                .arg(kTaskA, kTaskB));
+        Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values ('%1', '%2'), ('%3', "
+                           "'%4')")
+                .arg(kTagA, kTaskA, kTagB, kTaskB));
+    }
+
+    // Runs the named operation on the seeded data.
+    TStoreResult Run(const QString& aOperation)
+    {
+        if (aOperation == QLatin1String("list")) {
+            std::vector<TStoredTask> tasks;
+            return TtasksStore::ListTasks(tasks);
+        }
+        if (aOperation == QLatin1String("read")) {
+            TStoredTask task;
+            return TtasksStore::ReadTask(kTaskA, task);
+        }
+        if (aOperation == QLatin1String("list tags")) {
+            std::vector<TStoredTag> tags;
+            return TtasksStore::ListTags(tags);
+        }
+        if (aOperation == QLatin1String("save new") || aOperation == QLatin1String("save edited")) {
+            const bool creating = aOperation == QLatin1String("save new");
+            TStoredTask task;
+            task.taskid = creating ? kTaskNew : kTaskA;
+            task.summary = QStringLiteral("typed");
+            task.note = QStringLiteral("typed note");
+            task.duedt = EncodeDateTime(2026, 6, 1, 12);
+            return TtasksStore::SaveTask(task, {kTagA, kTagB}, creating);
+        }
+        if (aOperation == QLatin1String("delete task"))
+            return TtasksStore::DeleteTask(kTaskA);
+        if (aOperation == QLatin1String("finish"))
+            return TtasksStore::FinishTask(kTaskA, EncodeDateTime(2026, 5, 8, 11));
+        if (aOperation == QLatin1String("re-open"))
+            return TtasksStore::ReopenTask(kTaskB);
+        if (aOperation == QLatin1String("move"))
+            return TtasksStore::MoveDueDates({kTaskA}, EncodeDateTime(2026, 5, 9, 13));
+        if (aOperation == QLatin1String("bulk"))
+            return TtasksStore::InsertTasks({QStringLiteral("first"), QStringLiteral("second"),
+                                             QString(), QStringLiteral("third")},
+                                            {kTagA, kTagB}, FReport);
+        if (aOperation == QLatin1String("new tag"))
+            return TtasksStore::SaveTag({kTagNew, QStringLiteral("New"), 0x123456, 0, 0}, true);
+        if (aOperation == QLatin1String("edit tag"))
+            return TtasksStore::SaveTag({kTagA, QStringLiteral("Renamed"), 0x654321, 0, 0}, false);
+        if (aOperation == QLatin1String("delete tag"))
+            return TtasksStore::DeleteTag(kTagA);
+        qFatal("unknown operation");
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        FEnv = std::make_unique<TTestEnv>();
+        FEnv->UseDatabase();
+        // A locked file fails fast; the time-out is read at the connect.
+        GetTasksDB()->Connection().BusyTimeoutMs = 20;
+        GetTasksDB()->Connect();
+        // "Today" is the 8th of May 2026, local time.
+        SetFixedNow(QDateTime(QDate(2026, 5, 8), QTime(12, 0)));
+        FLogged.clear();
+        auto log = std::make_unique<TtasksLog>();
+        log->FileName = FEnv->File("ulmora.log");
+        log->OnLog = [this](TtasksLog&, const QString& aLine) { FLogged << aLine; };
+        SetTasksLog(std::move(log));
+        FReport = TBulkEntryReport();
+    }
+    void cleanup()
+    {
+        SetTasksLog(nullptr);
+        FEnv.reset();
+    }
+
+    // ---------------------------------------------------------------- tasks
+
+    void listTasksGivesOpenAndFinishedToday()
+    {
+        Seed();
+        Sql(QStringLiteral("insert into tasks (taskid, summary, createddt, duedt, finisheddt) "
+                           "values ('Yesterday', 'done before', '2026-05-01 08:00:00', NULL, "
+                           "'2026-05-07 23:59:59'), ('Unplanned', 'no date', '2026-05-03 "
+                           "08:00:00', NULL, NULL), ('Newer', 'same due, newer', '2026-05-04 "
+                           "08:00:00', '2026-05-09 09:00:00', NULL)"));
+        Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values ('%1', '%2')")
+                .arg(kTagB, kTaskA));
+        std::vector<TStoredTask> tasks;
+        QVERIFY(TtasksStore::ListTasks(tasks));
+        QStringList listed;
+        for (const TStoredTask& task : tasks) {
+            QStringList ids = task.tagsids.split(QLatin1Char(','), Qt::SkipEmptyParts);
+            ids.sort();
+            listed << QStringLiteral("%1|%2|%3|%4|%5|%6")
+                          .arg(task.taskid, task.summary, task.note,
+                               task.duedt == 0 ? QStringLiteral("none")
+                                               : DateTimeToSqlText(task.duedt),
+                               task.finished ? QStringLiteral("finished") : QStringLiteral("open"),
+                               ids.join(QLatin1Char('+')));
+        }
+        // Open tasks without due date first, then by due date-time with the
+        // newer first among equals, then the task finished today; the task
+        // finished yesterday is not listed.
+        QCOMPARE(listed, QStringList({
+                             QStringLiteral("Unplanned|no date||none|open|"),
+                             QStringLiteral("Newer|same due, newer||2026-05-09 09:00:00|open|"),
+                             QStringLiteral("%1|alpha|note a|2026-05-09 09:00:00|open|%2+%3")
+                                 .arg(kTaskA, kTagA, kTagB),
+                             QStringLiteral("%1|beta||none|finished|%2").arg(kTaskB, kTagB),
+                         }));
+    }
+
+    void readTaskGivesTheRowAndItsTagIds()
+    {
+        Seed();
+        Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values ('%1', '%2')")
+                .arg(kTagB, kTaskA));
+        TStoredTask task;
+        QVERIFY(TtasksStore::ReadTask(kTaskA, task));
+        QCOMPARE(task.taskid, kTaskA);
+        QCOMPARE(task.summary, QStringLiteral("alpha"));
+        QCOMPARE(task.note, QStringLiteral("note a"));
+        QCOMPARE(DateTimeToSqlText(task.duedt), QStringLiteral("2026-05-09 09:00:00"));
+        QVERIFY(!task.finished);
+        QCOMPARE(task.tagsids, kTagA + QLatin1Char(',') + kTagB);
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+
+        TStoredTask gone;
+        const TStoreResult read = TtasksStore::ReadTask(QStringLiteral("no such task"), gone);
+        QVERIFY(!read);
+        QCOMPARE(read.Message(QStringLiteral("The task could not be read from the database.")),
+                 QStringLiteral("The task could not be read from the database.\n\nThe reason: the "
+                                "task is no longer stored."));
+    }
+
+    void saveTaskStoresTheRowAndExactlyItsLinks()
+    {
+        Seed();
+        TStoredTask task;
+        task.taskid = kTaskNew;
+        task.summary = QStringLiteral("new \"quoted\" 'task'");
+        // An empty note is stored as empty text, not NULL.
+        task.note = QString();
+        QVERIFY(TtasksStore::SaveTask(task, {kTagA, kTagB}, true));
+        QCOMPARE(Rows(QStringLiteral("select summary, typeof(note), note, duedt, createddt is not "
+                                     "null, finisheddt from tasks where taskid='%1'")
+                          .arg(kTaskNew)),
+                 QStringList{QStringLiteral("new \"quoted\" 'task'|text||<null>|1|<null>")});
+        QCOMPARE(
+            Rows(QStringLiteral("select tagid, createddt from tags_tasks where taskid='%1' "
+                                "order by tagid")
+                     .arg(kTaskNew)),
+            QStringList({kTagA + QStringLiteral("|<null>"), kTagB + QStringLiteral("|<null>")}));
+
+        // Editing keeps the creation time and replaces the links.
+        const QString created =
+            One(QStringLiteral("select createddt from tasks where taskid='%1'").arg(kTaskA));
+        task.taskid = kTaskA;
+        task.summary = QStringLiteral("alpha edited");
+        task.note = QStringLiteral("line one\nline two");
+        task.duedt = EncodeDateTime(2026, 6, 1, 12, 30, 15);
+        QVERIFY(TtasksStore::SaveTask(task, {kTagB}, false));
+        QCOMPARE(Rows(QStringLiteral("select summary, note, duedt, createddt from tasks where "
+                                     "taskid='%1'")
+                          .arg(kTaskA)),
+                 QStringList{QStringLiteral("alpha edited|line one\nline two|2026-06-01 "
+                                            "12:30:15|") +
+                             created});
+        QCOMPARE(Rows(QStringLiteral("select tagid from tags_tasks where taskid='%1'").arg(kTaskA)),
+                 QStringList{kTagB});
+        // No tags removes every link.
+        QVERIFY(TtasksStore::SaveTask(task, {}, false));
+        QCOMPARE(
+            One(QStringLiteral("select count(*) from tags_tasks where taskid='%1'").arg(kTaskA)),
+            QStringLiteral("0"));
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks")), QStringLiteral("3"));
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+    }
+
+    void deleteTaskTakesItsLinksAlong()
+    {
+        Seed();
+        QVERIFY(TtasksStore::DeleteTask(kTaskA));
+        QCOMPARE(Rows(QStringLiteral("select taskid from tasks")), QStringList{kTaskB});
+        QCOMPARE(Rows(QStringLiteral("select taskid, tagid from tags_tasks")),
+                 QStringList{kTaskB + QLatin1Char('|') + kTagB});
+        // An id that is not stored is no failure.
+        QVERIFY(TtasksStore::DeleteTask(kTaskA));
+    }
+
+    void finishAndReopen()
+    {
+        Seed();
+        QVERIFY(TtasksStore::FinishTask(kTaskA, EncodeDateTime(2026, 5, 8, 11, 15, 30, 900)));
+        // Whole seconds, local time, as the database's text.
+        QCOMPARE(One(QStringLiteral("select finisheddt from tasks where taskid='%1'").arg(kTaskA)),
+                 QStringLiteral("2026-05-08 11:15:30"));
+        QVERIFY(TtasksStore::ReopenTask(kTaskB));
+        QCOMPARE(One(QStringLiteral("select finisheddt from tasks where taskid='%1'").arg(kTaskB)),
+                 QStringLiteral("<null>"));
+    }
+
+    // ---------------------------------------------------------------- bulk entry
+
+    void bulkEntryStoresEveryLineWithItsTags()
+    {
+        Seed();
+        QVERIFY(TtasksStore::InsertTasks(
+            {QStringLiteral("first"), QString(), QStringLiteral("second \"two\"")}, {kTagA, kTagB},
+            FReport));
+        QCOMPARE(FReport.failedLines, QStringList());
+        QCOMPARE(FReport.failedLinks, 0);
+        QCOMPARE(FReport.reason, QString());
+        const QStringList rows =
+            Rows(QStringLiteral("select summary, note, duedt, finisheddt, createddt is not null, "
+                                "length(taskid) from tasks where taskid not in ('%1', '%2') order "
+                                "by rowid")
+                     .arg(kTaskA, kTaskB));
+        QCOMPARE(rows, QStringList({QStringLiteral("first|<null>|<null>|<null>|1|16"),
+                                    QStringLiteral("second \"two\"|<null>|<null>|<null>|1|16")}));
+        QCOMPARE(One(QStringLiteral("select count(*) from tags_tasks where taskid not in ('%1', "
+                                    "'%2')")
+                         .arg(kTaskA, kTaskB)),
+                 QStringLiteral("4"));
+        QVERIFY(FLogged.isEmpty());
+    }
+
+    // A refused line or link is skipped and reported; the rest is committed.
+    // The log names the line by its number in the text, blank lines counted.
+    void bulkEntryReportsRefusedLinesAndLinks()
+    {
+        Seed();
+        Sql(QStringLiteral("create trigger refuse_task before insert on tasks when new.summary "
+                           "like 'bad%' begin select raise(abort, 'no bad tasks'); end"));
+        Sql(QStringLiteral("create trigger refuse_link before insert on tags_tasks when "
+                           "new.tagid = '%1' and new.taskid in (select taskid from tasks where "
+                           "summary = 'half') begin select raise(abort, 'no such link'); end")
+                .arg(kTagB));
+        QVERIFY(
+            TtasksStore::InsertTasks({QStringLiteral("good"), QString(), QStringLiteral("bad 1"),
+                                      QStringLiteral("half"), QStringLiteral("bad 2")},
+                                     {kTagA, kTagB}, FReport));
+        QCOMPARE(FReport.failedLines, QStringList({"bad 1", "bad 2"}));
+        QCOMPARE(FReport.failedLinks, 1);
+        // The reason is that of the last refusal.
+        QCOMPARE(FReport.reason, QStringLiteral("no bad tasks"));
+        QCOMPARE(Rows(QStringLiteral("select summary from tasks where taskid not in ('%1', '%2') "
+                                     "order by rowid")
+                          .arg(kTaskA, kTaskB)),
+                 QStringList({"good", "half"}));
+        QCOMPARE(Rows(QStringLiteral("select t.summary, l.tagid from tags_tasks l join tasks t on "
+                                     "t.taskid = l.taskid where t.summary in ('good', 'half') "
+                                     "order by t.summary, l.tagid")),
+                 QStringList({"good|" + kTagA, "good|" + kTagB, "half|" + kTagA}));
+        auto logged = [this](const QString& aText) {
+            return std::any_of(FLogged.cbegin(), FLogged.cend(),
+                               [&](const QString& aLine) { return aLine.contains(aText); });
+        };
+        QVERIFY(logged(QStringLiteral("New Tasks: line 3 was not stored")));
+        QVERIFY(logged(QStringLiteral("New Tasks: a tag of line 4 was not stored")));
+        QVERIFY(logged(QStringLiteral("New Tasks: line 5 was not stored")));
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+    }
+
+    // ---------------------------------------------------------------- tags
+
+    void listTagsInTitleOrder()
+    {
+        Sql(QStringLiteral("insert into tags (tagid, title, color, image, createddt) values "
+                           "('T1', 'b', 1, 2, '2020-01-01 00:00:00'), ('T2', 'a', NULL, NULL, "
+                           "NULL), ('T3', 'B', 3, 0, '2020-01-01 00:00:00'), ('T4', 'b', 4, 0, "
+                           "'2019-01-01 00:00:00')"));
+        std::vector<TStoredTag> tags;
+        QVERIFY(TtasksStore::ListTags(tags));
+        QStringList listed;
+        for (const TStoredTag& tag : tags)
+            listed << QStringLiteral("%1|%2|%3|%4|%5")
+                          .arg(tag.tagid, tag.title)
+                          .arg(tag.color)
+                          .arg(tag.image)
+                          .arg(tag.createddt == 0 ? QStringLiteral("none")
+                                                  : DateTimeToSqlText(tag.createddt));
+        // Binary order of titles ("B" before "a"), then the older first.
+        QCOMPARE(listed,
+                 QStringList({"T3|B|3|0|2020-01-01 00:00:00", "T2|a|0|0|none",
+                              "T4|b|4|0|2019-01-01 00:00:00", "T1|b|1|2|2020-01-01 00:00:00"}));
+    }
+
+    void saveAndDeleteTags()
+    {
+        Seed();
+        QVERIFY(TtasksStore::SaveTag({kTagNew, QStringLiteral("It's \"new\""), 0x00FF8040, 0, 0},
+                                     true));
+        QCOMPARE(Rows(QStringLiteral("select title, color, typeof(color), image, createddt is not "
+                                     "null from tags where tagid='%1'")
+                          .arg(kTagNew)),
+                 QStringList{QStringLiteral("It's \"new\"|16744512|integer|<null>|1")});
+        // A system colour is a negative 32-bit value.
+        QVERIFY(TtasksStore::SaveTag(
+            {kTagA, QStringLiteral("Renamed"), static_cast<int32_t>(0xFF000005), 7, 0}, false));
+        QCOMPARE(Rows(QStringLiteral("select title, color, image, createddt from tags where "
+                                     "tagid='%1'")
+                          .arg(kTagA)),
+                 QStringList{QStringLiteral("Renamed|-16777211|0|2020-01-01 00:00:00")});
+
+        QVERIFY(TtasksStore::DeleteTag(kTagA));
+        QCOMPARE(Rows(QStringLiteral("select tagid from tags order by tagid")),
+                 QStringList({kTagB, kTagNew}));
+        QCOMPARE(Rows(QStringLiteral("select tagid, taskid from tags_tasks")),
+                 QStringList{kTagB + QLatin1Char('|') + kTaskB});
+        // The tasks stay.
+        QCOMPARE(One(QStringLiteral("select count(*) from tasks")), QStringLiteral("2"));
+    }
+
+    // ---------------------------------------------------------------- failures
+
+    void failureNamesItsReasonAndWritesNothing_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("reason");
+        // Each operation's trigger refuses its last statement, so that what
+        // ran before it in the same operation has to be undone.
+        const struct
+        {
+            const char* Operation;
+            const char* Trigger;
+        } writes[] = {
+            {"save new", "BEFORE INSERT ON tags_tasks"},
+            {"save edited", "BEFORE INSERT ON tags_tasks"},
+            {"delete task", "BEFORE DELETE ON tasks"},
+            {"finish", "BEFORE UPDATE ON tasks"},
+            {"re-open", "BEFORE UPDATE ON tasks"},
+            {"move", "BEFORE UPDATE ON tasks"},
+            // The second line is refused after the first was inserted.
+            {"bulk", "BEFORE INSERT ON tasks WHEN new.summary = 'second'"},
+            {"new tag", "BEFORE INSERT ON tags"},
+            {"edit tag", "BEFORE UPDATE ON tags"},
+            {"delete tag", "BEFORE DELETE ON tags_tasks"},
+        };
+        for (const auto& write : writes) {
+            const QString operation = QString::fromLatin1(write.Operation);
+            const QString trigger = QString::fromLatin1(write.Trigger);
+            // The bulk entry skips a line the engine refuses on its own; only
+            // a transaction that the engine gives up fails it.
+            if (operation != QLatin1String("bulk"))
+                QTest::addRow("%s, refused", write.Operation)
+                    << operation << "refused" << trigger << kRefused;
+            QTest::addRow("%s, transaction given up", write.Operation)
+                << operation << "rolled back" << trigger << kRefused;
+            // Every statement ran; the commit finds the file read by another program.
+            QTest::addRow("%s, commit locked out", write.Operation)
+                << operation << "read lock" << QString() << kLocked;
+            // With a write lock the bulk entry reports each line instead.
+            if (operation != QLatin1String("bulk"))
+                QTest::addRow("%s, file locked", write.Operation)
+                    << operation << "write lock" << QString() << kLocked;
+        }
+        for (const char* read : {"list", "read", "list tags"})
+            QTest::addRow("%s, file locked", read) << read << "write lock" << QString() << kLocked;
+    }
+
+    void failureNamesItsReasonAndWritesNothing()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, failure);
+        QFETCH(QString, trigger);
+        QFETCH(QString, reason);
+        Seed();
+        if (!trigger.isEmpty())
+            Sql(QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(%2, 'refused by the "
+                               "test'); END;")
+                    .arg(trigger, failure == QLatin1String("refused")
+                                      ? QStringLiteral("ABORT")
+                                      : QStringLiteral("ROLLBACK")));
+        const QStringList before = Snapshot();
+        TStoreResult result;
+        {
+            TOtherProgram other;
+            if (failure == QLatin1String("read lock"))
+                QVERIFY(other.Exec("begin; select count(*) from tasks;"));
+            else if (failure == QLatin1String("write lock"))
+                QVERIFY(other.Exec("begin exclusive"));
+            result = Run(operation);
+        }
+        QVERIFY(!result.ok);
+        QCOMPARE(result.reason, reason);
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+        QCOMPARE(Snapshot(), before);
+
+        // Once the cause is gone the same operation succeeds.
+        Sql(QStringLiteral("DROP TRIGGER IF EXISTS refuse"));
+        QVERIFY(Run(operation));
+        if (operation != QLatin1String("list") && operation != QLatin1String("read") &&
+            operation != QLatin1String("list tags"))
+            QVERIFY(Snapshot() != before);
+    }
+
+    // ---------------------------------------------------------------- transaction guard
+
+    void guardCommitsOrRollsBack()
+    {
+        {
+            TDBTransaction transaction;
+            QVERIFY(transaction.Started());
+            Sql(QStringLiteral("insert into tasks (taskid) values ('kept')"));
+            QVERIFY(transaction.Commit());
+            // A second commit has nothing left to store.
+            QVERIFY(!transaction.Commit());
+        }
+        {
+            TDBTransaction transaction;
+            Sql(QStringLiteral("insert into tasks (taskid) values ('dropped')"));
+        }
+        {
+            TDBTransaction transaction;
+            Sql(QStringLiteral("insert into tasks (taskid) values ('rolled back')"));
+            transaction.Rollback();
+            QVERIFY(!transaction.Commit());
+        }
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+        QCOMPARE(Rows(QStringLiteral("select taskid from tasks")), QStringList{"kept"});
+    }
+
+    // The engine gives up the transaction by itself: what ran before is gone,
+    // and a commit must not report the statements after it as stored with it.
+    void guardCommitFailsWhenTheEngineGaveUpTheTransaction()
+    {
+        Sql(QStringLiteral("CREATE TRIGGER give_up BEFORE INSERT ON tasks WHEN new.taskid = "
+                           "'second' BEGIN SELECT RAISE(ROLLBACK, 'given up'); END;"));
+        TDBTransaction transaction;
+        QVERIFY(transaction.Started());
+        Sql(QStringLiteral("insert into tasks (taskid) values ('first')"));
+        QVERIFY(!transaction.Lost());
+        QVERIFY(
+            !GetTasksDB()->Exec(QStringLiteral("insert into tasks (taskid) values ('second')")));
+        QVERIFY(transaction.Lost());
+        QVERIFY(!transaction.Commit());
+        QCOMPARE(GetTasksDB()->LastFailureReason(), QStringLiteral("given up"));
+        QCOMPARE(Rows(QStringLiteral("select taskid from tasks")), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTasksStore)
+#include "test_tasks_store.moc"
