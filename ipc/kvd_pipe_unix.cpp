@@ -36,8 +36,10 @@ bool FillAddress(const QByteArray& aPath, sockaddr_un& aAddress)
     return true;
 }
 
-// Makes the socket's folder if needed and checks that it is ours and closed to
-// everybody else, so no other user can reach or replace the socket.
+// Makes the socket's folder if needed (for the user alone) and checks that it
+// is ours and writable by nobody else, so no other user can replace the
+// socket. A folder others may enter is fine (some systems make the runtime
+// folder 0755): the socket's mode 0600 and the peer check keep them out.
 int PreparePrivateFolder(const QByteArray& aFolder)
 {
     if (::mkdir(aFolder.constData(), 0700) != 0 && errno != EEXIST)
@@ -45,7 +47,7 @@ int PreparePrivateFolder(const QByteArray& aFolder)
     struct stat info;
     if (::lstat(aFolder.constData(), &info) != 0)
         return errno;
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 022) != 0)
         return EACCES;
     return 0;
 }

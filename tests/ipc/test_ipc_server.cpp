@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <mutex>
@@ -489,14 +490,78 @@ private Q_SLOTS:
             QCOMPARE(ModeOf(folder), mode_t(0700));
             QCOMPARE(ModeOf(folder + "/" + name), mode_t(0600));
         }
-        // A folder others can enter is refused rather than used.
-        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
-        TIPCServer server;
-        server.SetPipeName(name);
-        server.OnExecuteRequest = EchoHandler;
-        QVERIFY(!server.Start());
-        server.Stop();
         QDir(folder).removeRecursively();
+    }
+
+    // The socket's folder, the runtime folder or the program's own fallback,
+    // must be the user's and writable by nobody else: then nobody else can
+    // replace the socket, whose own mode and the peer check keep others out.
+    // Folders that others may only enter (a runtime folder of mode 0755 on
+    // some systems) are used.
+    void socketFolderRules_data()
+    {
+        QTest::addColumn<bool>("runtimeDir");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("otherOwner");
+        QTest::addColumn<bool>("served");
+        for (const bool runtime : {true, false}) {
+            const char* where = runtime ? "runtime" : "fallback";
+            auto row = [&](const char* aName) {
+                return &QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(where, aName)));
+            };
+            *row("0700") << runtime << 0700 << false << true;
+            *row("0755") << runtime << 0755 << false << true;
+            *row("0750") << runtime << 0750 << false << true;
+            *row("0770 group-writable") << runtime << 0770 << false << false;
+            *row("0757 world-writable") << runtime << 0757 << false << false;
+            *row("0777") << runtime << 0777 << false << false;
+            *row("another owner") << runtime << 0700 << true << false;
+        }
+    }
+
+    void socketFolderRules()
+    {
+        QFETCH(bool, runtimeDir);
+        QFETCH(int, mode);
+        QFETCH(bool, otherOwner);
+        QFETCH(bool, served);
+        if (otherOwner && ::geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        const QString name = UniquePipeName("folder");
+        QTemporaryDir runtime;
+        QString folder;
+        if (runtimeDir) {
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+            folder = runtime.path();
+        } else {
+            qunsetenv("XDG_RUNTIME_DIR");
+            folder = QStringLiteral("/tmp/%1-%2").arg(name).arg(::geteuid());
+            QVERIFY(QDir().mkpath(folder));
+        }
+        const QByteArray native = QFile::encodeName(folder);
+        QCOMPARE(::chmod(native.constData(), mode_t(mode)), 0);
+        if (otherOwner)
+            QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        {
+            TIPCServer server;
+            server.SetPipeName(name);
+            server.OnExecuteRequest = EchoHandler;
+            QCOMPARE(server.Start(), served);
+            if (served) {
+                QCOMPARE(ModeOf(folder + "/" + name), mode_t(0600));
+                TIPCClient client;
+                client.Connect(name);
+                QVERIFY(client.Connected());
+            } else {
+                QCOMPARE(server.ListenerError(), QString("Could not create new pipe instance."));
+                QVERIFY(!QFileInfo::exists(folder + "/" + name));
+            }
+            server.Stop();
+        }
+        if (otherOwner)
+            QCOMPARE(::chown(native.constData(), ::geteuid(), ::getegid()), 0);
+        if (!runtimeDir)
+            QDir(folder).removeRecursively();
     }
 
     // Another user cannot reach the socket.
