@@ -22,6 +22,36 @@ QString LongTimeFormat(const QLocale& aLocale)
     return aLocale.timeFormat(QLocale::LongFormat).remove(zone).trimmed();
 }
 
+} // namespace
+
+QString ShortDateFormat(const QLocale& aLocale)
+{
+    // Runs of 'y' outside quoted literals: a two-digit year becomes four.
+    const QString format = aLocale.dateFormat(QLocale::ShortFormat);
+    QString result;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+            result += c;
+            ++i;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format[i + run] == c)
+            ++run;
+        if (!quoted && c == QLatin1Char('y') && run < 4)
+            result += QStringLiteral("yyyy");
+        else
+            result += format.mid(i, run);
+        i += run;
+    }
+    return result;
+}
+
+namespace {
+
 // The day count of a whole number of days since the epoch and the
 // milliseconds of that day's time.
 TDateTime DayCount(qint64 aDays, qint64 aMSecsOfDay)
@@ -199,7 +229,7 @@ QString FormatDateTimeLocale(TDateTime aValue)
 {
     const QDateTime dt = QDateTimeFromDateTime(aValue);
     const QLocale locale;
-    QString text = locale.toString(dt.date(), QLocale::ShortFormat);
+    QString text = locale.toString(dt.date(), ShortDateFormat(locale));
     if (dt.time().msecsSinceStartOfDay() != 0)
         text += QLatin1Char(' ') + locale.toString(dt.time(), LongTimeFormat(locale));
     return text;

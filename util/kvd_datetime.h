@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <cmath>
 #include <optional>
@@ -61,6 +62,10 @@ QString DateTimeToSqlText(TDateTime aValue);
 TDateTime SqlTextToDateTime(const QString& aText);
 TDateTime SqlTextToDateTime(const char* aText, qsizetype aLength);
 
-// The locale's short date, then a blank and the long time unless the time of
-// day is exactly midnight.
+// The locale's short date format with the year in four digits ("dd.MM.yyyy"
+// where the locale says "dd.MM.yy"): a due date can lie in any century.
+QString ShortDateFormat(const QLocale& aLocale);
+
+// The locale's short date with a four-digit year, then a blank and the long
+// time unless the time of day is exactly midnight.
 QString FormatDateTimeLocale(TDateTime aValue);

@@ -341,7 +341,7 @@ private Q_SLOTS:
         QVERIFY(due != 0);
         QCOMPARE(QDateTimeFromDateTime(due), QDateTime(date, time));
         QCOMPARE(SqlTextToDateTime(DateTimeToSqlText(due)), due);
-        QVERIFY(DueDateText(due).contains(QLocale().toString(date, QLocale::ShortFormat)));
+        QVERIFY(DueDateText(due).contains(QLocale().toString(date, ShortDateFormat(QLocale()))));
     }
 
     void dueDateText_data()
@@ -375,8 +375,32 @@ private Q_SLOTS:
             QCOMPARE(text, QStringLiteral("unplanned"));
             return;
         }
-        const QString date = QLocale(locale).toString(due.date(), QLocale::ShortFormat);
+        const QString date = QLocale(locale).toString(due.date(), ShortDateFormat(QLocale(locale)));
         QCOMPARE(text, withTime ? date + u' ' + timeText : date);
+    }
+
+    // Every locale shows the year of a due date in four digits, whatever its
+    // own short format says ("08.05.12" would not tell 1912 from 2012).
+    void dueDatesShowFourDigitYears_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("German") << "de_DE" << QStringLiteral("08.05.2012 15:10:00");
+        QTest::newRow("US English") << "en_US" << QStringLiteral("5/8/2012 3:10:00 PM");
+        QTest::newRow("British English") << "en_GB" << QStringLiteral("08/05/2012 15:10:00");
+        QTest::newRow("French") << "fr_FR" << QStringLiteral("08/05/2012 15:10:00");
+        QTest::newRow("Japanese") << "ja_JP" << QStringLiteral("2012/05/08 15時10分00秒");
+        QTest::newRow("Dutch") << "nl_NL" << QStringLiteral("08-05-2012 15:10:00");
+        QTest::newRow("C") << "C" << QStringLiteral("8 May 2012 15:10:00");
+    }
+    void dueDatesShowFourDigitYears()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, expected);
+        QLocale::setDefault(QLocale(locale));
+        const QString text = DueDateText(Value(QDateTime(QDate(2012, 5, 8), QTime(15, 10))));
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(text, expected);
     }
 
     void moveDueDates()

@@ -257,7 +257,7 @@ private Q_SLOTS:
         QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
         const TTaskRecord record =
             Task(QStringLiteral("A"), At(0, 15, 10), QStringLiteral("S"), QStringLiteral("N"));
-        const QString date = QLocale().toString(QDate(2012, 5, 8), QLocale::ShortFormat);
+        const QString date = QLocale().toString(QDate(2012, 5, 8), ShortDateFormat(QLocale()));
         QCOMPARE(ReminderBody(record), QStringLiteral("NOTE:\r\nN\r\n\r\nDUE DATETIME:\r\n") +
                                            date + QStringLiteral(" 15:10:00"));
     }
