@@ -454,8 +454,8 @@ private Q_SLOTS:
     {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(FormatDateTimeLocale(EncodeDateTime(2012, 5, 8, 15, 10)),
-                 QStringLiteral("08.05.12 15:10:00"));
-        QCOMPARE(FormatDateTimeLocale(EncodeDateTime(2012, 5, 8)), QStringLiteral("08.05.12"));
+                 QStringLiteral("08.05.2012 15:10:00"));
+        QCOMPARE(FormatDateTimeLocale(EncodeDateTime(2012, 5, 8)), QStringLiteral("08.05.2012"));
         QLocale::setDefault(QLocale::c());
     }
 
