@@ -91,7 +91,8 @@ void TkvdServices::TimerTick()
 
 bool TkvdServices::ReportRun()
 {
-    if (ReportRunning())
+    // A build without an update server sends nothing.
+    if (ReportRunning() || !UpdateServerConfigured())
         return false;
     try {
         const std::shared_ptr<KVD> service = GetUpdateService(false, QString(), nullptr);
@@ -197,6 +198,13 @@ int TkvdServices::CheckForUpdate(QString aAppName, QString aVersion, QString& aN
 
 bool TkvdServices::CheckForUpdates(QObject* aOwner)
 {
+    const std::shared_ptr<IkvdUpdateUI> ui = UpdateUI();
+    if (!UpdateServerConfigured()) {
+        // Said as what it is, rather than as a connection error.
+        ui->Inform(QStringLiteral("Information"),
+                   QStringLiteral("No update server is configured for this build of Ulmora."));
+        return false;
+    }
     QString newVersion;
     QString extra;
     int code = urUnexpected;
@@ -206,7 +214,6 @@ bool TkvdServices::CheckForUpdates(QObject* aOwner)
         // The user gave up, or the program is ending: nothing more to show.
         return false;
     }
-    const std::shared_ptr<IkvdUpdateUI> ui = UpdateUI();
     switch (code) {
     case urNewerAvailable:
         if (ui->Confirm(QStringLiteral("Confirm"),

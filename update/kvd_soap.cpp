@@ -11,7 +11,7 @@
 #include <atomic>
 
 #ifndef ULMORA_UPDATE_HOST
-#define ULMORA_UPDATE_HOST "http://update.ulmora.invalid"
+#define ULMORA_UPDATE_HOST ""
 #endif
 
 namespace {
@@ -394,17 +394,27 @@ std::shared_ptr<KVD> GetUpdateService(bool aUseWSDL, const QString& aAddress, TH
     return service;
 }
 
+bool UpdateServerConfigured()
+{
+    return !qEnvironmentVariable("ULMORA_UPDATE_URL").trimmed().isEmpty() ||
+           !QStringLiteral(ULMORA_UPDATE_HOST).trimmed().isEmpty();
+}
+
 QString DefaultUpdateEndpoint()
 {
     const QString url = qEnvironmentVariable("ULMORA_UPDATE_URL").trimmed();
     if (!url.isEmpty())
         return url;
+    if (!UpdateServerConfigured())
+        return {};
     return QStringLiteral(ULMORA_UPDATE_HOST) + QLatin1String(kKVDEndpointPath);
 }
 
 QString DefaultUpdateWSDL()
 {
     const QString url = qEnvironmentVariable("ULMORA_UPDATE_URL").trimmed();
+    if (url.isEmpty() && !UpdateServerConfigured())
+        return {};
     if (url.isEmpty())
         return QStringLiteral(ULMORA_UPDATE_HOST) + QLatin1String(kKVDWSDLPath);
     QUrl wsdl(url);

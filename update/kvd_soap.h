@@ -130,8 +130,12 @@ public:
 std::shared_ptr<KVD> GetUpdateService(bool aUseWSDL = false, const QString& aAddress = QString(),
                                       THTTPRIO* aBinding = nullptr);
 
+// Whether there is an update server to ask: ULMORA_UPDATE_URL is set, or the
+// build names an update host (the CMake option ULMORA_UPDATE_HOST, empty by
+// default). Without one the program sends nothing.
+bool UpdateServerConfigured();
 // The default endpoint: ULMORA_UPDATE_URL when set, else the build's update
-// host with the path "/scripts/kvd_services.php".
+// host with the path "/scripts/kvd_services.php"; empty without either.
 QString DefaultUpdateEndpoint();
 // The default description: the same host with the path "/scripts/kvd.wsdl".
 QString DefaultUpdateWSDL();

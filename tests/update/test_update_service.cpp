@@ -626,6 +626,35 @@ private Q_SLOTS:
         QVERIFY(TkvdMessageBox::Shown().isEmpty());
     }
 
+    // A build without an update server, and no ULMORA_UPDATE_URL: nothing is
+    // ever sent, and "Check Now!" says why instead of showing a connection
+    // error for a host that does not exist.
+    void noUpdateServerConfigured()
+    {
+        if (!QStringLiteral(ULMORA_TEST_UPDATE_HOST).isEmpty())
+            QSKIP("this build names an update host");
+        qunsetenv("ULMORA_UPDATE_URL");
+        SetFixedNow(At(2, 9, 0));
+        TkvdServices service(kAppName, QStringLiteral("1.0.0.1"));
+        for (const QDateTime& tick : {At(2, 9, 1), At(3, 9, 1), At(9, 9, 1)}) {
+            SetFixedNow(tick);
+            service.TimerTick();
+            QVERIFY(!service.ReportRunning());
+        }
+        QVERIFY(!service.ReportRun());
+        QCOMPARE(service.LastRunReport(), 0.0);
+
+        QVERIFY(!service.CheckForUpdates());
+        QVERIFY(TkvdWaitBox::Shown().isEmpty());
+        const QList<TkvdMessageBox::TShown> shown = TkvdMessageBox::Shown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].Title, QStringLiteral("Information"));
+        QCOMPARE(shown[0].Text,
+                 QStringLiteral("No update server is configured for this build of Ulmora."));
+        if (FPeerUp)
+            QVERIFY(FPeer.TakeReceived().isEmpty());
+    }
+
     // First report on the first tick, then nothing until 24 hours have passed.
     void runReportEvery24Hours()
     {

@@ -251,10 +251,16 @@ private Q_SLOTS:
 
     void endpoints()
     {
+        // A build names its update host, or none (the default): then there is
+        // no endpoint at all, and nothing is sent.
+        const QString host = QStringLiteral(ULMORA_TEST_UPDATE_HOST);
+        QCOMPARE(UpdateServerConfigured(), !host.isEmpty());
         QCOMPARE(DefaultUpdateEndpoint(),
-                 QStringLiteral(ULMORA_TEST_UPDATE_HOST "/scripts/kvd_services.php"));
-        QCOMPARE(DefaultUpdateWSDL(), QStringLiteral(ULMORA_TEST_UPDATE_HOST "/scripts/kvd.wsdl"));
+                 host.isEmpty() ? QString() : host + QStringLiteral("/scripts/kvd_services.php"));
+        QCOMPARE(DefaultUpdateWSDL(),
+                 host.isEmpty() ? QString() : host + QStringLiteral("/scripts/kvd.wsdl"));
         qputenv("ULMORA_UPDATE_URL", " http://staging.example:8080/x/kvd_services.php?a=1 ");
+        QVERIFY(UpdateServerConfigured());
         QCOMPARE(DefaultUpdateEndpoint(),
                  QStringLiteral("http://staging.example:8080/x/kvd_services.php?a=1"));
         QCOMPARE(DefaultUpdateWSDL(),
