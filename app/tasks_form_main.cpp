@@ -281,9 +281,10 @@ QWidget* TfrmTaskList::BuildListPanel()
     FTaskRecords->DueText = [](const TTaskRecord& aRecord) { return DueDateText(aRecord); };
     treeTaskList = new TtasksTaskTree(pnlTaskList);
     treeTaskList->setObjectName(QStringLiteral("treeTaskList"));
-    treeTaskList->setModel(FTaskRecords);
+    FTaskRecords->IsUnread = [this](const QString& aId) { return IsUnread(aId); };
+    FTaskRows = new TtasksTagFilter(FTaskRecords, this);
+    treeTaskList->setModel(FTaskRows);
     FListDelegate = new TtasksListDelegate(FTaskRecords, treeTaskList);
-    FListDelegate->IsUnread = [this](const QString& aId) { return IsUnread(aId); };
     FListDelegate->GetTag = [this](const QString& aId) -> const TtasksTag* {
         return FTagsControler ? FTagsControler->GetTag(aId) : nullptr;
     };
@@ -319,10 +320,6 @@ QWidget* TfrmTaskList::BuildListPanel()
 
     ConnectGuarded(FTaskRecords, &TtasksListModel::UserChecked, this,
                    &TfrmTaskList::treeTaskListChecked);
-    ConnectGuarded(FTaskRecords, &TtasksListModel::RowVisibilityChanged, this,
-                   [this](int aRow, bool aVisible) {
-                       treeTaskList->setRowHidden(aRow, QModelIndex(), !aVisible);
-                   });
     ConnectGuarded(treeTaskList, &TtasksTaskTree::Clicked, this, &TfrmTaskList::treeTaskListClick);
     treeTaskList->viewport()->installEventFilter(this);
     ConnectGuarded(treeTaskList, &TtasksTaskTree::DoubleClicked, this,
@@ -332,13 +329,14 @@ QWidget* TfrmTaskList::BuildListPanel()
                    &TfrmTaskList::treeTaskListFocusChanged);
     ConnectGuarded(treeTaskList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                    [this](const QItemSelection& aSelected, const QItemSelection& aDeselected) {
+                       // The view's rows pass the tab filter: the handlers take model rows.
                        for (const QModelIndex& index : aDeselected.indexes()) {
                            if (index.column() == kColCheck)
-                               treeTaskListRemoveFromSelection(index.row());
+                               treeTaskListRemoveFromSelection(FTaskRows->mapToSource(index).row());
                        }
                        for (const QModelIndex& index : aSelected.indexes()) {
                            if (index.column() == kColCheck)
-                               treeTaskListAddToSelection(index.row());
+                               treeTaskListAddToSelection(FTaskRows->mapToSource(index).row());
                        }
                    });
     ConnectGuarded(treeTaskList, &QWidget::customContextMenuRequested, this,
@@ -404,6 +402,7 @@ QWidget* TfrmTaskList::BuildEditorPanel()
     edTaskDueDate = new QDateEdit(pnlExactDateTime);
     edTaskDueDate->setObjectName(QStringLiteral("edTaskDueDate"));
     edTaskDueDate->setCalendarPopup(true);
+    edTaskDueDate->setDisplayFormat(ShortDateFormat(QLocale()));
     edTaskDueTime = new QTimeEdit(pnlExactDateTime);
     edTaskDueTime->setObjectName(QStringLiteral("edTaskDueTime"));
     edTaskDueTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
@@ -844,8 +843,9 @@ void TfrmTaskList::LoadTagTabs()
         tabsGroups->setCurrentIndex(remembered >= 0 && remembered < tabsGroups->count() ? remembered
                                                                                         : 0);
     }
-    // The rebuilt strip is a new selection in every case: the list follows it.
-    tabsGroupsClick();
+    // The rebuilt strip is a new selection in every case, and the tags may have
+    // changed: the list is read again for it.
+    LoadTasks(CurrentTag());
     UpdateControls();
 }
 
@@ -856,6 +856,8 @@ void TfrmTaskList::LoadTasks(const TtasksTag* aTag)
     {
         const TRepaintBracket repaint(treeTaskList);
         ClearTasks();
+        // Filtering the empty list costs nothing; the rows pass it as they come.
+        FTaskRows->SetTagId(aTag ? aTag->tagid : QString());
         if (!loaded)
             throw EDatabaseError(loaded.Message(
                 QStringLiteral("The task list could not be read from the database.")));
@@ -867,8 +869,6 @@ void TfrmTaskList::LoadTasks(const TtasksTag* aTag)
             record->tagsids = std::move(task.tagsids);
             record->duedt = task.duedt;
             record->SetFinished(task.finished);
-            record->SetVisible(!aTag || record->tagsids.split(QLatin1Char(','), Qt::SkipEmptyParts)
-                                            .contains(aTag->tagid, Qt::CaseInsensitive));
         }
     }
     UpdateControls();
@@ -899,7 +899,7 @@ TTaskRecord* TfrmTaskList::SelectedTask() const
         if (first < 0 || index.row() < first)
             first = index.row();
     }
-    return RecordOfNode(first);
+    return RecordOfNode(FTaskRows->SourceRow(first));
 }
 
 TtasksTag* TfrmTaskList::CurrentTag() const
@@ -912,8 +912,16 @@ TtasksTag* TfrmTaskList::CurrentTag() const
 
 void TfrmTaskList::MarkUnread(const QString& aTaskId)
 {
-    if (!IsUnread(aTaskId))
-        FUnreadIds.append(aTaskId);
+    if (AddUnread(aTaskId))
+        FTaskRecords->UnreadChanged();
+}
+
+bool TfrmTaskList::AddUnread(const QString& aTaskId)
+{
+    if (IsUnread(aTaskId))
+        return false;
+    FUnreadIds.append(aTaskId);
+    return true;
 }
 
 bool TfrmTaskList::IsUnread(const QString& aTaskId) const
@@ -1015,12 +1023,18 @@ void TfrmTaskList::treeTaskListResize()
 
 void TfrmTaskList::tabsGroupsClick()
 {
-    LoadTasks(CurrentTag());
+    // Only the filter changes: the records, their marks and the database stay.
+    // The selection and the focused row go, as the tab starts a new view.
+    treeTaskList->selectionModel()->clear();
+    const TtasksTag* tag = CurrentTag();
+    FTaskRows->SetTagId(tag ? tag->tagid : QString());
+    UpdateControls();
 }
 
 void TfrmTaskList::btnMarkAsReadClick()
 {
     FUnreadIds.clear();
+    FTaskRecords->UnreadChanged();
     UpdateControls();
 }
 
@@ -1267,9 +1281,17 @@ void TfrmTaskList::rbGeneralExactClick()
 
 void TfrmTaskList::CheckReminders()
 {
-    if (FNotifier)
+    if (FNotifier) {
+        // The rows learn of their new marks once, after the whole pass.
+        bool marked = false;
         ::CheckReminders(FTaskRecords->Records(), *FNotifier,
-                         [this](const QString& aTaskId) { MarkUnread(aTaskId); });
+                         [this, &marked](const QString& aTaskId) {
+                             if (AddUnread(aTaskId))
+                                 marked = true;
+                         });
+        if (marked)
+            FTaskRecords->UnreadChanged();
+    }
     UpdateControls();
 }
 

@@ -36,6 +36,7 @@ class TtasksListDelegate;
 class TtasksListModel;
 class TtasksSplitter;
 class TtasksTag;
+class TtasksTagFilter;
 class TtasksTaskTree;
 
 class TfrmTaskList : public QWidget
@@ -67,6 +68,7 @@ public:
     void LoadTasks(const TtasksTag* aTag);
     void ClearTasks();
     TTaskRecord* AddTaskRecord(const QString& aTaskId);
+    // The record of a row of the list model (tab filter aside).
     TTaskRecord* RecordOfNode(int aRow) const;
     // The record of the topmost selected row, nullptr when none is selected.
     TTaskRecord* SelectedTask() const;
@@ -114,6 +116,8 @@ public:
     const QStringList& SelectedIds() const { return FSelectedIds; }
     ItasksTagsControler* TagsControler() const { return FTagsControler.get(); }
     TtasksListModel* TaskRecords() const { return FTaskRecords; }
+    // The rows the list view shows: the records through the tab's tag filter.
+    TtasksTagFilter* TaskRows() const { return FTaskRows; }
     QSystemTrayIcon* TrayIcon() const { return tray; }
 
 public Q_SLOTS:
@@ -174,6 +178,8 @@ private:
     void BuildMenus();
     void BuildTray();
     void ResizeOuter(QSize aOuter);
+    // Adds the id to the unread ones; false when it is there already.
+    bool AddUnread(const QString& aTaskId);
 
     // ---- window state
     QStringList FUnreadIds;
@@ -181,6 +187,7 @@ private:
     QString FEditTaskId;
     bool FCreating = false;
     TtasksListModel* FTaskRecords = nullptr;
+    TtasksTagFilter* FTaskRows = nullptr;
     QStringList FSelectedIds;
     std::shared_ptr<ItasksTagsControler> FTagsControler;
     // The list's last press was the second of a double click: its release is

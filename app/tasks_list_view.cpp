@@ -4,6 +4,7 @@
 #include "util/kvd_utils.h"
 #include "util/kvd_widgets.h"
 
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -21,6 +22,14 @@ QColor ColorOfValue(uint32_t aValue)
 const QColor kSilver(192, 192, 192);
 const QColor kGray(128, 128, 128);
 const QColor kRed(255, 0, 0);
+
+// The index of the list model behind any number of proxies.
+QModelIndex SourceIndex(QModelIndex aIndex)
+{
+    while (const auto* proxy = qobject_cast<const QAbstractProxyModel*>(aIndex.model()))
+        aIndex = proxy->mapToSource(aIndex);
+    return aIndex;
+}
 
 } // namespace
 
@@ -63,6 +72,8 @@ QVariant TtasksListModel::data(const QModelIndex& aIndex, int aRole) const
         if (aIndex.column() == kColCheck)
             return record->finished ? Qt::Checked : Qt::Unchecked;
         return QVariant();
+    case TasksUnreadRole:
+        return IsUnread && IsUnread(record->taskid);
     case Qt::TextAlignmentRole:
         if (aIndex.column() == kColDue)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -124,11 +135,13 @@ void TtasksListModel::EndBulk()
     if (FBulk == 0 || --FBulk > 0)
         return;
     endResetModel();
-    // A reset shows every row again; hide those that asked for it meanwhile.
-    for (const auto& record : FRecords) {
-        if (!record->visible)
-            Q_EMIT RowVisibilityChanged(record->node, false);
-    }
+}
+
+void TtasksListModel::UnreadChanged()
+{
+    if (FBulk > 0 || FRecords.empty())
+        return;
+    Q_EMIT dataChanged(index(0, 0), index(Count() - 1, kTaskColumnCount - 1), {TasksUnreadRole});
 }
 
 void TtasksListModel::RecordFinishedChanged(const TTaskRecord& aRecord)
@@ -138,11 +151,57 @@ void TtasksListModel::RecordFinishedChanged(const TTaskRecord& aRecord)
     Q_EMIT dataChanged(index(aRecord.node, 0), index(aRecord.node, kTaskColumnCount - 1));
 }
 
-void TtasksListModel::RecordVisibleChanged(const TTaskRecord& aRecord)
+// ---------------------------------------------------------------- tag filter
+
+bool TagsIdsContain(QStringView aTagsIds, QStringView aId)
 {
-    if (FBulk > 0 || Record(aRecord.node) != &aRecord)
+    if (aId.isEmpty())
+        return false;
+    for (const QStringView id : aTagsIds.tokenize(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (id.compare(aId, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+TtasksTagFilter::TtasksTagFilter(TtasksListModel* aModel, QObject* aParent)
+    : QSortFilterProxyModel(aParent), FModel(aModel)
+{
+    setSourceModel(aModel);
+    // The rows keep the model's order: nothing is sorted here.
+    setDynamicSortFilter(false);
+}
+
+void TtasksTagFilter::SetTagId(const QString& aTagId)
+{
+    if (FTagId == aTagId)
         return;
-    Q_EMIT RowVisibilityChanged(aRecord.node, aRecord.visible);
+    FTagId = aTagId;
+    // Rebuilding the mapping at once is cheaper than removing and inserting the
+    // rows range by range when most of them change.
+    invalidate();
+}
+
+TTaskRecord* TtasksTagFilter::Record(const QModelIndex& aViewIndex) const
+{
+    if (!aViewIndex.isValid())
+        return nullptr;
+    return FModel->Record(mapToSource(aViewIndex));
+}
+
+int TtasksTagFilter::SourceRow(int aViewRow) const
+{
+    if (aViewRow < 0 || aViewRow >= rowCount())
+        return -1;
+    return mapToSource(index(aViewRow, 0)).row();
+}
+
+bool TtasksTagFilter::filterAcceptsRow(int aSourceRow, const QModelIndex&) const
+{
+    if (FTagId.isEmpty())
+        return true;
+    const TTaskRecord* record = FModel->Record(aSourceRow);
+    return record && TagsIdsContain(record->tagsids, FTagId);
 }
 
 // ---------------------------------------------------------------- painting rules
@@ -210,7 +269,7 @@ QSize TtasksListDelegate::sizeHint(const QStyleOptionViewItem& aOption,
 void TtasksListDelegate::paint(QPainter* aPainter, const QStyleOptionViewItem& aOption,
                                const QModelIndex& aIndex) const
 {
-    const TTaskRecord* record = FModel->Record(aIndex);
+    const TTaskRecord* record = FModel->Record(SourceIndex(aIndex));
     if (!record) {
         QStyledItemDelegate::paint(aPainter, aOption, aIndex);
         return;
@@ -256,7 +315,7 @@ void TtasksListDelegate::paint(QPainter* aPainter, const QStyleOptionViewItem& a
         // dark theme would vanish, so it gives way to black.
         if (!bands.empty() && IsLight(normal))
             normal = Qt::black;
-        const bool unread = IsUnread && IsUnread(record->taskid);
+        const bool unread = aIndex.data(TasksUnreadRole).toBool();
         const TRowTextStyle style = TaskTextStyle(*record, unread, Now(), option.font, normal);
         option.font = style.Font;
         option.fontMetrics = QFontMetrics(style.Font);

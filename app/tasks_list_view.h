@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QPixmap>
 #include <QRect>
+#include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTreeView>
@@ -27,6 +28,13 @@ enum TTaskColumn
     kColSummary = 1,
     kColDue = 2,
     kTaskColumnCount = 3
+};
+
+// The model's own roles beyond Qt's.
+enum TTaskRole
+{
+    // True while the task is announced and not yet marked as read (shown bold).
+    TasksUnreadRole = Qt::UserRole + 1
 };
 
 // Owns the records, one row each, in the order they were added.
@@ -50,30 +58,60 @@ public:
     // Removes every row and record.
     void Clear();
     // Between these two, rows are added without telling the views row by row;
-    // the views are reset once at the end, and hidden rows are announced then.
+    // the views are reset once at the end.
     void BeginBulk();
     void EndBulk();
 
     TTaskRecord* Record(int aRow) const;
     TTaskRecord* Record(const QModelIndex& aIndex) const { return Record(aIndex.row()); }
     int Count() const { return static_cast<int>(FRecords.size()); }
-    // Every loaded record in row order, hidden ones included.
+    // Every loaded record in row order, those a tab filters out included.
     std::vector<std::unique_ptr<TTaskRecord>>& Records() { return FRecords; }
 
     // The text column 2 shows; the window supplies it.
     std::function<QString(const TTaskRecord&)> DueText;
+    // Whether a task id is unread, for TasksUnreadRole; the window supplies it.
+    std::function<bool(const QString&)> IsUnread;
+    // The unread mark of every row may have changed: the views repaint.
+    void UnreadChanged();
 
     void RecordFinishedChanged(const TTaskRecord& aRecord) override;
-    void RecordVisibleChanged(const TTaskRecord& aRecord) override;
 
 Q_SIGNALS:
     void UserChecked(int aRow);
-    void RowVisibilityChanged(int aRow, bool aVisible);
 
 private:
     std::vector<std::unique_ptr<TTaskRecord>> FRecords;
     int FBulk = 0;
 };
+
+// The rows the list shows: all records, or those of one tag (the tab's), in
+// the model's order. A tab switch changes only this filter; nothing is read
+// from the database and the records stay as they are.
+class TtasksTagFilter : public QSortFilterProxyModel
+{
+    Q_OBJECT
+public:
+    explicit TtasksTagFilter(TtasksListModel* aModel, QObject* aParent = nullptr);
+
+    // An empty id shows every row.
+    void SetTagId(const QString& aTagId);
+    const QString& TagId() const { return FTagId; }
+    // The record of a row of the view, nullptr for none.
+    TTaskRecord* Record(const QModelIndex& aViewIndex) const;
+    // The model row of a row of the view, -1 for none.
+    int SourceRow(int aViewRow) const;
+
+protected:
+    bool filterAcceptsRow(int aSourceRow, const QModelIndex& aSourceParent) const override;
+
+private:
+    TtasksListModel* FModel;
+    QString FTagId;
+};
+
+// Whether a comma-joined id list holds aId, letter case ignored.
+bool TagsIdsContain(QStringView aTagsIds, QStringView aId);
 
 // One pastel band of a row's tag colours.
 struct TTagBand
@@ -109,7 +147,6 @@ class TtasksListDelegate : public QStyledItemDelegate
 public:
     TtasksListDelegate(TtasksListModel* aModel, QObject* aParent = nullptr);
 
-    std::function<bool(const QString&)> IsUnread;
     std::function<const TtasksTag*(const QString&)> GetTag;
 
     void paint(QPainter* aPainter, const QStyleOptionViewItem& aOption,

@@ -6,14 +6,13 @@
 
 class TTaskRecord;
 
-// The list that shows the records. A record tells it when the look or the
-// visibility of its row has to change; the list never calls back into the
-// record's owner, so setting a mark from code raises no check notification.
+// The list that shows the records. A record tells it when the look of its
+// row has to change; the list never calls back into the record's owner, so
+// setting a mark from code raises no check notification.
 class ItaskRecordRows
 {
 public:
     virtual void RecordFinishedChanged(const TTaskRecord& aRecord) = 0;
-    virtual void RecordVisibleChanged(const TTaskRecord& aRecord) = 0;
 
 protected:
     ~ItaskRecordRows() = default;
@@ -34,12 +33,10 @@ public:
     TDateTime duedt = 0;
     // A reminder was shown for this record since it was loaded.
     bool notified = false;
-    // The row of the list that shows the record, -1 before it has one.
+    // The list model's row of the record, -1 before it has one.
     int node = -1;
     // Ids of the task's tags joined by commas, empty without tags.
     QString tagsids;
-    // The row is shown; a hidden row's record stays loaded.
-    bool visible = true;
     // The list that shows the row, none for a record outside a list.
     ItaskRecordRows* rows = nullptr;
 
@@ -49,12 +46,5 @@ public:
         finished = aValue;
         if (rows)
             rows->RecordFinishedChanged(*this);
-    }
-    // Shows or hides the record's row.
-    void SetVisible(bool aValue)
-    {
-        visible = aValue;
-        if (rows)
-            rows->RecordVisibleChanged(*this);
     }
 };

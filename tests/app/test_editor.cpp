@@ -87,7 +87,7 @@ int RowOf(TfrmTaskList& aWindow, const QString& aId)
 void SelectTask(TfrmTaskList& aWindow, const QString& aId,
                 QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
 {
-    const QModelIndex index = aWindow.TaskRecords()->index(RowOf(aWindow, aId), 0);
+    const QModelIndex index = ViewIndex(aWindow, RowOf(aWindow, aId));
     aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
     aWindow.UpdateControls();
 }
@@ -303,8 +303,8 @@ private Q_SLOTS:
             else if (click == QLatin1String("close"))
                 window.close();
             else if (click == QLatin1String("listclick") || click == QLatin1String("dblclick")) {
-                const QRect rect = window.treeTaskList->visualRect(
-                    window.TaskRecords()->index(RowOf(window, kTaskA), 1));
+                const QRect rect =
+                    window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, kTaskA), 1));
                 QVERIFY(rect.isValid());
                 if (click == QLatin1String("listclick"))
                     QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
@@ -864,7 +864,7 @@ private Q_SLOTS:
             else if (action == QLatin1String("edit"))
                 window.btnEdit->click();
             else if (action == QLatin1String("list"))
-                window.tabsGroupsClick();
+                window.LoadTasks(window.CurrentTag());
             else
                 window.LoadTagTabs();
             shown = FirstErrorText();
@@ -987,7 +987,7 @@ private Q_SLOTS:
         const QStringList before = Rows(QStringLiteral("select * from tasks order by taskid"));
 
         const QRect rect =
-            window.treeTaskList->visualRect(window.TaskRecords()->index(RowOf(window, kTaskA), 1));
+            window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, kTaskA), 1));
         QVERIFY(rect.isValid());
         QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
         QTest::mouseDClick(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
@@ -1092,7 +1092,7 @@ private Q_SLOTS:
         window.edTaskSummary->setText(QStringLiteral("typed"));
         // A right click selects the row under the mouse and leaves the editor open.
         const QRect rect =
-            window.treeTaskList->visualRect(window.TaskRecords()->index(RowOf(window, kTaskB), 1));
+            window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, kTaskB), 1));
         QTest::mouseClick(window.treeTaskList->viewport(), Qt::RightButton, {}, rect.center());
         QVERIFY(window.SelectedTask());
         QCOMPARE(window.SelectedTask()->taskid, kTaskB);
@@ -1130,15 +1130,14 @@ private Q_SLOTS:
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         window.tabsGroups->setCurrentIndex(1);
-        QVERIFY(window.treeTaskList->isRowHidden(RowOf(window, kTaskB), QModelIndex()));
+        QVERIFY(RowHidden(window, RowOf(window, kTaskB)));
 
         if (how == QLatin1String("all")) {
             window.treeTaskList->setFocus();
             QTest::keyClick(window.treeTaskList, Qt::Key_A, Qt::ControlModifier);
         } else {
             auto rectOf = [&](const QString& aId) {
-                return window.treeTaskList->visualRect(
-                    window.TaskRecords()->index(RowOf(window, aId), 1));
+                return window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, aId), 1));
             };
             QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
                               rectOf(kTaskA).center());
@@ -1332,7 +1331,7 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         window.tabsGroups->setCurrentIndex(1);
-        QVERIFY(window.treeTaskList->isRowHidden(RowOf(window, kTaskA), QModelIndex()));
+        QVERIFY(RowHidden(window, RowOf(window, kTaskA)));
 
         SetFixedNow(At(9, 59, 50));
         window.notificationsTimer();

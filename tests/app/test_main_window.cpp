@@ -44,7 +44,7 @@ QStringList ListedSummaries(TfrmTaskList& aWindow, bool aVisibleOnly = false)
 {
     QStringList result;
     for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
-        if (aVisibleOnly && aWindow.treeTaskList->isRowHidden(row, QModelIndex()))
+        if (aVisibleOnly && RowHidden(aWindow, row))
             continue;
         result << aWindow.RecordOfNode(row)->summary;
     }
@@ -65,7 +65,7 @@ QVariant StoredValue(const QString& aSQL)
 void SelectRow(TfrmTaskList& aWindow, int aRow,
                QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
 {
-    const QModelIndex index = aWindow.TaskRecords()->index(aRow, 0);
+    const QModelIndex index = ViewIndex(aWindow, aRow);
     aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
 }
 
@@ -861,6 +861,56 @@ private Q_SLOTS:
         QCOMPARE(ListedSummaries(window, true).size(), 3);
     }
 
+    // A tab click changes only the filter: no statement runs (the tables may be
+    // gone), the records and their marks stay, the rows keep their order, and
+    // the selection goes as it did when the list was read again.
+    void tabSwitchReadsNothingAndKeepsTheRecords()
+    {
+        AddTag("TAGXaaaaaaaaaaaa", "X", 0x0000FF);
+        AddTask("T1aaaaaaaaaaaaaa", "x first", {}, {}, "2024-01-01 00:00:03");
+        AddTask("T2aaaaaaaaaaaaaa", "no tag", {}, {}, "2024-01-01 00:00:02");
+        AddTask("T3aaaaaaaaaaaaaa", "x last", {}, {}, "2024-01-01 00:00:01");
+        Link("T1aaaaaaaaaaaaaa", "TAGXaaaaaaaaaaaa");
+        Link("T3aaaaaaaaaaaaaa", "TAGXaaaaaaaaaaaa");
+        TfrmTaskList window;
+        window.show();
+        const QStringList all = ListedSummaries(window, true);
+        QCOMPARE(all, QStringList({"x first", "no tag", "x last"}));
+        TTaskRecord* first = RecordById(window, "T1aaaaaaaaaaaaaa");
+        first->notified = true;
+        window.MarkUnread("T3aaaaaaaaaaaaaa");
+        SelectRow(window, RecordById(window, "T2aaaaaaaaaaaaaa")->node);
+        QCOMPARE(window.SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
+        Sql("drop table tags_tasks");
+        Sql("drop table tasks");
+        TkvdMessageBox::ClearShown();
+
+        window.tabsGroups->setCurrentIndex(1);
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(window.TaskRecords()->Count(), 3);
+        QCOMPARE(RecordById(window, "T1aaaaaaaaaaaaaa"), first);
+        QVERIFY(first->notified);
+        QCOMPARE(ListedSummaries(window, true), QStringList({"x first", "x last"}));
+        QVERIFY(window.SelectedIds().isEmpty());
+        QVERIFY(!window.SelectedTask());
+        QVERIFY(!window.treeTaskList->currentIndex().isValid());
+        // The unread mark is a role of the row, read through the filter too.
+        const QModelIndex last = ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->node);
+        QVERIFY(last.data(TasksUnreadRole).toBool());
+        QVERIFY(!ViewIndex(window, first->node).data(TasksUnreadRole).toBool());
+        // The first row of the view is the first of the tag's records.
+        SelectRow(window, first->node);
+        QCOMPARE(window.SelectedTask(), first);
+
+        window.tabsGroups->setCurrentIndex(0);
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(ListedSummaries(window, true), all);
+        window.btnMarkAsRead->click();
+        QVERIFY(!ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->node)
+                     .data(TasksUnreadRole)
+                     .toBool());
+    }
+
     void failedListStatementLeavesAnEmptyList()
     {
         AddTask("T1aaaaaaaaaaaaaa", "one");
@@ -919,7 +969,7 @@ private Q_SLOTS:
         const QModelIndex box = window.TaskRecords()->index(open->node, 0);
         QStyleOptionViewItem option;
         option.initFrom(window.treeTaskList);
-        option.rect = window.treeTaskList->visualRect(box);
+        option.rect = window.treeTaskList->visualRect(ViewIndex(window, box.row()));
         option.features |= QStyleOptionViewItem::HasCheckIndicator;
         option.state |= QStyle::State_Enabled;
         const QRect check = window.treeTaskList->style()->subElementRect(
@@ -942,7 +992,7 @@ private Q_SLOTS:
             StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
         QCOMPARE(StyleOf(window, *done).Color, QColor(Qt::black));
         // Space on the focused row, whichever cell has the focus.
-        window.treeTaskList->setCurrentIndex(window.TaskRecords()->index(done->node, 1));
+        window.treeTaskList->setCurrentIndex(ViewIndex(window, done->node, 1));
         QTest::keyClick(window.treeTaskList, Qt::Key_Space);
         QVERIFY(done->finished);
         QTest::keyClick(window.treeTaskList, Qt::Key_Space);
@@ -1079,7 +1129,7 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         const QImage image = window.treeTaskList->viewport()->grab().toImage();
-        const QRect row = window.treeTaskList->visualRect(window.TaskRecords()->index(0, 1));
+        const QRect row = window.treeTaskList->visualRect(ViewIndex(window, 0, 1));
         QCOMPARE(row.height(), 26);
         const QString ids = window.RecordOfNode(0)->tagsids;
         const QColor first =
@@ -1091,7 +1141,7 @@ private Q_SLOTS:
         QCOMPARE(image.pixelColor(x, row.top() + 3), first);
         QCOMPARE(image.pixelColor(x, row.top() + 16), second);
         // The stripe at the left edge of column 0.
-        const QRect box = window.treeTaskList->visualRect(window.TaskRecords()->index(0, 0));
+        const QRect box = window.treeTaskList->visualRect(ViewIndex(window, 0, 0));
         const QColor stripe = image.pixelColor(box.left(), row.top() + 3);
         QCOMPARE(stripe,
                  first == QColor(255, 240, 240) ? QColor(255, 100, 100) : QColor(100, 255, 100));
@@ -1116,7 +1166,7 @@ private Q_SLOTS:
         // Rows of 26 pixels; a click selects the whole row; the due date-time
         // is right-aligned.
         const QModelIndex row = window.TaskRecords()->index(0, 1);
-        QCOMPARE(window.treeTaskList->visualRect(row).height(), 26);
+        QCOMPARE(window.treeTaskList->visualRect(ViewIndex(window, 0, 1)).height(), 26);
         QCOMPARE(window.treeTaskList->selectionBehavior(), QAbstractItemView::SelectRows);
         QVERIFY(Qt::Alignment(row.siblingAtColumn(2).data(Qt::TextAlignmentRole).toInt()) &
                 Qt::AlignRight);

@@ -87,6 +87,19 @@ inline TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
     return nullptr;
 }
 
+// The view's index of a row of the list model; invalid while the tab's
+// filter leaves the row out.
+inline QModelIndex ViewIndex(TfrmTaskList& aWindow, int aRow, int aColumn = 0)
+{
+    return aWindow.TaskRows()->mapFromSource(aWindow.TaskRecords()->index(aRow, aColumn));
+}
+
+// The tab's filter leaves the model's row out of the view.
+inline bool RowHidden(TfrmTaskList& aWindow, int aRow)
+{
+    return !ViewIndex(aWindow, aRow).isValid();
+}
+
 // How many error boxes were shown since the last ClearShown.
 inline int ErrorBoxes()
 {
