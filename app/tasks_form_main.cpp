@@ -560,11 +560,13 @@ void TfrmTaskList::BuildTray()
     tray->setObjectName(QStringLiteral("tray"));
     tray->setToolTip(kAppTitle);
     tray->setContextMenu(tray_popup);
-    ConnectGuarded(tray, &QSystemTrayIcon::activated, this,
-                   [this](QSystemTrayIcon::ActivationReason aReason) {
-                       if (aReason == QSystemTrayIcon::DoubleClick)
-                           trayDblClick();
-                   });
+    ConnectGuarded(
+        tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason aReason) {
+            // A single click is all that StatusNotifierItem trays send (as
+            // Trigger); the double click of the classic tray shows it too.
+            if (aReason == QSystemTrayIcon::DoubleClick || aReason == QSystemTrayIcon::Trigger)
+                trayDblClick();
+        });
     ConnectGuarded(tray, &QSystemTrayIcon::messageClicked, this, &TfrmTaskList::trayBalloonClick);
     tray->show();
     FNotifier = CreateTasksNotifier(tray);

@@ -410,6 +410,28 @@ private Q_SLOTS:
         QCOMPARE(StoredInteger(QStringLiteral("edittask_height")), editor);
     }
 
+    // A click on the tray icon shows the hidden window: the double click of
+    // the classic tray, and the single click (Trigger) that is all some trays
+    // send. The right click opens the menu only.
+    void trayClickShowsHiddenWindow_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("right click") << int(QSystemTrayIcon::Context) << false;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+    }
+    void trayClickShowsHiddenWindow()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        TfrmTaskList window;
+        QVERIFY(!window.isVisible());
+        Q_EMIT window.tray->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(window.isVisible(), shown);
+    }
+
     void trayNewTaskShowsHiddenWindowAndOpensEditor()
     {
         TfrmTaskList window;
