@@ -26,11 +26,11 @@ key() { sed -n "s/^$1=//p" "$appdata/BEXO/config.ini" | tr -d '\r'; }
 # visible_windows: the ids of the program's visible windows, sorted
 visible_windows() { xdotool search --onlyvisible --pid "$app" 2>/dev/null | sort || true; }
 
-# new_window BEFORE MIN_HEIGHT: waits up to 5 seconds for a visible window of
+# new_window BEFORE MIN_HEIGHT: waits up to 20 seconds for a visible window of
 # the program not in BEFORE and at least MIN_HEIGHT high; its id in $found
 new_window() {
     found=""
-    for _ in $(seq 50); do
+    for _ in $(seq 200); do
         for id in $(comm -13 <(echo "$1") <(visible_windows)); do
             eval "$(xdotool getwindowgeometry --shell "$id")"
             if [ "$HEIGHT" -ge "$2" ]; then found="$id"; return 0; fi
@@ -74,9 +74,10 @@ run_exit() {
         return
     fi
 
-    # The tray icon: the program's small window inside trayer's panel at the top.
+    # The tray icon: the program's small window inside trayer's panel at the top,
+    # waited for up to 30 seconds (a loaded machine embeds it slowly).
     local icon="" before
-    for _ in $(seq 50); do
+    for _ in $(seq 300); do
         for id in $(visible_windows); do
             [ "$id" = "$main" ] && continue
             eval "$(xdotool getwindowgeometry --shell "$id")"
