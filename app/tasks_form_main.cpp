@@ -75,36 +75,34 @@ QString TabCaption(const QString& aTitle)
     return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-// Warns when changes cannot be saved to the connected database; the program
-// goes on, since the tasks can still be read.
+// Says once at start-up that a file cannot take changes: aWhat, then the
+// reason. The program goes on; nothing is said when aProblem is empty.
+void WarnAtStart(QWidget* aParent, const QString& aWhat, const QString& aProblem)
+{
+    if (!aProblem.isEmpty())
+        TkvdMessageBox::Show(aParent, TMsgKind::Warning, kAppTitle, FailureText(aWhat, aProblem));
+}
+
+// The tasks can still be read from a database that takes no change.
 void WarnOfAccessProblem(QWidget* aParent)
 {
     TtasksDB* db = GetTasksDB();
-    const QString problem = db->AccessProblem();
-    if (problem.isEmpty())
-        return;
-    TkvdMessageBox::Show(
-        aParent, TMsgKind::Warning, kAppTitle,
-        FailureText(QStringLiteral("The tasks can be read from the database file \"%1\", but no "
-                                   "change can be saved to it.")
-                        .arg(NativePath(db->Connection().Database)),
-                    problem));
+    WarnAtStart(aParent,
+                QStringLiteral("The tasks can be read from the database file \"%1\", but no "
+                               "change can be saved to it.")
+                    .arg(NativePath(db->Connection().Database)),
+                db->AccessProblem());
 }
 
-// A settings file that cannot be written is said once at start-up: the
-// program goes on with the values in memory, and the file keeps its bytes.
+// The program goes on with the settings in memory, and the file keeps its bytes.
 void WarnOfSettingsProblem(QWidget* aParent)
 {
     TtasksSettings* settings = GetTasksSettings();
-    const QString problem = settings->WriteProblem();
-    if (problem.isEmpty())
-        return;
-    TkvdMessageBox::Show(
-        aParent, TMsgKind::Warning, kAppTitle,
-        FailureText(QStringLiteral("The settings cannot be saved to the file \"%1\"; changes "
-                                   "last only until the program ends.")
-                        .arg(NativePath(ExpandEnvVars(settings->FileName()))),
-                    problem));
+    WarnAtStart(aParent,
+                QStringLiteral("The settings cannot be saved to the file \"%1\"; changes last "
+                               "only until the program ends.")
+                    .arg(NativePath(ExpandEnvVars(settings->FileName()))),
+                settings->WriteProblem());
 }
 
 // Shows a frame rectangle enough of itself on some screen to be grabbed.
