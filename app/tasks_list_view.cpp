@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -101,7 +102,7 @@ bool TtasksListModel::setData(const QModelIndex& aIndex, const QVariant&, int aR
     return true;
 }
 
-TTaskRecord* TtasksListModel::AddRecord(const QString& aTaskId)
+TTaskRecord* TtasksListModel::AddRecord(const QString& aTaskId, TTaskListKey aKey)
 {
     const int row = Count();
     if (FBulk == 0)
@@ -109,7 +110,9 @@ TTaskRecord* TtasksListModel::AddRecord(const QString& aTaskId)
     auto record = std::make_unique<TTaskRecord>(aTaskId);
     record->node = row;
     record->rows = this;
+    FById.insert(aTaskId, record.get());
     FRecords.push_back(std::move(record));
+    FKeys.push_back(std::move(aKey));
     if (FBulk == 0)
         endInsertRows();
     return FRecords.back().get();
@@ -120,8 +123,147 @@ void TtasksListModel::Clear()
     if (FBulk == 0)
         beginResetModel();
     FRecords.clear();
+    FKeys.clear();
+    FById.clear();
+    FUnplaced.clear();
     if (FBulk == 0)
         endResetModel();
+}
+
+void TtasksListModel::MarkUnplaced(const TTaskRecord& aRecord)
+{
+    if (!FUnplaced.contains(aRecord.taskid))
+        FUnplaced.append(aRecord.taskid);
+}
+
+void TtasksListModel::Renumber(int aFrom)
+{
+    for (int row = std::max(aFrom, 0); row < Count(); ++row)
+        FRecords[static_cast<size_t>(row)]->node = row;
+}
+
+void TtasksListModel::UpdateRows(const QStringList& aIds, std::vector<TStoredTask>& aTasks,
+                                 const QSet<QString>& aFresh)
+{
+    for (const QString& id : aIds)
+        FUnplaced.removeAll(id);
+    std::vector<int> taken;
+    for (const QString& id : aIds) {
+        const TTaskRecord* record = FById.value(id);
+        if (record && Record(record->node) == record)
+            taken.push_back(record->node);
+    }
+    std::sort(taken.begin(), taken.end());
+    taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
+    if (taken.empty() && aTasks.empty())
+        return;
+    // Moving a row one by one costs the views a pass over all rows each, a
+    // reset one pass in all.
+    constexpr size_t kOneByOne = 64;
+    const bool oneByOne = FBulk == 0 && taken.size() + aTasks.size() <= kOneByOne;
+    const bool reset = FBulk == 0 && !oneByOne;
+    if (reset)
+        beginResetModel();
+
+    // The records taken out, by id, for the rows that come back.
+    std::unordered_map<QString, std::unique_ptr<TTaskRecord>> kept;
+    int first = Count();
+    if (oneByOne) {
+        for (auto row = taken.rbegin(); row != taken.rend(); ++row) {
+            beginRemoveRows(QModelIndex(), *row, *row);
+            const auto at = static_cast<size_t>(*row);
+            FById.remove(FRecords[at]->taskid);
+            kept.emplace(FRecords[at]->taskid, std::move(FRecords[at]));
+            FRecords.erase(FRecords.begin() + *row);
+            FKeys.erase(FKeys.begin() + *row);
+            endRemoveRows();
+        }
+    } else {
+        // One pass that keeps every row not taken.
+        size_t to = 0;
+        size_t next = 0;
+        for (size_t from = 0; from < FRecords.size(); ++from) {
+            if (next < taken.size() && static_cast<size_t>(taken[next]) == from) {
+                ++next;
+                FById.remove(FRecords[from]->taskid);
+                kept.emplace(FRecords[from]->taskid, std::move(FRecords[from]));
+                continue;
+            }
+            FRecords[to] = std::move(FRecords[from]);
+            FKeys[to] = std::move(FKeys[from]);
+            ++to;
+        }
+        FRecords.resize(to);
+        FKeys.resize(to);
+    }
+    if (!taken.empty())
+        first = taken.front();
+
+    // The records of the rows that come in, each with its fields and key.
+    std::vector<std::unique_ptr<TTaskRecord>> records;
+    records.reserve(aTasks.size());
+    for (TStoredTask& task : aTasks) {
+        std::unique_ptr<TTaskRecord> record;
+        if (auto found = kept.find(task.taskid); found != kept.end())
+            record = std::move(found->second);
+        if (!record)
+            record = std::make_unique<TTaskRecord>(task.taskid);
+        else if (aFresh.contains(task.taskid))
+            record->notified = false;
+        record->rows = this;
+        SetRecordFields(*record, task);
+        FById.insert(record->taskid, record.get());
+        records.push_back(std::move(record));
+    }
+
+    if (oneByOne) {
+        // aTasks come in the statement's order, so each goes after the one before.
+        auto from = FKeys.begin();
+        for (size_t i = 0; i < records.size(); ++i) {
+            from = std::lower_bound(from, FKeys.end(), aTasks[i].order, ListedBefore);
+            const auto row = static_cast<int>(from - FKeys.begin());
+            beginInsertRows(QModelIndex(), row, row);
+            FRecords.insert(FRecords.begin() + row, std::move(records[i]));
+            from = FKeys.insert(from, std::move(aTasks[i].order)) + 1;
+            endInsertRows();
+            first = std::min(first, row);
+        }
+    } else {
+        // Both runs are in the statement's order: merge them.
+        std::vector<std::unique_ptr<TTaskRecord>> mergedRecords;
+        std::vector<TTaskListKey> mergedKeys;
+        mergedRecords.reserve(FRecords.size() + records.size());
+        mergedKeys.reserve(FRecords.size() + records.size());
+        size_t old = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            while (old < FKeys.size() && ListedBefore(FKeys[old], aTasks[i].order)) {
+                mergedRecords.push_back(std::move(FRecords[old]));
+                mergedKeys.push_back(std::move(FKeys[old]));
+                ++old;
+            }
+            mergedRecords.push_back(std::move(records[i]));
+            mergedKeys.push_back(std::move(aTasks[i].order));
+        }
+        for (; old < FKeys.size(); ++old) {
+            mergedRecords.push_back(std::move(FRecords[old]));
+            mergedKeys.push_back(std::move(FKeys[old]));
+        }
+        FRecords = std::move(mergedRecords);
+        FKeys = std::move(mergedKeys);
+        first = 0;
+    }
+    Renumber(first);
+    if (reset)
+        endResetModel();
+}
+
+void SetRecordFields(TTaskRecord& aRecord, TStoredTask& aTask)
+{
+    aRecord.summary = std::move(aTask.summary);
+    aRecord.note = std::move(aTask.note);
+    aRecord.tagsids = std::move(aTask.tagsids);
+    aRecord.duedt = aTask.duedt;
+    aRecord.SetFinished(aTask.finished);
 }
 
 void TtasksListModel::BeginBulk()

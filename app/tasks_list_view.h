@@ -5,12 +5,15 @@
 // and the tree view that keeps the background picture in its corner.
 
 #include "app/tasks_records.h"
+#include "store/tasks_store.h"
 
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QFont>
+#include <QHash>
 #include <QPixmap>
 #include <QRect>
+#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
 #include <QTabBar>
@@ -37,7 +40,9 @@ enum TTaskRole
     TasksUnreadRole = Qt::UserRole + 1
 };
 
-// Owns the records, one row each, in the order they were added.
+// Owns the records, one row each, in the order the list statement gives them.
+// Each row keeps the key that placed it, so that the rows of a few changed
+// tasks can be put where a reload would put them without reading the others.
 class TtasksListModel : public QAbstractTableModel, public ItaskRecordRows
 {
     Q_OBJECT
@@ -53,10 +58,27 @@ public:
     // leaves the record as it is: the window decides what the row shows.
     bool setData(const QModelIndex& aIndex, const QVariant& aValue, int aRole) override;
 
-    // Appends a record with that id and its row.
-    TTaskRecord* AddRecord(const QString& aTaskId);
+    // Appends a record with that id and its row; aKey is where the list
+    // statement put it.
+    TTaskRecord* AddRecord(const QString& aTaskId, TTaskListKey aKey = {});
     // Removes every row and record.
     void Clear();
+    // Takes out the rows of the tasks of aIds and puts in the rows of aTasks,
+    // the list statement's rows for those tasks in its order, each where its
+    // key places it among the others: the rows stay in the statement's order.
+    // A task in both keeps its record, which takes the row's fields; of the
+    // tasks of aFresh the record starts as a load makes it (not notified).
+    // The other rows keep their records and marks. Few rows are moved one by
+    // one; many at once, with one reset of the views.
+    void UpdateRows(const QStringList& aIds, std::vector<TStoredTask>& aTasks,
+                    const QSet<QString>& aFresh);
+    // A record whose stored keys changed without its row moving (a tick): its
+    // key is out of date and its row may be out of place until UpdateRows
+    // takes it in again.
+    void MarkUnplaced(const TTaskRecord& aRecord);
+    const QStringList& UnplacedIds() const { return FUnplaced; }
+    // The key that placed a row.
+    const TTaskListKey& Key(int aRow) const { return FKeys[static_cast<size_t>(aRow)]; }
     // Between these two, rows are added without telling the views row by row;
     // the views are reset once at the end.
     void BeginBulk();
@@ -81,9 +103,21 @@ Q_SIGNALS:
     void UserChecked(int aRow);
 
 private:
+    // Gives the rows from aFrom on their row numbers again.
+    void Renumber(int aFrom);
+
     std::vector<std::unique_ptr<TTaskRecord>> FRecords;
+    // The key of each row, beside its record.
+    std::vector<TTaskListKey> FKeys;
+    // The record of each task id.
+    QHash<QString, TTaskRecord*> FById;
+    QStringList FUnplaced;
     int FBulk = 0;
 };
+
+// Copies a stored row's fields into a record: summary, note, tag ids, due
+// date-time and the finished mark.
+void SetRecordFields(TTaskRecord& aRecord, TStoredTask& aTask);
 
 // The rows the list shows: all records, or those of one tag (the tab's), in
 // the model's order. A tab switch changes only this filter; nothing is read

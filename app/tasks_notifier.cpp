@@ -1,12 +1,11 @@
 #include "app/tasks_notifier.h"
 
+#include "app/tasks_sound.h"
+#include "util/kvd_guard.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QSystemTrayIcon>
-
-#ifdef ULMORA_HAVE_CANBERRA
-#include <canberra.h>
-#endif
 
 namespace {
 
@@ -14,54 +13,46 @@ std::shared_ptr<ItasksNotifier> gTestNotifier;
 
 } // namespace
 
-// The libcanberra context, opened on the first sound and kept for the next
-// ones. A context that cannot be opened is not tried again: the beep stands in.
-struct TtasksTrayNotifier::TSound
+// ---------------------------------------------------------------- the seam
+
+void ItasksNotifier::ShowNotification(const TtasksNotification& aNotification)
 {
-#ifdef ULMORA_HAVE_CANBERRA
-    ca_context* Context = nullptr;
-    bool Failed = false;
+    ShowBalloon(aNotification.Title, aNotification.Body, aNotification.MSecs);
+}
 
-    ~TSound()
-    {
-        if (Context)
-            ca_context_destroy(Context);
-    }
+void ItasksNotifier::Withdraw(const QString&) {}
 
-    bool Open()
-    {
-        if (Context)
-            return true;
-        if (Failed)
-            return false;
-        if (ca_context_create(&Context) != CA_SUCCESS) {
-            Context = nullptr;
-            Failed = true;
-            return false;
+void ItasksNotifier::ReportAction(TtasksNotifierAction aAction, const QString& aTaskId)
+{
+    // The handlers are the window's: a failure they raise is shown, and never
+    // crosses the frames of the toolkit or the bus that delivered the action.
+    RunGuarded([&] {
+        switch (aAction) {
+        case TtasksNotifierAction::Done:
+            if (FHandlers.TaskDone && !aTaskId.isEmpty())
+                FHandlers.TaskDone(aTaskId);
+            break;
+        case TtasksNotifierAction::Snooze:
+            if (FHandlers.TaskSnoozed && !aTaskId.isEmpty())
+                FHandlers.TaskSnoozed(aTaskId);
+            break;
+        case TtasksNotifierAction::Open:
+            if (aTaskId.isEmpty()) {
+                if (FHandlers.MissedOpened)
+                    FHandlers.MissedOpened();
+            } else if (FHandlers.TaskOpened) {
+                FHandlers.TaskOpened(aTaskId);
+            }
+            break;
         }
-        ca_context_change_props(Context, CA_PROP_APPLICATION_NAME, "Ulmora", nullptr);
-        if (ca_context_open(Context) != CA_SUCCESS) {
-            ca_context_destroy(Context);
-            Context = nullptr;
-            Failed = true;
-            return false;
-        }
-        return true;
-    }
+    });
+}
 
-    bool Play()
-    {
-        if (!Open())
-            return false;
-        return ca_context_play(Context, 0, CA_PROP_EVENT_ID, "dialog-information",
-                               CA_PROP_EVENT_DESCRIPTION, "Task reminder", nullptr) == CA_SUCCESS;
-    }
-#else
-    bool Play()
-    {
-        return false;
-    }
-#endif
+// ---------------------------------------------------------------- tray
+
+// The desktop's sound, kept for the next reminders.
+struct TtasksTrayNotifier::TSound : TtasksInformationSound
+{
 };
 
 TtasksTrayNotifier::TtasksTrayNotifier(QSystemTrayIcon* aTrayIcon)
@@ -83,6 +74,15 @@ void TtasksTrayNotifier::ShowBalloon(const QString& aTitle, const QString& aText
         FTrayIcon->showMessage(aTitle, aText, QIcon(), aMSecs);
 }
 
+// ---------------------------------------------------------------- recording
+
+void TtasksRecordingNotifier::ShowNotification(const TtasksNotification& aNotification)
+{
+    FNotifications.append(aNotification);
+    // The balloon, as the tray notifier shows it.
+    ItasksNotifier::ShowNotification(aNotification);
+}
+
 QList<TtasksRecordingNotifier::TEvent> TtasksRecordingNotifier::Balloons() const
 {
     QList<TEvent> balloons;
@@ -101,11 +101,20 @@ int TtasksRecordingNotifier::SoundCount() const
     return count;
 }
 
+// ---------------------------------------------------------------- factories
+
 std::shared_ptr<ItasksNotifier> CreateTasksNotifier(QSystemTrayIcon* aTrayIcon)
 {
     if (gTestNotifier)
         return gTestNotifier;
     return std::make_shared<TtasksTrayNotifier>(aTrayIcon);
+}
+
+std::shared_ptr<ItasksNotifier> CreateDesktopNotifier(QSystemTrayIcon* aTrayIcon)
+{
+    if (gTestNotifier)
+        return gTestNotifier;
+    return CreatePlatformNotifier(std::make_shared<TtasksTrayNotifier>(aTrayIcon));
 }
 
 void SetTestNotifier(std::shared_ptr<ItasksNotifier> aNotifier)

@@ -3,6 +3,8 @@
 #include "app/tasks_duedates.h"
 #include "util/kvd_utils.h"
 
+#include <QGuiApplication>
+
 #include <limits>
 
 namespace {
@@ -25,14 +27,55 @@ QString ReminderBody(const TTaskRecord& aRecord)
         .arg(OrUndefined(aRecord.note), DueDateText(aRecord));
 }
 
+TtasksNotification ReminderNotification(const TTaskRecord& aRecord)
+{
+    TtasksNotification notification;
+    notification.TaskId = aRecord.taskid;
+    notification.Body = ReminderBody(aRecord);
+    notification.Title = ReminderTitle(aRecord);
+    notification.MSecs = kReminderDisplayMSecs;
+    notification.Icon = QGuiApplication::windowIcon();
+    return notification;
+}
+
 void ShowReminder(const TTaskRecord* aRecord, ItasksNotifier& aNotifier)
 {
     if (!aRecord)
         return;
-    const QString body = ReminderBody(*aRecord);
-    const QString title = ReminderTitle(*aRecord);
+    const TtasksNotification notification = ReminderNotification(*aRecord);
     aNotifier.PlayInformationSound();
-    aNotifier.ShowBalloon(title, body, kReminderDisplayMSecs);
+    aNotifier.ShowNotification(notification);
+}
+
+TDateTime SnoozedDueDate(const QDateTime& aNow)
+{
+    const qint64 later = WallMSecs(aNow) + kSnoozeSeconds * 1000;
+    // The database keeps whole seconds; the pass compares with what it keeps.
+    return DateTimeFromWallMSecs(later - ((later % 1000) + 1000) % 1000);
+}
+
+TStoreResult FinishRemindedTask(const QString& aTaskId, ItasksNotifier& aNotifier)
+{
+    // The service has closed a notification whose action the user chose;
+    // taking it back keeps the notifier's account in step, also when the
+    // change fails and the window shows why.
+    aNotifier.Withdraw(aTaskId);
+    // Read again: the window's record may be older than the database.
+    TStoredTask task;
+    const TStoreResult read = TtasksStore::ReadTask(aTaskId, task);
+    if (!read || task.finished)
+        return read;
+    return TtasksStore::FinishTask(aTaskId, Now());
+}
+
+TStoreResult SnoozeRemindedTask(const QString& aTaskId, ItasksNotifier& aNotifier)
+{
+    aNotifier.Withdraw(aTaskId);
+    TStoredTask task;
+    const TStoreResult read = TtasksStore::ReadTask(aTaskId, task);
+    if (!read || task.finished)
+        return read;
+    return TtasksStore::MoveDueDates({aTaskId}, SnoozedDueDate(NowDateTime()));
 }
 
 namespace {

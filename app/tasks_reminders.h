@@ -2,10 +2,14 @@
 
 // Reminders: once a minute the window looks at its loaded tasks and announces
 // each open one whose due time lies within a minute of now, with the
-// information sound and a balloon holding its summary, note and due date-time.
+// information sound and a balloon (or the desktop's notification) holding its
+// summary, note and due date-time; and the actions "Done" and "Snooze" that a
+// notification offers. The pass that also catches up on due times missed
+// during sleep or while the program was closed is in tasks_missed.h.
 
 #include "app/tasks_notifier.h"
 #include "app/tasks_records.h"
+#include "store/tasks_store.h"
 
 #include <QString>
 #include <functional>
@@ -26,8 +30,29 @@ QString ReminderTitle(const TTaskRecord& aRecord);
 // the due date-time text, each under its heading.
 QString ReminderBody(const TTaskRecord& aRecord);
 
-// Plays the information sound and shows the task's balloon; nothing for none.
+// The task's reminder: its id, the balloon's title and text, the balloon's
+// display time and the program's icon.
+TtasksNotification ReminderNotification(const TTaskRecord& aRecord);
+
+// Plays the information sound and shows the task's reminder (the balloon, or
+// the desktop's notification where the notifier has one); nothing for none.
 void ShowReminder(const TTaskRecord* aRecord, ItasksNotifier& aNotifier);
+
+// How much later "Snooze" reminds again, in seconds.
+constexpr qint64 kSnoozeSeconds = 600;
+// The due date-time that "Snooze" gives at aNow: ten minutes later, to the
+// whole second, as the database keeps it.
+TDateTime SnoozedDueDate(const QDateTime& aNow);
+// "Done" on a task's reminder: takes back its notification and finishes the
+// task now, as ticking it does. A task finished already stays as it is.
+// Fails with "the task is no longer stored" when it was deleted, or with the
+// database's reason.
+TStoreResult FinishRemindedTask(const QString& aTaskId, ItasksNotifier& aNotifier);
+// "Snooze" on a task's reminder: takes back its notification and moves the
+// task's due date-time to SnoozedDueDate of now, so that the reminder pass
+// announces it again then. A finished task keeps its due date-time. Fails as
+// FinishRemindedTask does.
+TStoreResult SnoozeRemindedTask(const QString& aTaskId, ItasksNotifier& aNotifier);
 
 // One record's step of the reminder pass: an open task that has not been
 // announced since it was loaded and whose due time is within the window of

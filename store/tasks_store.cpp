@@ -3,6 +3,8 @@
 #include "util/kvd_utils.h"
 #include "util/tasks_log.h"
 
+#include <QSet>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -14,6 +16,21 @@ const QString kListStatement = QStringLiteral(
     "select ts.*, group_concat(tt.tagid) as tagsids from tasks ts left join tags_tasks tt "
     "on ts.taskid=tt.taskid where ts.finisheddt isnull or date(ts.finisheddt)=:today "
     "group by ts.taskid order by ts.finisheddt, ts.duedt,ts.createddt desc");
+// The list statement for one task: the same row, or none when the task is not
+// listed. The links have no index on the task id, so joining them on it alone
+// would scan them all for one task; here each tag id that the links hold
+// (found by stepping through the index on (tagid, taskid)) is looked up with
+// the task id. The row's tag ids come in the order of the whole list, by id.
+const QString kListOneStatement = QStringLiteral(
+    "select ts.*, group_concat(tt.tagid) as tagsids from tasks ts left join tags_tasks tt "
+    "on tt.taskid=ts.taskid and tt.tagid in (with recursive linked(tagid) as (select "
+    "min(tagid) from tags_tasks union all select (select min(tagid) from tags_tasks where "
+    "tagid>linked.tagid) from linked where linked.tagid is not null) select tagid from "
+    "linked) where ts.taskid=:taskid and (ts.finisheddt isnull or "
+    "date(ts.finisheddt)=:today) group by ts.taskid");
+// For more tasks than this one run of the whole list costs less than a read
+// of each.
+constexpr qsizetype kFewTasks = 64;
 
 // Ids and values are bound, never spliced into the text.
 const QString kReadStatement = QStringLiteral("select * from tasks where taskid=:taskid");
@@ -43,6 +60,29 @@ const QString kDeleteTagLinksStatement =
     QStringLiteral("delete from tags_tasks where tagid=:tagid");
 
 const QString kTaskGone = QStringLiteral("the task is no longer stored");
+
+// The reminders' own tables, made by their first operation on a database, so
+// that a database that never ran a reminder pass holds the schema alone.
+const QString kReminderTables[] = {
+    QStringLiteral("CREATE TABLE IF NOT EXISTS announced( taskid VARCHAR(16), duedt DATETIME, "
+                   "PRIMARY KEY(taskid, duedt));"),
+    QStringLiteral("CREATE TABLE IF NOT EXISTS reminder_pass( id INTEGER, lastdt DATETIME "
+                   "DEFAULT NULL, PRIMARY KEY(id));")};
+const QString kLastPassStatement = QStringLiteral("select lastdt from reminder_pass where id=1");
+const QString kRecordPassStatement =
+    QStringLiteral("insert or replace into reminder_pass (id, lastdt) values (1, :lastdt)");
+// Due date-times are written as the store writes them, YYYY-MM-DD HH:MM:SS,
+// whose text order is their time order.
+const QString kListAnnouncedStatement =
+    QStringLiteral("select taskid, duedt from announced where duedt>=:fromdt and duedt<=:untildt");
+const QString kAnnounceStatement =
+    QStringLiteral("insert or ignore into announced (taskid, duedt) values (:taskid, :duedt)");
+const QString kPruneGoneStatement =
+    QStringLiteral("delete from announced where not exists (select 1 from tasks ts where "
+                   "ts.taskid=announced.taskid and ts.finisheddt isnull)");
+const QString kPruneOlderStatement =
+    QStringLiteral("delete from announced where exists (select 1 from announced later where "
+                   "later.taskid=announced.taskid and later.duedt>announced.duedt)");
 
 // The outcome of an operation that is still under way, so that the reason is
 // that of its own latest failure.
@@ -122,6 +162,153 @@ void LogLine(const QString& aText)
         log->Log(aText);
 }
 
+// A column's value for a list key: a null text for NULL, otherwise its text.
+QString KeyValue(const TZField& aField)
+{
+    if (aField.IsNull())
+        return QString();
+    QString text = aField.AsString();
+    if (text.isNull())
+        text = QStringLiteral("");
+    return text;
+}
+
+// The columns of the list statement that a row of the list is read from.
+class TListColumns
+{
+public:
+    explicit TListColumns(const TZQuery& aQuery)
+        : FTaskId(aQuery.FieldByName(QStringLiteral("taskid"))),
+          FSummary(aQuery.FieldByName(QStringLiteral("summary"))),
+          FNote(aQuery.FieldByName(QStringLiteral("note"))),
+          FDueDt(aQuery.FieldByName(QStringLiteral("duedt"))),
+          FFinishedDt(aQuery.FieldByName(QStringLiteral("finisheddt"))),
+          FCreatedDt(aQuery.FieldByName(QStringLiteral("createddt"))),
+          FTagsIds(aQuery.FieldByName(QStringLiteral("tagsids")))
+    {
+    }
+
+    void Read(TStoredTask& aTask) const
+    {
+        aTask.taskid = FTaskId.AsString();
+        aTask.summary = FSummary.AsString();
+        aTask.note = FNote.AsString();
+        aTask.duedt = FDueDt.AsDateTime();
+        aTask.finished = !FFinishedDt.IsNull();
+        aTask.tagsids = FTagsIds.AsString();
+        aTask.order.finisheddt = KeyValue(FFinishedDt);
+        aTask.order.duedt = KeyValue(FDueDt);
+        aTask.order.createddt = KeyValue(FCreatedDt);
+        aTask.order.taskid = aTask.taskid;
+    }
+
+private:
+    TZField FTaskId;
+    TZField FSummary;
+    TZField FNote;
+    TZField FDueDt;
+    TZField FFinishedDt;
+    TZField FCreatedDt;
+    TZField FTagsIds;
+};
+
+// The order of code points, which is that of UTF-8 bytes: a surrogate pair
+// (a code point above U+FFFF) comes after every other UTF-16 unit.
+int CompareText(QStringView aLeft, QStringView aRight)
+{
+    const auto unit = [](char16_t aUnit) -> int {
+        if (aUnit >= 0xE000)
+            return aUnit - 0x800;
+        if (aUnit >= 0xD800)
+            return aUnit + 0x2000;
+        return aUnit;
+    };
+    const qsizetype common = std::min(aLeft.size(), aRight.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t left = aLeft[i].unicode();
+        const char16_t right = aRight[i].unicode();
+        if (left != right)
+            return unit(left) < unit(right) ? -1 : 1;
+    }
+    if (aLeft.size() == aRight.size())
+        return 0;
+    return aLeft.size() < aRight.size() ? -1 : 1;
+}
+
+// A number as the engine writes an INTEGER or REAL as text ("-12", "3.5",
+// "1.0e+20"); a column of date-times holds a number only in this form, since
+// text that reads as a number is stored as one.
+bool AsNumber(QStringView aText, double& aValue)
+{
+    qsizetype i = 0;
+    const qsizetype size = aText.size();
+    const auto digits = [&] {
+        const qsizetype start = i;
+        while (i < size && aText[i].isDigit() && aText[i].unicode() < 128)
+            ++i;
+        return i > start;
+    };
+    if (i < size && aText[i] == QLatin1Char('-'))
+        ++i;
+    if (!digits())
+        return false;
+    if (i < size && aText[i] == QLatin1Char('.')) {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    if (i < size && (aText[i] == QLatin1Char('e') || aText[i] == QLatin1Char('E'))) {
+        ++i;
+        if (i < size && (aText[i] == QLatin1Char('+') || aText[i] == QLatin1Char('-')))
+            ++i;
+        if (!digits())
+            return false;
+    }
+    if (i != size)
+        return false;
+    bool ok = false;
+    aValue = aText.toDouble(&ok);
+    return ok;
+}
+
+// NULL first, then numbers by value, then text by its bytes.
+int CompareValues(const QString& aLeft, const QString& aRight)
+{
+    if (aLeft.isNull() || aRight.isNull())
+        return int(aRight.isNull()) - int(aLeft.isNull());
+    double left = 0;
+    double right = 0;
+    const bool leftNumber = AsNumber(aLeft, left);
+    const bool rightNumber = AsNumber(aRight, right);
+    if (leftNumber && rightNumber)
+        return left < right ? -1 : (right < left ? 1 : 0);
+    if (leftNumber != rightNumber)
+        return leftNumber ? -1 : 1;
+    return CompareText(aLeft, aRight);
+}
+
+// Two decimal digits at aAt, at most aMax.
+bool TwoDigits(QStringView aText, qsizetype aAt, int aMax)
+{
+    const QChar high = aText[aAt];
+    const QChar low = aText[aAt + 1];
+    if (high < QLatin1Char('0') || high > QLatin1Char('9') || low < QLatin1Char('0') ||
+        low > QLatin1Char('9'))
+        return false;
+    return (high.unicode() - '0') * 10 + (low.unicode() - '0') <= aMax;
+}
+
+// Makes the reminders' tables where they are missing.
+bool MakeReminderTables()
+{
+    TtasksDB* db = GetTasksDB();
+    for (const QString& statement : kReminderTables) {
+        if (!db->Exec(statement))
+            return false;
+    }
+    return true;
+}
+
 TStoreResult SetFinished(const QString& aId, TDateTime aWhen)
 {
     const TDBOperation operation;
@@ -137,6 +324,41 @@ TStoreResult SetFinished(const QString& aId, TDateTime aWhen)
 QString TaskListStatement()
 {
     return kListStatement;
+}
+
+QString TaskListToday()
+{
+    return NowDateTime().date().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+bool ListedBefore(const TTaskListKey& aLeft, const TTaskListKey& aRight)
+{
+    int order = CompareValues(aLeft.finisheddt, aRight.finisheddt);
+    if (order == 0)
+        order = CompareValues(aLeft.duedt, aRight.duedt);
+    // Only the creation time is descending.
+    if (order == 0)
+        order = -CompareValues(aLeft.createddt, aRight.createddt);
+    // The engine groups the rows by scanning the index on the id, and its sort
+    // keeps that order among rows with equal keys.
+    if (order == 0)
+        order = aLeft.taskid.isNull() || aRight.taskid.isNull()
+                    ? int(aRight.taskid.isNull()) - int(aLeft.taskid.isNull())
+                    : CompareText(aLeft.taskid, aRight.taskid);
+    return order < 0;
+}
+
+bool SurelyListedOn(const TTaskListKey& aKey, const QString& aToday)
+{
+    const QString& finished = aKey.finisheddt;
+    if (finished.isNull())
+        return true;
+    // date() gives the first ten characters of "YYYY-MM-DD HH:MM:SS" when the
+    // date is valid, as aToday is, and so is the time of day.
+    return finished.size() == 19 && finished.startsWith(aToday) &&
+           finished[10] == QLatin1Char(' ') && TwoDigits(finished, 11, 23) &&
+           finished[13] == QLatin1Char(':') && TwoDigits(finished, 14, 59) &&
+           finished[16] == QLatin1Char(':') && TwoDigits(finished, 17, 59);
 }
 
 // ---------------------------------------------------------------- transaction
@@ -192,25 +414,58 @@ TStoreResult TtasksStore::ListTasks(std::vector<TStoredTask>& aTasks)
     TtasksDB* db = GetTasksDB();
     std::unique_ptr<TZQuery> query = db->NewQuery();
     UseStatement(*query, kListStatement);
-    SetText(*query, QStringLiteral("today"),
-            NowDateTime().date().toString(QStringLiteral("yyyy-MM-dd")));
+    SetText(*query, QStringLiteral("today"), TaskListToday());
     if (!Run(*query))
         return Outcome(false);
-    const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
-    const TZField summary = query->FieldByName(QStringLiteral("summary"));
-    const TZField note = query->FieldByName(QStringLiteral("note"));
-    const TZField duedt = query->FieldByName(QStringLiteral("duedt"));
-    const TZField finisheddt = query->FieldByName(QStringLiteral("finisheddt"));
-    const TZField tagsids = query->FieldByName(QStringLiteral("tagsids"));
-    for (; !query->Eof(); query->Next()) {
-        TStoredTask& task = aTasks.emplace_back();
-        task.taskid = taskid.AsString();
-        task.summary = summary.AsString();
-        task.note = note.AsString();
-        task.duedt = duedt.AsDateTime();
-        task.finished = !finisheddt.IsNull();
-        task.tagsids = tagsids.AsString();
+    const TListColumns columns(*query);
+    for (; !query->Eof(); query->Next())
+        columns.Read(aTasks.emplace_back());
+    return Outcome(true);
+}
+
+TStoreResult TtasksStore::ListTasksOf(const QStringList& aIds, std::vector<TStoredTask>& aTasks)
+{
+    aTasks.clear();
+    QStringList ids = aIds;
+    ids.removeDuplicates();
+    if (ids.isEmpty())
+        return Outcome(true);
+    if (ids.size() > kFewTasks) {
+        std::vector<TStoredTask> listed;
+        const TStoreResult read = ListTasks(listed);
+        if (!read)
+            return read;
+        const QSet<QString> wanted(ids.cbegin(), ids.cend());
+        for (TStoredTask& task : listed) {
+            if (wanted.contains(task.taskid))
+                aTasks.push_back(std::move(task));
+        }
+        return read;
     }
+    // One read transaction: the rows as they were at one moment.
+    TDBTransaction transaction;
+    bool read = transaction.Started();
+    if (read) {
+        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+        UseStatement(*query, kListOneStatement);
+        SetText(*query, QStringLiteral("today"), TaskListToday());
+        for (qsizetype i = 0; read && i < ids.size(); ++i) {
+            SetText(*query, QStringLiteral("taskid"), ids[i]);
+            read = Run(*query);
+            if (read && !query->Eof())
+                TListColumns(*query).Read(aTasks.emplace_back());
+        }
+    }
+    read = read && transaction.Commit();
+    if (!read) {
+        transaction.Rollback();
+        aTasks.clear();
+        return Outcome(false);
+    }
+    std::sort(aTasks.begin(), aTasks.end(),
+              [](const TStoredTask& aLeft, const TStoredTask& aRight) {
+                  return ListedBefore(aLeft.order, aRight.order);
+              });
     return Outcome(true);
 }
 
@@ -427,4 +682,99 @@ TStoreResult TtasksStore::DeleteTag(const QString& aId)
     if (!deleted)
         transaction.Rollback();
     return Outcome(deleted);
+}
+
+// ---------------------------------------------------------------- reminders
+
+TStoreResult TtasksStore::ReadLastReminderPass(TDateTime& aWhen)
+{
+    aWhen = 0;
+    const TDBOperation operation;
+    if (!MakeReminderTables())
+        return Outcome(false);
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    UseStatement(*query, kLastPassStatement);
+    if (!Run(*query))
+        return Outcome(false);
+    if (!query->Eof())
+        aWhen = query->FieldByName(QStringLiteral("lastdt")).AsDateTime();
+    return Outcome(true);
+}
+
+TStoreResult TtasksStore::ListAnnounced(TDateTime aFrom, TDateTime aUntil,
+                                        std::vector<TAnnouncement>& aAnnounced)
+{
+    aAnnounced.clear();
+    const TDBOperation operation;
+    if (!MakeReminderTables())
+        return Outcome(false);
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    UseStatement(*query, kListAnnouncedStatement);
+    query->ParamByName(QStringLiteral("fromdt")).SetAsDateTime(aFrom);
+    query->ParamByName(QStringLiteral("untildt")).SetAsDateTime(aUntil);
+    if (!Run(*query))
+        return Outcome(false);
+    const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
+    const TZField duedt = query->FieldByName(QStringLiteral("duedt"));
+    for (; !query->Eof(); query->Next())
+        aAnnounced.push_back({taskid.AsString(), duedt.AsDateTime()});
+    return Outcome(true);
+}
+
+TStoreResult TtasksStore::RecordReminderPass(const std::vector<TAnnouncement>& aAnnounced,
+                                             TDateTime aPass)
+{
+    // The tables are made before the transaction: a statement that changes
+    // the schema inside it would hold the whole file's lock for longer.
+    {
+        const TDBOperation operation;
+        if (!MakeReminderTables())
+            return Outcome(false);
+    }
+    TDBTransaction transaction;
+    bool stored = transaction.Started();
+    {
+        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+        for (const TAnnouncement& announcement : aAnnounced) {
+            if (!stored)
+                break;
+            UseStatement(*query, kAnnounceStatement);
+            SetText(*query, QStringLiteral("taskid"), announcement.taskid);
+            SetDateTime(*query, QStringLiteral("duedt"), announcement.duedt);
+            stored = Run(*query);
+        }
+        if (stored) {
+            UseStatement(*query, kRecordPassStatement);
+            SetDateTime(*query, QStringLiteral("lastdt"), aPass);
+            stored = Run(*query);
+        }
+    }
+    stored = stored && transaction.Commit();
+    if (!stored)
+        transaction.Rollback();
+    return Outcome(stored);
+}
+
+TStoreResult TtasksStore::PruneAnnounced()
+{
+    {
+        const TDBOperation operation;
+        if (!MakeReminderTables())
+            return Outcome(false);
+    }
+    TDBTransaction transaction;
+    bool pruned = transaction.Started();
+    {
+        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+        for (const QString& statement : {kPruneGoneStatement, kPruneOlderStatement}) {
+            if (!pruned)
+                break;
+            UseStatement(*query, statement);
+            pruned = Run(*query);
+        }
+    }
+    pruned = pruned && transaction.Commit();
+    if (!pruned)
+        transaction.Rollback();
+    return Outcome(pruned);
 }

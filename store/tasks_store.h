@@ -31,6 +31,16 @@ struct TStoreResult
     QString Message(const QString& aWhat) const { return FailureText(aWhat, reason); }
 };
 
+// The values by which the list statement orders a task, as stored: its finish,
+// due and creation times as text (a null text for NULL) and its id.
+struct TTaskListKey
+{
+    QString finisheddt;
+    QString duedt;
+    QString createddt;
+    QString taskid;
+};
+
 // One row of the tasks table, as the list and the editor use it.
 struct TStoredTask
 {
@@ -42,6 +52,8 @@ struct TStoredTask
     bool finished = false;
     // Ids of the task's tags joined by commas, empty without tags.
     QString tagsids;
+    // Where the list statement puts the task; filled by the list operations.
+    TTaskListKey order;
 };
 
 // One row of the tags table.
@@ -63,6 +75,14 @@ struct TBulkEntryReport
     int failedLinks = 0;
     // Why the last of them was refused; empty when nothing was.
     QString reason;
+};
+
+// A reminder shown for a task's due date-time.
+struct TAnnouncement
+{
+    QString taskid;
+    // Days since 1899-12-30, local time.
+    TDateTime duedt = 0;
 };
 
 // One transaction of the store for a scope. It holds the store's lock and makes
@@ -109,6 +129,10 @@ public:
     // finished on the local "today" of the program's clock, open tasks first,
     // then by due date-time (none first), the newer first among equals.
     static TStoreResult ListTasks(std::vector<TStoredTask>& aTasks);
+    // The rows that ListTasks would give for the tasks of aIds, in its order:
+    // a task that is not stored, or no longer listed, gives none. Lets the
+    // list update the rows of a few changed tasks without reading all.
+    static TStoreResult ListTasksOf(const QStringList& aIds, std::vector<TStoredTask>& aTasks);
     // One task and the ids of its tags. Fails with "the task is no longer
     // stored" when there is no such task.
     static TStoreResult ReadTask(const QString& aId, TStoredTask& aTask);
@@ -147,7 +171,41 @@ public:
     static TStoreResult SaveTag(const TStoredTag& aTag, bool aCreating);
     // Deletes the tag and its links to tasks in one transaction.
     static TStoreResult DeleteTag(const QString& aId);
+
+    // ---- reminders
+    // What the reminders announced, kept so that a due date-time is announced
+    // once also across restarts, in two tables of their own beside the
+    // schema: "announced" (a task id and a due date-time that a reminder was
+    // shown for) and "reminder_pass" (the moment of the latest reminder pass).
+    // Each of these operations makes them when they are missing.
+    // The moment of the latest reminder pass recorded; 0 when none was.
+    static TStoreResult ReadLastReminderPass(TDateTime& aWhen);
+    // The announcements of due date-times from aFrom to aUntil, both included,
+    // to the whole second as the table holds them.
+    static TStoreResult ListAnnounced(TDateTime aFrom, TDateTime aUntil,
+                                      std::vector<TAnnouncement>& aAnnounced);
+    // Records aAnnounced (an announcement recorded before stays one) and aPass
+    // as the moment of the latest pass, in one transaction.
+    static TStoreResult RecordReminderPass(const std::vector<TAnnouncement>& aAnnounced,
+                                           TDateTime aPass);
+    // Forgets the announcements that can no longer matter: those of tasks
+    // deleted or finished, and of each task all but the latest due date-time.
+    static TStoreResult PruneAnnounced();
 };
 
 // The statement that loads the list; :today is the local date, YYYY-MM-DD.
 QString TaskListStatement();
+// The local date of the program's clock that the list statement binds as
+// :today, YYYY-MM-DD.
+QString TaskListToday();
+
+// Whether the list statement gives the task of aLeft before that of aRight:
+// finish time ascending, then due time ascending (NULL first in both), then
+// creation time descending; tasks equal in all three come in the order in
+// which the engine grouped them, by id. Values compare as the engine compares
+// them: NULL first, numbers before text, text by its UTF-8 bytes.
+bool ListedBefore(const TTaskListKey& aLeft, const TTaskListKey& aRight);
+// Whether the list statement, run on aToday, lists the task of aKey for
+// certain: an open task, or one finished on aToday written as the store
+// writes times. False when it is not listed or only the engine can tell.
+bool SurelyListedOn(const TTaskListKey& aKey, const QString& aToday);

@@ -1,13 +1,18 @@
 // The main window's list: LoadTasks (statement, records, model, row
 // visibility; no painting) against the bare list statement run through the
-// SQLite C API in the same program, at 10,000 and 100,000 tasks; and the
-// painting of one screenful of rows (30 rows with three tags each); and a
-// click on a tag tab (ALL to the first tag's tab and back) on the real window.
+// SQLite C API in the same program, at 10,000 and 100,000 tasks; the painting
+// of one screenful of rows (30 rows with three tags each); and, on the real
+// window shown, each click that changes what the list shows until the view
+// has laid its rows out again: a tag tab (ALL to the first tag's tab and
+// back), "Save" of a new task with three tags, "Delete" of a task, and a tick
+// of a row's box (finish and re-open in turn).
 //
 //   build/bench/app/bench_task_list
 
 #include "app/tasks_form_main.h"
 #include "app/tasks_list_view.h"
+#include "app/tasks_panel_editor.h"
+#include "app/tasks_panel_list.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
 #include "store/tasks_store.h"
@@ -17,9 +22,11 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <benchmark/benchmark.h>
 #include <map>
 #include <memory>
@@ -94,12 +101,13 @@ void BM_LoadTasks(benchmark::State& aState)
 {
     const int tasks = static_cast<int>(aState.range(0));
     const bool filtered = aState.range(1) != 0;
-    TfrmTaskList* window = WindowFor(tasks);
+    TtasksListPanel* list = WindowFor(tasks)->ListPanel();
     // The first tag's tab hides the rows of every other tag.
-    const TtasksTag* tag = filtered ? window->TagsControler()->GetTagByIndex(0) : nullptr;
+    const TtasksTag* tag =
+        filtered ? WindowFor(tasks)->EditorPanel()->TagsControler()->GetTagByIndex(0) : nullptr;
     for (auto _ : aState)
-        window->LoadTasks(tag);
-    aState.counters["rows"] = window->TaskRecords()->Count();
+        list->LoadTasks(tag);
+    aState.counters["rows"] = list->TaskRecords()->Count();
 }
 
 // One tab switch per iteration, alternating between "ALL" and the first tag's
@@ -124,7 +132,111 @@ void BM_TabSwitch(benchmark::State& aState)
         next = 1 - next;
     }
     tabs->setCurrentIndex(0);
-    aState.counters["rows"] = window->TaskRecords()->Count();
+    aState.counters["rows"] = window->ListPanel()->TaskRecords()->Count();
+}
+
+const QString kSavedSummary = QStringLiteral("Call the office about the invoice");
+
+// "New", a summary and three tags ticked in the editor.
+void FillNewTask(TfrmTaskList* aWindow)
+{
+    TtasksEditorPanel* editor = aWindow->EditorPanel();
+    editor->btnNewTaskClick();
+    aWindow->findChild<QLineEdit*>(QStringLiteral("edTaskSummary"))->setText(kSavedSummary);
+    ItasksTagsControler* tags = editor->TagsControler();
+    for (int i = 0; i < tags->Count(); ++i)
+        tags->GetTagByIndex(i)->SetChecked(i < 3);
+}
+
+// The row of the task saved last, selected as a click selects it.
+TTaskRecord* SelectSaved(TfrmTaskList* aWindow)
+{
+    TtasksListPanel* list = aWindow->ListPanel();
+    for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
+        TTaskRecord* record = list->RecordOfNode(row);
+        if (record->summary != kSavedSummary)
+            continue;
+        auto* tree = aWindow->findChild<QTreeView*>(QStringLiteral("treeTaskList"));
+        tree->selectionModel()->select(
+            list->TaskRows()->mapFromSource(list->TaskRecords()->index(row, 0)),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return record;
+    }
+    return nullptr;
+}
+
+// "Save" of a new task with three tags: the store's transaction and the row
+// put in place; the task is deleted again outside the timing.
+void BM_SaveTask(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    TfrmTaskList* window = WindowFor(tasks);
+    window->show();
+    QCoreApplication::processEvents();
+    TtasksEditorPanel* editor = window->EditorPanel();
+    for (auto _ : aState) {
+        aState.PauseTiming();
+        FillNewTask(window);
+        aState.ResumeTiming();
+
+        editor->btnSaveTaskClick();
+        QCoreApplication::processEvents();
+
+        aState.PauseTiming();
+        if (editor->Editing()) {
+            aState.SkipWithError("the save failed");
+            break;
+        }
+        editor->DeleteTask(SelectSaved(window));
+        QCoreApplication::processEvents();
+        aState.ResumeTiming();
+    }
+    aState.counters["rows"] = window->ListPanel()->TaskRecords()->Count();
+}
+
+// "Delete" of the selected task; a task to delete is saved outside the timing.
+void BM_DeleteTask(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    TfrmTaskList* window = WindowFor(tasks);
+    window->show();
+    QCoreApplication::processEvents();
+    TtasksEditorPanel* editor = window->EditorPanel();
+    for (auto _ : aState) {
+        aState.PauseTiming();
+        FillNewTask(window);
+        editor->btnSaveTaskClick();
+        if (!SelectSaved(window)) {
+            aState.SkipWithError("the save failed");
+            break;
+        }
+        QCoreApplication::processEvents();
+        aState.ResumeTiming();
+
+        editor->btnDeleteTaskClick();
+        QCoreApplication::processEvents();
+    }
+    aState.counters["rows"] = window->ListPanel()->TaskRecords()->Count();
+}
+
+// A click on a row's box: the task is finished, and re-opened by the next one.
+void BM_Tick(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    TfrmTaskList* window = WindowFor(tasks);
+    window->show();
+    QCoreApplication::processEvents();
+    TtasksListModel* model = window->ListPanel()->TaskRecords();
+    // A row in the middle of the list.
+    const QModelIndex box = model->index(model->Count() / 2, kColCheck);
+    for (auto _ : aState) {
+        const bool ticked = box.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        model->setData(box, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+        QCoreApplication::processEvents();
+    }
+    if (box.data(Qt::CheckStateRole).toInt() == Qt::Checked)
+        model->setData(box, Qt::Unchecked, Qt::CheckStateRole);
+    aState.counters["rows"] = model->Count();
 }
 
 void BM_PaintScreenful(benchmark::State& aState)
@@ -161,20 +273,21 @@ void BM_PaintScreenful(benchmark::State& aState)
     db->Commit();
     {
         TfrmTaskList window;
-        window.MarkUnread(QStringLiteral("TASK3aaaaaaaaaaaa"));
+        TtasksListPanel* list = window.ListPanel();
+        list->MarkUnread(QStringLiteral("TASK3aaaaaaaaaaaa"));
         window.resize(525, 30 * 26 + 200);
         window.show();
-        QWidget* viewport = window.treeTaskList->viewport();
+        auto* tree = window.findChild<QTreeView*>(QStringLiteral("treeTaskList"));
+        QWidget* viewport = tree->viewport();
         QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
         int painted = 0;
         for (auto _ : aState) {
             QPainter painter(&image);
             viewport->render(&painter);
         }
-        for (int row = 0; row < window.TaskRecords()->Count(); ++row) {
-            if (window.treeTaskList
-                    ->visualRect(
-                        window.TaskRows()->mapFromSource(window.TaskRecords()->index(row, 0)))
+        for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
+            if (tree->visualRect(
+                        list->TaskRows()->mapFromSource(list->TaskRecords()->index(row, 0)))
                     .intersects(viewport->rect()))
                 ++painted;
         }
@@ -194,6 +307,24 @@ BENCHMARK(BM_LoadTasks)
     ->ArgNames({"tasks", "filtered"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TabSwitch)->Arg(10000)->Arg(100000)->ArgName("tasks")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveTask)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->ArgName("tasks")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_DeleteTask)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->ArgName("tasks")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Tick)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->ArgName("tasks")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_PaintScreenful)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

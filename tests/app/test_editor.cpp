@@ -9,6 +9,7 @@
 #include "app/tasks_notifier.h"
 #include "app/tasks_splitter.h"
 #include "resources/tasks_themes.h"
+#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
@@ -42,6 +43,9 @@ const QString kTaskC = QStringLiteral("CCCCCCCCCCCCCCCC");
 const QString kTagRed = QStringLiteral("RRRRRRRRRRRRRRRR");
 const QString kTagGreen = QStringLiteral("GGGGGGGGGGGGGGGG");
 const QString kTagBlue = QStringLiteral("HHHHHHHHHHHHHHHH");
+
+// Set by the store's commit while a test refuses to read the links after it.
+bool gLinksRefused = false;
 
 // The rows of a select, each row's columns joined by '|' (NULL as "<null>").
 QStringList Rows(const QString& aSQL)
@@ -77,8 +81,8 @@ QStringList LinksOf(const QString& aTaskId)
 
 int RowOf(TfrmTaskList& aWindow, const QString& aId)
 {
-    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
-        if (aWindow.RecordOfNode(row)->taskid == aId)
+    for (int row = 0; row < aWindow.ListPanel()->TaskRecords()->Count(); ++row) {
+        if (aWindow.ListPanel()->RecordOfNode(row)->taskid == aId)
             return row;
     }
     return -1;
@@ -88,7 +92,7 @@ void SelectTask(TfrmTaskList& aWindow, const QString& aId,
                 QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
 {
     const QModelIndex index = ViewIndex(aWindow, RowOf(aWindow, aId));
-    aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
+    Tree(aWindow)->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
     aWindow.UpdateControls();
 }
 
@@ -96,17 +100,17 @@ void SelectTask(TfrmTaskList& aWindow, const QString& aId,
 void OpenEditor(TfrmTaskList& aWindow, bool aCreating, const QString& aId)
 {
     if (aCreating) {
-        aWindow.btnNewTask->click();
+        W<QToolButton>(aWindow, "btnNewTask")->click();
     } else {
         SelectTask(aWindow, aId);
-        aWindow.btnEdit->click();
+        W<QToolButton>(aWindow, "btnEdit")->click();
     }
 }
 
 // A user's click on a tag's check box in the editor's tag list.
 void ClickTag(TfrmTaskList& aWindow, const QString& aTitle)
 {
-    QAbstractItemModel* model = aWindow.vtTags->model();
+    QAbstractItemModel* model = W<QTreeView>(aWindow, "vtTags")->model();
     for (int row = 0; row < model->rowCount(); ++row) {
         for (int column = 0; column < model->columnCount(); ++column) {
             if (model->index(row, column).data().toString() == aTitle) {
@@ -121,8 +125,8 @@ void ClickTag(TfrmTaskList& aWindow, const QString& aTitle)
 QStringList TickedTags(TfrmTaskList& aWindow)
 {
     QStringList ids;
-    for (int i = 0; i < aWindow.TagsControler()->Count(); ++i) {
-        const TtasksTag* tag = aWindow.TagsControler()->GetTagByIndex(i);
+    for (int i = 0; i < aWindow.EditorPanel()->TagsControler()->Count(); ++i) {
+        const TtasksTag* tag = aWindow.EditorPanel()->TagsControler()->GetTagByIndex(i);
         if (tag->checked())
             ids << tag->tagid;
     }
@@ -133,14 +137,15 @@ QStringList TickedTags(TfrmTaskList& aWindow)
 // The radio button of the general panel that is checked, by object name.
 QString CheckedChoice(TfrmTaskList& aWindow)
 {
-    QAbstractButton* checked = aWindow.FGeneralGroup->checkedButton();
+    QAbstractButton* checked =
+        W<QRadioButton>(aWindow, "rbGeneralUnplanned")->group()->checkedButton();
     return checked ? checked->objectName() : QString();
 }
 
 QString PanelShown(TfrmTaskList& aWindow)
 {
-    const bool general = !aWindow.pnlGeneralDateTime->isHidden();
-    const bool exact = !aWindow.pnlExactDateTime->isHidden();
+    const bool general = !W<QWidget>(aWindow, "pnlGeneralDateTime")->isHidden();
+    const bool exact = !W<QWidget>(aWindow, "pnlExactDateTime")->isHidden();
     if (general == exact)
         return QStringLiteral("both or none");
     return general ? QStringLiteral("general") : QStringLiteral("exact");
@@ -149,17 +154,17 @@ QString PanelShown(TfrmTaskList& aWindow)
 // State as "<closed|creating|editing>/<id or empty>/<panel shown>/<status>".
 QString EditorState(TfrmTaskList& aWindow)
 {
-    QString state = !aWindow.Editing()   ? QStringLiteral("closed")
-                    : aWindow.Creating() ? QStringLiteral("creating")
-                                         : QStringLiteral("editing");
-    state += QLatin1Char('/') + aWindow.EditTaskId();
-    const bool panel = aWindow.pnlEditTask->isVisibleTo(&aWindow);
+    QString state = !aWindow.EditorPanel()->Editing()   ? QStringLiteral("closed")
+                    : aWindow.EditorPanel()->Creating() ? QStringLiteral("creating")
+                                                        : QStringLiteral("editing");
+    state += QLatin1Char('/') + aWindow.EditorPanel()->EditTaskId();
+    const bool panel = W<QWidget>(aWindow, "pnlEditTask")->isVisibleTo(&aWindow);
     // The splitter comes and goes with the panel.
-    if (aWindow.splitterEditTask->isVisibleTo(&aWindow) != panel)
+    if (W<TtasksSplitter>(aWindow, "splitterEditTask")->isVisibleTo(&aWindow) != panel)
         state += QStringLiteral("/splitter differs");
     state += panel ? QStringLiteral("/shown/") : QStringLiteral("/hidden/");
-    if (aWindow.Editing())
-        state += aWindow.lblEditStatus->text();
+    if (aWindow.EditorPanel()->Editing())
+        state += W<QLabel>(aWindow, "lblEditStatus")->text();
     return state;
 }
 
@@ -282,39 +287,36 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         for (const QString& click : clicks) {
             if (click == QLatin1String("new"))
-                window.btnNewTask->click();
+                W<QToolButton>(window, "btnNewTask")->click();
             else if (click == QLatin1String("newitem"))
-                window.itTreeNewTask->trigger();
+                W<QAction>(window, "itTreeNewTask")->trigger();
             else if (click == QLatin1String("traynew"))
-                window.itTrayNewTask->trigger();
+                W<QAction>(window, "itTrayNewTask")->trigger();
             else if (click == QLatin1String("shortcut"))
-                QTest::keyClick(window.treeTaskList, Qt::Key_Q,
-                                Qt::ControlModifier | Qt::ShiftModifier);
+                QTest::keyClick(Tree(window), Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier);
             else if (click == QLatin1String("select"))
                 SelectTask(window, kTaskA);
             else if (click == QLatin1String("edit"))
-                window.btnEdit->click();
+                W<QToolButton>(window, "btnEdit")->click();
             else if (click == QLatin1String("edititem"))
-                window.itTreeEditTask->trigger();
+                W<QAction>(window, "itTreeEditTask")->trigger();
             else if (click == QLatin1String("save"))
-                window.btnSaveTask->click();
+                W<QToolButton>(window, "btnSaveTask")->click();
             else if (click == QLatin1String("cancel"))
-                window.btnCancelEdit->click();
+                W<QToolButton>(window, "btnCancelEdit")->click();
             else if (click == QLatin1String("close"))
                 window.close();
             else if (click == QLatin1String("listclick") || click == QLatin1String("dblclick")) {
                 const QRect rect =
-                    window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, kTaskA), 1));
+                    Tree(window)->visualRect(ViewIndex(window, RowOf(window, kTaskA), 1));
                 QVERIFY(rect.isValid());
                 if (click == QLatin1String("listclick"))
-                    QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
-                                      rect.center());
+                    QTest::mouseClick(Tree(window)->viewport(), Qt::LeftButton, {}, rect.center());
                 else {
                     // As the window system delivers it: the second press comes
                     // as a double click and its release follows.
-                    QTest::mouseDClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
-                                       rect.center());
-                    QTest::mouseRelease(window.treeTaskList->viewport(), Qt::LeftButton, {},
+                    QTest::mouseDClick(Tree(window)->viewport(), Qt::LeftButton, {}, rect.center());
+                    QTest::mouseRelease(Tree(window)->viewport(), Qt::LeftButton, {},
                                         rect.center());
                 }
             }
@@ -322,14 +324,21 @@ private Q_SLOTS:
         QCOMPARE(EditorState(window), expected);
         // Only the open editor saves and cancels; only the closed one offers
         // New, and Edit and Delete when a task is selected.
-        QCOMPARE(window.btnSaveTask->isEnabled(), window.Editing());
-        QCOMPARE(window.btnCancelEdit->isEnabled(), window.Editing());
-        QCOMPARE(window.btnNewTask->isEnabled(), !window.Editing());
-        QCOMPARE(window.itTrayNewTask->isEnabled(), !window.Editing());
-        QCOMPARE(window.btnEdit->isEnabled(), !window.Editing() && window.SelectedTask());
-        QCOMPARE(window.btnDeleteTask->isEnabled(), !window.Editing() && window.SelectedTask());
-        if (window.Editing() && window.isVisible())
-            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.edTaskSummary));
+        QCOMPARE(W<QToolButton>(window, "btnSaveTask")->isEnabled(),
+                 window.EditorPanel()->Editing());
+        QCOMPARE(W<QToolButton>(window, "btnCancelEdit")->isEnabled(),
+                 window.EditorPanel()->Editing());
+        QCOMPARE(W<QToolButton>(window, "btnNewTask")->isEnabled(),
+                 !window.EditorPanel()->Editing());
+        QCOMPARE(W<QAction>(window, "itTrayNewTask")->isEnabled(),
+                 !window.EditorPanel()->Editing());
+        QCOMPARE(W<QToolButton>(window, "btnEdit")->isEnabled(),
+                 !window.EditorPanel()->Editing() && window.ListPanel()->SelectedTask());
+        QCOMPARE(W<QToolButton>(window, "btnDeleteTask")->isEnabled(),
+                 !window.EditorPanel()->Editing() && window.ListPanel()->SelectedTask());
+        if (window.EditorPanel()->Editing() && window.isVisible())
+            QCOMPARE(QApplication::focusWidget(),
+                     static_cast<QWidget*>(W<QLineEdit>(window, "edTaskSummary")));
     }
 
     // The editor's controls from top to bottom, their captions and sizes.
@@ -337,20 +346,20 @@ private Q_SLOTS:
     {
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        QWidget* panel = window.pnlEditTask;
+        W<QToolButton>(window, "btnNewTask")->click();
+        QWidget* panel = W<QWidget>(window, "pnlEditTask");
         QCOMPARE(panel->objectName(), QStringLiteral("pnlEditTask"));
         QCOMPARE(panel->height(), 300);
         const QList<QPair<QWidget*, QString>> rows = {
-            {window.lblEditStatus, QStringLiteral("lblEditStatus")},
-            {window.lblTaskSummary, QStringLiteral("lblTaskSummary")},
-            {window.edTaskSummary, QStringLiteral("edTaskSummary")},
-            {window.lblTaskNotes, QStringLiteral("lblTaskNotes")},
-            {window.edTaskNote, QStringLiteral("edTaskNote")},
-            {window.lblTags, QStringLiteral("lblTags")},
-            {window.vtTags, QStringLiteral("vtTags")},
-            {window.lblTaskDueDatetime, QStringLiteral("lblTaskDueDatetime")},
-            {window.pnlDateTime, QStringLiteral("pnlDateTime")}};
+            {W<QLabel>(window, "lblEditStatus"), QStringLiteral("lblEditStatus")},
+            {W<QLabel>(window, "lblTaskSummary"), QStringLiteral("lblTaskSummary")},
+            {W<QLineEdit>(window, "edTaskSummary"), QStringLiteral("edTaskSummary")},
+            {W<QLabel>(window, "lblTaskNotes"), QStringLiteral("lblTaskNotes")},
+            {W<QPlainTextEdit>(window, "edTaskNote"), QStringLiteral("edTaskNote")},
+            {W<QLabel>(window, "lblTags"), QStringLiteral("lblTags")},
+            {W<QTreeView>(window, "vtTags"), QStringLiteral("vtTags")},
+            {W<QLabel>(window, "lblTaskDueDatetime"), QStringLiteral("lblTaskDueDatetime")},
+            {W<QWidget>(window, "pnlDateTime"), QStringLiteral("pnlDateTime")}};
         int top = -1;
         for (const auto& [widget, name] : rows) {
             QCOMPARE(widget->objectName(), name);
@@ -358,35 +367,46 @@ private Q_SLOTS:
             QVERIFY2(widget->geometry().top() > top, qPrintable(name));
             top = widget->geometry().top();
         }
-        QVERIFY(window.lblEditStatus->font().bold());
-        QCOMPARE(window.lblTaskSummary->text(), QStringLiteral("Summary"));
-        QCOMPARE(window.lblTaskNotes->text(), QStringLiteral("Note"));
-        QCOMPARE(window.lblTags->text(), QStringLiteral("Tags"));
-        QCOMPARE(window.lblTaskDueDatetime->text(), QStringLiteral("Due Date Time"));
-        QCOMPARE(window.vtTags->height(), 90);
-        QCOMPARE(window.pnlDateTime->height(), 34);
-        QCOMPARE(window.splitterEditTask->height(), 5);
-        QCOMPARE(window.splitterEditTask->geometry().bottom() + 1, panel->geometry().top());
+        QVERIFY(W<QLabel>(window, "lblEditStatus")->font().bold());
+        QCOMPARE(W<QLabel>(window, "lblTaskSummary")->text(), QStringLiteral("Summary"));
+        QCOMPARE(W<QLabel>(window, "lblTaskNotes")->text(), QStringLiteral("Note"));
+        QCOMPARE(W<QLabel>(window, "lblTags")->text(), QStringLiteral("Tags"));
+        QCOMPARE(W<QLabel>(window, "lblTaskDueDatetime")->text(), QStringLiteral("Due Date Time"));
+        QCOMPARE(W<QTreeView>(window, "vtTags")->height(), 90);
+        QCOMPARE(W<QWidget>(window, "pnlDateTime")->height(), 34);
+        QCOMPARE(W<TtasksSplitter>(window, "splitterEditTask")->height(), 5);
+        QCOMPARE(W<TtasksSplitter>(window, "splitterEditTask")->geometry().bottom() + 1,
+                 panel->geometry().top());
 
         // The exact panel: date, time with seconds, "General Date".
-        QCOMPARE(window.pnlExactDateTime->objectName(), QStringLiteral("pnlExactDateTime"));
-        QCOMPARE(window.edTaskDueDate->objectName(), QStringLiteral("edTaskDueDate"));
-        QVERIFY(window.edTaskDueDate->calendarPopup());
-        QCOMPARE(window.edTaskDueTime->objectName(), QStringLiteral("edTaskDueTime"));
-        QVERIFY(window.edTaskDueTime->displayFormat().contains(QStringLiteral("ss")));
-        QCOMPARE(window.cbxGeneralDatetime->objectName(), QStringLiteral("cbxGeneralDatetime"));
-        QCOMPARE(window.cbxGeneralDatetime->text(), QStringLiteral("General Date"));
+        QCOMPARE(W<QWidget>(window, "pnlExactDateTime")->objectName(),
+                 QStringLiteral("pnlExactDateTime"));
+        QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->objectName(),
+                 QStringLiteral("edTaskDueDate"));
+        QVERIFY(W<QDateEdit>(window, "edTaskDueDate")->calendarPopup());
+        QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->objectName(),
+                 QStringLiteral("edTaskDueTime"));
+        QVERIFY(
+            W<QTimeEdit>(window, "edTaskDueTime")->displayFormat().contains(QStringLiteral("ss")));
+        QCOMPARE(W<QCheckBox>(window, "cbxGeneralDatetime")->objectName(),
+                 QStringLiteral("cbxGeneralDatetime"));
+        QCOMPARE(W<QCheckBox>(window, "cbxGeneralDatetime")->text(),
+                 QStringLiteral("General Date"));
         // The general panel: one exclusive group, left to right.
-        QCOMPARE(window.pnlGeneralDateTime->objectName(), QStringLiteral("pnlGeneralDateTime"));
-        QVERIFY(window.FGeneralGroup->exclusive());
+        QCOMPARE(W<QWidget>(window, "pnlGeneralDateTime")->objectName(),
+                 QStringLiteral("pnlGeneralDateTime"));
+        QVERIFY(W<QRadioButton>(window, "rbGeneralUnplanned")->group()->exclusive());
         QStringList radios;
         int left = -1;
         for (QRadioButton* radio :
-             {window.rbGeneralUnplanned, window.rbGeneralHour, window.rbGeneral4Hours,
-              window.rbGeneralTomorrow, window.rbGeneralExact}) {
-            QCOMPARE(radio->group(), window.FGeneralGroup);
-            QCOMPARE(radio->parentWidget(), window.pnlGeneralDateTime);
-            QVERIFY(radio->geometry().left() > left || window.pnlGeneralDateTime->isHidden());
+             {W<QRadioButton>(window, "rbGeneralUnplanned"),
+              W<QRadioButton>(window, "rbGeneralHour"), W<QRadioButton>(window, "rbGeneral4Hours"),
+              W<QRadioButton>(window, "rbGeneralTomorrow"),
+              W<QRadioButton>(window, "rbGeneralExact")}) {
+            QCOMPARE(radio->group(), W<QRadioButton>(window, "rbGeneralUnplanned")->group());
+            QCOMPARE(radio->parentWidget(), W<QWidget>(window, "pnlGeneralDateTime"));
+            QVERIFY(radio->geometry().left() > left ||
+                    W<QWidget>(window, "pnlGeneralDateTime")->isHidden());
             left = radio->geometry().left();
             radios << radio->objectName() + '=' + radio->text();
         }
@@ -423,15 +443,15 @@ private Q_SLOTS:
         QFETCH(QString, checked);
         TfrmTaskList window;
         default_duedatetime = choice;
-        window.btnNewTask->click();
+        W<QToolButton>(window, "btnNewTask")->click();
         QCOMPARE(PanelShown(window), panel);
         if (panel == QLatin1String("general")) {
             QCOMPARE(CheckedChoice(window), checked);
         } else {
             // Today and the time of day as it is, with seconds, not rounded.
-            QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 8));
-            QCOMPARE(window.edTaskDueTime->time(), QTime(14, 3, 27));
-            QVERIFY(!window.cbxGeneralDatetime->isChecked());
+            QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->date(), QDate(2026, 5, 8));
+            QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->time(), QTime(14, 3, 27));
+            QVERIFY(!W<QCheckBox>(window, "cbxGeneralDatetime")->isChecked());
         }
     }
 
@@ -442,22 +462,22 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskA);
-        window.btnEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
         QCOMPARE(PanelShown(window), QStringLiteral("exact"));
-        QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 9));
-        QCOMPARE(window.edTaskDueTime->time(), QTime(16, 20, 30));
-        QVERIFY(!window.cbxGeneralDatetime->isChecked());
+        QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->date(), QDate(2026, 5, 9));
+        QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->time(), QTime(16, 20, 30));
+        QVERIFY(!W<QCheckBox>(window, "cbxGeneralDatetime")->isChecked());
 
-        QTest::mouseClick(window.cbxGeneralDatetime, Qt::LeftButton);
+        QTest::mouseClick(W<QCheckBox>(window, "cbxGeneralDatetime"), Qt::LeftButton);
         QCOMPARE(PanelShown(window), QStringLiteral("general"));
         QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneral4Hours"));
 
-        QTest::mouseClick(window.rbGeneralExact, Qt::LeftButton);
+        QTest::mouseClick(W<QRadioButton>(window, "rbGeneralExact"), Qt::LeftButton);
         QCOMPARE(PanelShown(window), QStringLiteral("exact"));
-        QVERIFY(!window.cbxGeneralDatetime->isChecked());
+        QVERIFY(!W<QCheckBox>(window, "cbxGeneralDatetime")->isChecked());
         // The pickers come back as they were.
-        QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 9));
-        QCOMPARE(window.edTaskDueTime->time(), QTime(16, 20, 30));
+        QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->date(), QDate(2026, 5, 9));
+        QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->time(), QTime(16, 20, 30));
     }
 
     // An unplanned task's "Exact" starts from the rounded now, not 30.12.1899.
@@ -467,12 +487,12 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskB);
-        window.btnEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
         QCOMPARE(PanelShown(window), QStringLiteral("general"));
-        QTest::mouseClick(window.rbGeneralExact, Qt::LeftButton);
+        QTest::mouseClick(W<QRadioButton>(window, "rbGeneralExact"), Qt::LeftButton);
         QCOMPARE(PanelShown(window), QStringLiteral("exact"));
-        QCOMPARE(window.edTaskDueDate->date(), QDate(2026, 5, 8));
-        QCOMPARE(window.edTaskDueTime->time(), QTime(14, 0));
+        QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->date(), QDate(2026, 5, 8));
+        QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->time(), QTime(14, 0));
     }
 
     // ---------------------------------------------------------------- save
@@ -496,12 +516,14 @@ private Q_SLOTS:
         default_duedatetime = choice;
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        QTest::keyClicks(window.edTaskSummary, QStringLiteral("  call the office "));
-        window.edTaskNote->setPlainText(QStringLiteral("first line\nsecond line"));
+        W<QToolButton>(window, "btnNewTask")->click();
+        QTest::keyClicks(W<QLineEdit>(window, "edTaskSummary"),
+                         QStringLiteral("  call the office "));
+        W<QPlainTextEdit>(window, "edTaskNote")
+            ->setPlainText(QStringLiteral("first line\nsecond line"));
         ClickTag(window, QStringLiteral("red"));
         ClickTag(window, QStringLiteral("blue"));
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
 
         QCOMPARE(EditorState(window), QStringLiteral("closed//hidden/"));
         QCOMPARE(ErrorBoxes(), 0);
@@ -528,17 +550,18 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskA);
-        window.btnEdit->click();
-        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("alpha"));
-        QCOMPARE(window.edTaskNote->toPlainText(), QStringLiteral("note of alpha"));
+        W<QToolButton>(window, "btnEdit")->click();
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), QStringLiteral("alpha"));
+        QCOMPARE(W<QPlainTextEdit>(window, "edTaskNote")->toPlainText(),
+                 QStringLiteral("note of alpha"));
         QCOMPARE(TickedTags(window), QStringList({kTagGreen, kTagRed}));
 
-        window.edTaskSummary->setText(QStringLiteral("alpha changed"));
-        window.edTaskNote->clear();
-        window.edTaskDueTime->setTime(QTime(8, 0, 5));
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("alpha changed"));
+        W<QPlainTextEdit>(window, "edTaskNote")->clear();
+        W<QTimeEdit>(window, "edTaskDueTime")->setTime(QTime(8, 0, 5));
         ClickTag(window, QStringLiteral("green"));
         ClickTag(window, QStringLiteral("blue"));
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
 
         QCOMPARE(EditorState(window), QStringLiteral("closed//hidden/"));
         QCOMPARE(Rows(QStringLiteral("select summary, note, duedt from tasks where taskid=%1")
@@ -556,12 +579,12 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskB);
-        window.btnEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
         QCOMPARE(PanelShown(window), QStringLiteral("general"));
         QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneralHour"));
         // "Hour" means an hour from the moment of saving.
         SetFixedNow(At(21, 30));
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
                  QStringLiteral("2026-05-09 07:30:00"));
     }
@@ -572,11 +595,11 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskA);
-        window.btnEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
         ClickTag(window, QStringLiteral("red"));
         ClickTag(window, QStringLiteral("green"));
         QVERIFY(TickedTags(window).isEmpty());
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QVERIFY(LinksOf(kTaskA).isEmpty());
         QVERIFY(RecordById(window, kTaskA)->tagsids.isEmpty());
     }
@@ -589,18 +612,18 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         const QStringList before = Rows(QStringLiteral("select * from tasks order by taskid"));
-        window.btnNewTask->click();
-        QTest::keyClicks(window.edTaskSummary, QStringLiteral("never stored"));
-        window.edTaskNote->setPlainText(QStringLiteral("nor this"));
-        window.btnCancelEdit->click();
+        W<QToolButton>(window, "btnNewTask")->click();
+        QTest::keyClicks(W<QLineEdit>(window, "edTaskSummary"), QStringLiteral("never stored"));
+        W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(QStringLiteral("nor this"));
+        W<QToolButton>(window, "btnCancelEdit")->click();
         QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), before);
-        QVERIFY(window.edTaskSummary->text().isEmpty());
-        QVERIFY(window.edTaskNote->toPlainText().isEmpty());
+        QVERIFY(W<QLineEdit>(window, "edTaskSummary")->text().isEmpty());
+        QVERIFY(W<QPlainTextEdit>(window, "edTaskNote")->toPlainText().isEmpty());
 
         SelectTask(window, kTaskA);
-        window.btnEdit->click();
-        window.edTaskSummary->setText(QStringLiteral("changed"));
-        window.btnCancelEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("changed"));
+        W<QToolButton>(window, "btnCancelEdit")->click();
         QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), before);
         QCOMPARE(LinksOf(kTaskA), QStringList({kTagGreen, kTagRed}));
     }
@@ -611,22 +634,22 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskA);
-        window.btnEdit->click();
-        window.btnCancelEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
+        W<QToolButton>(window, "btnCancelEdit")->click();
         // The check list keeps the ticks of the task last opened.
-        window.btnNewTask->click();
+        W<QToolButton>(window, "btnNewTask")->click();
         QCOMPARE(TickedTags(window), QStringList({kTagGreen, kTagRed}));
         // Editing another task sets every tag: those of the other task go.
-        window.btnCancelEdit->click();
+        W<QToolButton>(window, "btnCancelEdit")->click();
         Link(kTaskB, kTagBlue);
-        window.LoadTasks(window.CurrentTag());
+        window.ListPanel()->LoadTasks(window.ListPanel()->CurrentTag());
         SelectTask(window, kTaskB);
-        window.btnEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
         QCOMPARE(TickedTags(window), QStringList({kTagBlue}));
         // Reloading the tags (as the settings dialog does) unticks all, also
         // in the open editor.
         window.LoadTagTabs();
-        QVERIFY(window.Editing());
+        QVERIFY(window.EditorPanel()->Editing());
         QVERIFY(TickedTags(window).isEmpty());
     }
 
@@ -643,19 +666,19 @@ private Q_SLOTS:
         // selected last first, A is the topmost.
         SelectTask(window, kTaskC);
         SelectTask(window, kTaskA);
-        QCOMPARE(window.SelectedTask()->taskid, kTaskA);
-        window.btnDeleteTask->click();
+        QCOMPARE(window.ListPanel()->SelectedTask()->taskid, kTaskA);
+        W<QToolButton>(window, "btnDeleteTask")->click();
         QCOMPARE(ErrorBoxes(), 0);
         QCOMPARE(Rows(QStringLiteral("select taskid from tasks order by taskid")),
                  QStringList({kTaskB, kTaskC}));
         QVERIFY(LinksOf(kTaskA).isEmpty());
         QCOMPARE(LinksOf(kTaskC), QStringList{kTagBlue});
         QVERIFY(!RecordById(window, kTaskA));
-        QCOMPARE(window.TaskRecords()->Count(), 2);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 2);
 
         // The list menu's item does the same.
         SelectTask(window, kTaskC, QItemSelectionModel::ClearAndSelect);
-        window.itTreeDeleteTask->trigger();
+        W<QAction>(window, "itTreeDeleteTask")->trigger();
         QCOMPARE(Rows(QStringLiteral("select taskid from tasks")), QStringList{kTaskB});
     }
 
@@ -663,7 +686,7 @@ private Q_SLOTS:
     {
         StandardData();
         TfrmTaskList window;
-        window.btnDeleteTaskClick();
+        window.EditorPanel()->btnDeleteTaskClick();
         QCOMPARE(One(QStringLiteral("select count(*) from tasks")), QStringLiteral("2"));
         QCOMPARE(ErrorBoxes(), 0);
     }
@@ -676,7 +699,7 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         SelectTask(window, kTaskA);
-        window.btnDeleteTask->click();
+        W<QToolButton>(window, "btnDeleteTask")->click();
         QCOMPARE(ErrorBoxes(), 1);
         // The links went in the same transaction, so they are back too.
         QCOMPARE(LinksOf(kTaskA), QStringList({kTagGreen, kTagRed}));
@@ -711,38 +734,40 @@ private Q_SLOTS:
         const QString stateBefore = EditorState(window);
         const QString summary = QStringLiteral("typed summary");
         const QString note = QStringLiteral("typed\nnote");
-        window.edTaskSummary->setText(summary);
-        window.edTaskNote->setPlainText(note);
+        W<QLineEdit>(window, "edTaskSummary")->setText(summary);
+        W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(note);
         ClickTag(window, QStringLiteral("blue"));
         const QStringList ticks = TickedTags(window);
         QVERIFY(!ticks.isEmpty());
         const QStringList listBefore = [&] {
             QStringList ids;
-            for (int row = 0; row < window.TaskRecords()->Count(); ++row)
-                ids << window.RecordOfNode(row)->taskid + '=' + window.RecordOfNode(row)->summary;
+            for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row)
+                ids << window.ListPanel()->RecordOfNode(row)->taskid + '=' +
+                           window.ListPanel()->RecordOfNode(row)->summary;
             return ids;
         }();
 
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
 
         QCOMPARE(ErrorBoxes(), 1);
         QCOMPARE(EditorState(window), stateBefore);
-        QCOMPARE(window.edTaskSummary->text(), summary);
-        QCOMPARE(window.edTaskNote->toPlainText(), note);
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), summary);
+        QCOMPARE(W<QPlainTextEdit>(window, "edTaskNote")->toPlainText(), note);
         QCOMPARE(TickedTags(window), ticks);
         QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), tasksBefore);
         QCOMPARE(Rows(QStringLiteral("select * from tags_tasks order by taskid, tagid")),
                  linksBefore);
         QStringList listAfter;
-        for (int row = 0; row < window.TaskRecords()->Count(); ++row)
-            listAfter << window.RecordOfNode(row)->taskid + '=' + window.RecordOfNode(row)->summary;
+        for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row)
+            listAfter << window.ListPanel()->RecordOfNode(row)->taskid + '=' +
+                             window.ListPanel()->RecordOfNode(row)->summary;
         QCOMPARE(listAfter, listBefore);
 
         // Once the database accepts again, the same editor saves it all.
         Sql(QStringLiteral("DROP TRIGGER refuse"));
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(ErrorBoxes(), 1);
-        QVERIFY(!window.Editing());
+        QVERIFY(!window.EditorPanel()->Editing());
         const QString id =
             One(QStringLiteral("select taskid from tasks where summary=%1").arg(Quoted(summary)));
         QVERIFY(!id.isEmpty());
@@ -827,13 +852,13 @@ private Q_SLOTS:
         window.show();
         if (action == QLatin1String("save new") || action == QLatin1String("save edited")) {
             OpenEditor(window, action == QLatin1String("save new"), kTaskA);
-            window.edTaskSummary->setText(QStringLiteral("typed"));
+            W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("typed"));
             ClickTag(window, QStringLiteral("blue"));
         } else if (action == QLatin1String("move")) {
             SelectTask(window, kTaskA);
             SelectTask(window, kTaskB);
             // The refused task is updated first, the accepted one after it.
-            QCOMPARE(window.SelectedIds(), QStringList({kTaskA, kTaskB}));
+            QCOMPARE(window.ListPanel()->SelectedIds(), QStringList({kTaskA, kTaskB}));
         } else if (action != QLatin1String("list") && action != QLatin1String("tags")) {
             SelectTask(window, action == QLatin1String("re-open") ? kTaskC : kTaskA);
         }
@@ -854,17 +879,17 @@ private Q_SLOTS:
         QString shown;
         try {
             if (action.startsWith(QLatin1String("save")))
-                window.btnSaveTask->click();
+                W<QToolButton>(window, "btnSaveTask")->click();
             else if (action == QLatin1String("delete"))
-                window.btnDeleteTask->click();
+                W<QToolButton>(window, "btnDeleteTask")->click();
             else if (action == QLatin1String("finish") || action == QLatin1String("re-open"))
-                window.ToggleFinished(window.SelectedTask());
+                window.ListPanel()->ToggleFinished(window.ListPanel()->SelectedTask());
             else if (action == QLatin1String("move"))
-                window.itDatemoveTomorrow->trigger();
+                W<QAction>(window, "itDatemoveTomorrow")->trigger();
             else if (action == QLatin1String("edit"))
-                window.btnEdit->click();
+                W<QToolButton>(window, "btnEdit")->click();
             else if (action == QLatin1String("list"))
-                window.LoadTasks(window.CurrentTag());
+                window.ListPanel()->LoadTasks(window.ListPanel()->CurrentTag());
             else
                 window.LoadTagTabs();
             shown = FirstErrorText();
@@ -875,38 +900,50 @@ private Q_SLOTS:
         QCOMPARE(shown, text);
     }
 
-    // The save is committed and then the reload of the list fails: the editor
-    // stays open on the stored task, and saving again updates that task
-    // instead of inserting it a second time.
+    // The save is committed and then reading its row back for the list fails:
+    // the editor stays open on the stored task, and saving again updates that
+    // task instead of inserting it a second time.
     void failedReloadAfterASaveKeepsTheStoredTask()
     {
         AddTask(kTaskB, QStringLiteral("linked"));
         Link(kTaskB, kTagRed);
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        window.edTaskSummary->setText(QStringLiteral("first text"));
-        // The links become a view whose reading of the other task's link fails
-        // (an integer overflow at run time); deleting from it does nothing.
-        Sql(QStringLiteral("alter table tags_tasks rename to links_kept"));
-        Sql(QStringLiteral("create view tags_tasks as select taskid, abs(-9223372036854775807 - 1) "
-                           "as tagid from links_kept"));
-        Sql(QStringLiteral("create trigger links_unlink instead of delete on tags_tasks begin "
-                           "select 1; end;"));
-        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.btnSaveTaskClick());
+        W<QToolButton>(window, "btnNewTask")->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("first text"));
+        // Once the save has committed, the links can no longer be read, so
+        // reading the saved task's row back for the list fails.
+        sqlite3* handle = GetTasksDB()->Connection().Handle();
+        gLinksRefused = false;
+        sqlite3_commit_hook(
+            handle,
+            [](void*) {
+                gLinksRefused = true;
+                return 0;
+            },
+            nullptr);
+        sqlite3_set_authorizer(
+            handle,
+            [](void*, int aAction, const char* aTable, const char*, const char*, const char*) {
+                return gLinksRefused && aAction == SQLITE_READ && qstrcmp(aTable, "tags_tasks") == 0
+                           ? SQLITE_DENY
+                           : SQLITE_OK;
+            },
+            nullptr);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.EditorPanel()->btnSaveTaskClick());
+        sqlite3_set_authorizer(handle, nullptr, nullptr);
+        sqlite3_commit_hook(handle, nullptr, nullptr);
         const QString id =
             One(QStringLiteral("select taskid from tasks where summary='first text'"));
         QVERIFY(!id.isEmpty());
-        QVERIFY(window.Editing());
-        QCOMPARE(window.EditTaskId(), id);
-        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("first text"));
+        QVERIFY(window.EditorPanel()->Editing());
+        QCOMPARE(window.EditorPanel()->EditTaskId(), id);
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), QStringLiteral("first text"));
 
-        Sql(QStringLiteral("drop view tags_tasks"));
-        Sql(QStringLiteral("alter table links_kept rename to tags_tasks"));
-        window.edTaskSummary->setText(QStringLiteral("second text"));
-        window.btnSaveTask->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("second text"));
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(ErrorBoxes(), 0);
-        QVERIFY(!window.Editing());
+        QVERIFY(!window.EditorPanel()->Editing());
         QCOMPARE(Rows(QStringLiteral("select taskid, summary from tasks where taskid<>%1")
                           .arg(Quoted(kTaskB))),
                  QStringList{id + QStringLiteral("|second text")});
@@ -930,32 +967,35 @@ private Q_SLOTS:
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         OpenEditor(window, creating, kTaskA);
-        window.edTaskSummary->setText(QStringLiteral("kept"));
-        window.edTaskNote->setPlainText(QStringLiteral("kept note"));
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("kept"));
+        W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(QStringLiteral("kept note"));
         const QString state = EditorState(window);
         const QString panel = PanelShown(window);
-        const QDate date = window.edTaskDueDate->date();
-        const QTime time = window.edTaskDueTime->time();
-        window.edTaskNote->setFocus();
+        const QDate date = W<QDateEdit>(window, "edTaskDueDate")->date();
+        const QTime time = W<QTimeEdit>(window, "edTaskDueTime")->time();
+        W<QPlainTextEdit>(window, "edTaskNote")->setFocus();
         window.hide();
 
         // From another widget of the program, with the window hidden.
-        QTest::keyClick(window.edTaskNote, Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(W<QPlainTextEdit>(window, "edTaskNote"), Qt::Key_Q,
+                        Qt::ControlModifier | Qt::ShiftModifier);
         window.eventsShortCut();
 
         QVERIFY(window.isVisible());
         QCOMPARE(EditorState(window), state);
         QCOMPARE(PanelShown(window), panel);
-        QCOMPARE(window.edTaskDueDate->date(), date);
-        QCOMPARE(window.edTaskDueTime->time(), time);
-        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("kept"));
-        QCOMPARE(window.edTaskNote->toPlainText(), QStringLiteral("kept note"));
-        QVERIFY(window.edTaskSummary->hasFocus() ||
-                window.focusWidget() == static_cast<QWidget*>(window.edTaskSummary));
+        QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->date(), date);
+        QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->time(), time);
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), QStringLiteral("kept"));
+        QCOMPARE(W<QPlainTextEdit>(window, "edTaskNote")->toPlainText(),
+                 QStringLiteral("kept note"));
+        QVERIFY(W<QLineEdit>(window, "edTaskSummary")->hasFocus() ||
+                window.focusWidget() ==
+                    static_cast<QWidget*>(W<QLineEdit>(window, "edTaskSummary")));
 
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(ErrorBoxes(), 0);
-        QVERIFY(!window.Editing());
+        QVERIFY(!window.EditorPanel()->Editing());
         QCOMPARE(One(QStringLiteral("select count(*) from tasks")),
                  QString::number(creating ? 3 : 2));
         QCOMPARE(One(QStringLiteral("select count(*) from tasks where summary='kept'")),
@@ -983,19 +1023,18 @@ private Q_SLOTS:
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         OpenEditor(window, creating, kTaskB);
-        window.edTaskSummary->setText(QStringLiteral("draft never stored"));
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("draft never stored"));
         const QStringList before = Rows(QStringLiteral("select * from tasks order by taskid"));
 
-        const QRect rect =
-            window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, kTaskA), 1));
+        const QRect rect = Tree(window)->visualRect(ViewIndex(window, RowOf(window, kTaskA), 1));
         QVERIFY(rect.isValid());
-        QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseRelease(window.treeTaskList->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseClick(Tree(window)->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(Tree(window)->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseRelease(Tree(window)->viewport(), Qt::LeftButton, {}, rect.center());
 
         // The open edit went without a save; the double-clicked task is open.
         QCOMPARE(EditorState(window), "editing/" + kTaskA + "/shown/Editing Task");
-        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("alpha"));
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), QStringLiteral("alpha"));
         QCOMPARE(Rows(QStringLiteral("select * from tasks order by taskid")), before);
         QCOMPARE(ErrorBoxes(), 0);
     }
@@ -1005,12 +1044,12 @@ private Q_SLOTS:
         default_duedatetime = 1;
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
+        W<QToolButton>(window, "btnNewTask")->click();
         QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneralHour"));
-        window.edTaskSummary->setText(QStringLiteral("an hour after the save"));
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("an hour after the save"));
         // Saved an hour after "New": an hour from the save, rounded.
         SetFixedNow(At(15, 6, 0));
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(One(QStringLiteral("select duedt from tasks")),
                  QStringLiteral("2026-05-08 16:10:00"));
     }
@@ -1041,16 +1080,14 @@ private Q_SLOTS:
                 QStringLiteral("2026-05-11 09:00:00"));
         TfrmTaskList window;
         window.show();
-        auto* action = window.tasklist_popup->findChild<QAction*>(item);
+        auto* action = W<QMenu>(window, "tasklist_popup")->findChild<QAction*>(item);
         QVERIFY(action);
 
-        // One reload of the list, counted by the model's resets it makes.
+        // The moved rows are updated in place: the list is not read again,
+        // which would reset the model.
         int resets = 0;
-        connect(window.TaskRecords(), &QAbstractItemModel::modelReset, this, [&] { ++resets; });
-        window.LoadTasks(window.CurrentTag());
-        const int resetsOfOneLoad = resets;
-        QVERIFY(resetsOfOneLoad > 0);
-        resets = 0;
+        connect(window.ListPanel()->TaskRecords(), &QAbstractItemModel::modelReset, this,
+                [&] { ++resets; });
 
         SelectTask(window, kTaskA);
         SelectTask(window, kTaskB);
@@ -1058,7 +1095,18 @@ private Q_SLOTS:
         QVERIFY(action->isEnabled());
         action->trigger();
 
-        QCOMPARE(resets, resetsOfOneLoad);
+        QCOMPARE(resets, 0);
+        QVERIFY(window.ListPanel()->SelectedIds().isEmpty());
+        // In the order a reload gives.
+        QStringList shown;
+        for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row)
+            shown << window.ListPanel()->RecordOfNode(row)->taskid;
+        std::vector<TStoredTask> stored;
+        QVERIFY(TtasksStore::ListTasks(stored));
+        QStringList listed;
+        for (const TStoredTask& task : stored)
+            listed << task.taskid;
+        QCOMPARE(shown, listed);
         QCOMPARE(ErrorBoxes(), 0);
         QCOMPARE(Rows(QStringLiteral("select duedt from tasks where taskid in ('%1', '%2', '%3')")
                           .arg(kTaskA, kTaskB, kTaskC)),
@@ -1068,7 +1116,8 @@ private Q_SLOTS:
         // The reload shows it: "unplanned" in gray, or the new date-time.
         const TTaskRecord* record = RecordById(window, kTaskA);
         QVERIFY(record);
-        const QString text = window.TaskRecords()->index(record->node, kColDue).data().toString();
+        const QString text =
+            window.ListPanel()->TaskRecords()->index(record->node, kColDue).data().toString();
         const TRowTextStyle style =
             TaskTextStyle(*record, false, Now(), window.font(), QColor(Qt::black));
         if (due == QLatin1String("<null>")) {
@@ -1079,7 +1128,7 @@ private Q_SLOTS:
             QCOMPARE(style.Color, QColor(Qt::black));
         }
         // The selection went with the reload.
-        QVERIFY(window.SelectedIds().isEmpty());
+        QVERIFY(window.ListPanel()->SelectedIds().isEmpty());
         QVERIFY(!action->isEnabled());
     }
 
@@ -1088,24 +1137,23 @@ private Q_SLOTS:
         StandardData();
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        window.edTaskSummary->setText(QStringLiteral("typed"));
+        W<QToolButton>(window, "btnNewTask")->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("typed"));
         // A right click selects the row under the mouse and leaves the editor open.
-        const QRect rect =
-            window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, kTaskB), 1));
-        QTest::mouseClick(window.treeTaskList->viewport(), Qt::RightButton, {}, rect.center());
-        QVERIFY(window.SelectedTask());
-        QCOMPARE(window.SelectedTask()->taskid, kTaskB);
+        const QRect rect = Tree(window)->visualRect(ViewIndex(window, RowOf(window, kTaskB), 1));
+        QTest::mouseClick(Tree(window)->viewport(), Qt::RightButton, {}, rect.center());
+        QVERIFY(window.ListPanel()->SelectedTask());
+        QCOMPARE(window.ListPanel()->SelectedTask()->taskid, kTaskB);
         QCOMPARE(EditorState(window), QStringLiteral("creating//shown/Creating Task"));
         // The menu's opening updates the controls.
-        Q_EMIT window.tasklist_popup->aboutToShow();
-        QVERIFY(window.itDatemoveTomorrow->isEnabled());
-        QVERIFY(!window.itTreeEditTask->isEnabled());
-        window.itDatemoveTomorrow->trigger();
+        Q_EMIT W<QMenu>(window, "tasklist_popup")->aboutToShow();
+        QVERIFY(W<QAction>(window, "itDatemoveTomorrow")->isEnabled());
+        QVERIFY(!W<QAction>(window, "itTreeEditTask")->isEnabled());
+        W<QAction>(window, "itDatemoveTomorrow")->trigger();
         QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
                  QStringLiteral("2026-05-09 14:00:00"));
         QCOMPARE(EditorState(window), QStringLiteral("creating//shown/Creating Task"));
-        QCOMPARE(window.edTaskSummary->text(), QStringLiteral("typed"));
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), QStringLiteral("typed"));
     }
 
     // Rows that the tag tab hides are never part of the selection, so neither
@@ -1129,26 +1177,26 @@ private Q_SLOTS:
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        window.tabsGroups->setCurrentIndex(1);
+        Tabs(window)->setCurrentIndex(1);
         QVERIFY(RowHidden(window, RowOf(window, kTaskB)));
 
         if (how == QLatin1String("all")) {
-            window.treeTaskList->setFocus();
-            QTest::keyClick(window.treeTaskList, Qt::Key_A, Qt::ControlModifier);
+            Tree(window)->setFocus();
+            QTest::keyClick(Tree(window), Qt::Key_A, Qt::ControlModifier);
         } else {
             auto rectOf = [&](const QString& aId) {
-                return window.treeTaskList->visualRect(ViewIndex(window, RowOf(window, aId), 1));
+                return Tree(window)->visualRect(ViewIndex(window, RowOf(window, aId), 1));
             };
-            QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, {},
+            QTest::mouseClick(Tree(window)->viewport(), Qt::LeftButton, {},
                               rectOf(kTaskA).center());
-            QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+            QTest::mouseClick(Tree(window)->viewport(), Qt::LeftButton, Qt::ShiftModifier,
                               rectOf(kTaskC).center());
         }
-        QStringList selected = window.SelectedIds();
+        QStringList selected = window.ListPanel()->SelectedIds();
         selected.sort();
         QCOMPARE(selected, QStringList({kTaskA, kTaskC}));
 
-        window.itDatemoveUnplanned->trigger();
+        W<QAction>(window, "itDatemoveUnplanned")->trigger();
         QCOMPARE(One(QStringLiteral("select duedt from tasks where taskid=%1").arg(Quoted(kTaskB))),
                  QStringLiteral("2026-05-09 11:00:00"));
     }
@@ -1179,25 +1227,25 @@ private Q_SLOTS:
         QFETCH(QString, note);
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        window.edTaskSummary->setText(summary);
-        window.edTaskNote->setPlainText(note);
+        W<QToolButton>(window, "btnNewTask")->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(summary);
+        W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(note);
         // What the fields hold is what was typed.
-        const QString typedSummary = window.edTaskSummary->text();
-        const QString typedNote = window.edTaskNote->toPlainText();
+        const QString typedSummary = W<QLineEdit>(window, "edTaskSummary")->text();
+        const QString typedNote = W<QPlainTextEdit>(window, "edTaskNote")->toPlainText();
         QCOMPARE(typedSummary.size(), summary.size());
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(ErrorBoxes(), 0);
-        QCOMPARE(window.TaskRecords()->Count(), 1);
-        TTaskRecord* record = window.RecordOfNode(0);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
+        TTaskRecord* record = window.ListPanel()->RecordOfNode(0);
         QCOMPARE(record->summary, typedSummary);
         QCOMPARE(record->note, typedNote);
 
         SelectTask(window, record->taskid);
-        window.btnEdit->click();
-        QCOMPARE(window.edTaskSummary->text(), typedSummary);
-        QCOMPARE(window.edTaskNote->toPlainText(), typedNote);
-        QVERIFY(!window.TaskHintText(*record).isEmpty());
+        W<QToolButton>(window, "btnEdit")->click();
+        QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), typedSummary);
+        QCOMPARE(W<QPlainTextEdit>(window, "edTaskNote")->toPlainText(), typedNote);
+        QVERIFY(!window.ListPanel()->TaskHintText(*record).isEmpty());
     }
 
     void datesAtThePickerLimits_data()
@@ -1217,25 +1265,26 @@ private Q_SLOTS:
         default_duedatetime = 4;
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        window.edTaskSummary->setText(QStringLiteral("limit"));
-        window.edTaskDueDate->setDate(window.edTaskDueDate->minimumDate() > date
-                                          ? window.edTaskDueDate->minimumDate()
-                                          : std::min(date, window.edTaskDueDate->maximumDate()));
-        window.edTaskDueTime->setTime(time);
-        const QDate picked = window.edTaskDueDate->date();
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnNewTask")->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("limit"));
+        W<QDateEdit>(window, "edTaskDueDate")
+            ->setDate(W<QDateEdit>(window, "edTaskDueDate")->minimumDate() > date
+                          ? W<QDateEdit>(window, "edTaskDueDate")->minimumDate()
+                          : std::min(date, W<QDateEdit>(window, "edTaskDueDate")->maximumDate()));
+        W<QTimeEdit>(window, "edTaskDueTime")->setTime(time);
+        const QDate picked = W<QDateEdit>(window, "edTaskDueDate")->date();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(ErrorBoxes(), 0);
-        QCOMPARE(window.TaskRecords()->Count(), 1);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
         QCOMPARE(One(QStringLiteral("select duedt from tasks")),
                  QDateTime(picked, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        TTaskRecord* record = window.RecordOfNode(0);
-        QVERIFY(!window.TaskRecords()->index(0, kColDue).data().toString().isEmpty());
+        TTaskRecord* record = window.ListPanel()->RecordOfNode(0);
+        QVERIFY(!window.ListPanel()->TaskRecords()->index(0, kColDue).data().toString().isEmpty());
         SelectTask(window, record->taskid);
-        window.btnEdit->click();
+        W<QToolButton>(window, "btnEdit")->click();
         QCOMPARE(PanelShown(window), QStringLiteral("exact"));
-        QCOMPARE(window.edTaskDueDate->date(), picked);
-        QCOMPARE(window.edTaskDueTime->time(), time);
+        QCOMPARE(W<QDateEdit>(window, "edTaskDueDate")->date(), picked);
+        QCOMPARE(W<QTimeEdit>(window, "edTaskDueTime")->time(), time);
     }
 
     void malformedStoredDueReadsAsUnplanned_data()
@@ -1252,16 +1301,16 @@ private Q_SLOTS:
         AddTask(kTaskA, QStringLiteral("odd"), due);
         TfrmTaskList window;
         window.show();
-        QCOMPARE(window.TaskRecords()->Count(), 1);
-        QCOMPARE(window.TaskRecords()->index(0, kColDue).data().toString(),
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
+        QCOMPARE(window.ListPanel()->TaskRecords()->index(0, kColDue).data().toString(),
                  QStringLiteral("unplanned"));
         SelectTask(window, kTaskA);
-        window.btnEdit->click();
-        QVERIFY(window.Editing());
+        W<QToolButton>(window, "btnEdit")->click();
+        QVERIFY(window.EditorPanel()->Editing());
         QCOMPARE(PanelShown(window), QStringLiteral("general"));
         QCOMPARE(CheckedChoice(window), QStringLiteral("rbGeneralUnplanned"));
         // Saving it as it shows stores no due date-time.
-        window.btnSaveTask->click();
+        W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(One(QStringLiteral("select duedt from tasks")), QStringLiteral("<null>"));
     }
 
@@ -1274,7 +1323,7 @@ private Q_SLOTS:
         QVERIFY(timer);
         QVERIFY(timer->isActive());
         QCOMPARE(timer->interval(), 60000);
-        QVERIFY(window.Notifier() == FNotifier.get());
+        QVERIFY(window.Tray()->Notifier() == FNotifier.get());
     }
 
     void reminderPassThroughTheWindow()
@@ -1289,7 +1338,7 @@ private Q_SLOTS:
         SetFixedNow(At(9, 58, 50));
         window.notificationsTimer();
         QVERIFY(FNotifier->Events().isEmpty());
-        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+        QVERIFY(!W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
 
         SetFixedNow(At(9, 59, 50));
         window.notificationsTimer();
@@ -1300,10 +1349,10 @@ private Q_SLOTS:
         QVERIFY(balloons[0].Text.startsWith(
             QStringLiteral("NOTE:\r\nthe note\r\n\r\nDUE DATETIME:\r\n")));
         QCOMPARE(balloons[0].MSecs, 60000);
-        QCOMPARE(window.UnreadIds(), QStringList{kTaskA});
-        QVERIFY(window.btnMarkAsRead->isVisibleTo(&window));
+        QCOMPARE(window.ListPanel()->UnreadIds(), QStringList{kTaskA});
+        QVERIFY(W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
         const TRowTextStyle style =
-            TaskTextStyle(*RecordById(window, kTaskA), window.IsUnread(kTaskA), Now(),
+            TaskTextStyle(*RecordById(window, kTaskA), window.ListPanel()->IsUnread(kTaskA), Now(),
                           window.font(), QColor(Qt::black));
         QVERIFY(style.Font.bold());
 
@@ -1312,15 +1361,23 @@ private Q_SLOTS:
         window.notificationsTimer();
         QCOMPARE(FNotifier->Balloons().size(), 1);
 
-        // A save reloads the list: a task still within the minute comes again.
-        window.btnNewTask->click();
-        window.edTaskSummary->setText(QStringLiteral("new one"));
-        window.btnSaveTask->click();
+        // A save of another task updates only that task's row: the announced
+        // one keeps its mark and is not announced again.
+        W<QToolButton>(window, "btnNewTask")->click();
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("new one"));
+        W<QToolButton>(window, "btnSaveTask")->click();
+        window.notificationsTimer();
+        QCOMPARE(FNotifier->Balloons().size(), 1);
+        QVERIFY(RecordById(window, kTaskA)->notified);
+
+        // A reload of the whole list (as after the settings) makes new
+        // records: a task still within the minute comes again.
+        window.LoadTagTabs();
         window.notificationsTimer();
         QCOMPARE(FNotifier->Balloons().size(), 2);
 
-        window.btnMarkAsRead->click();
-        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+        W<QToolButton>(window, "btnMarkAsRead")->click();
+        QVERIFY(!W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
     }
 
     // A row that the tag tab hides stays loaded, and its task is announced.
@@ -1330,25 +1387,25 @@ private Q_SLOTS:
         AddTask(kTaskA, QStringLiteral("no tag"), QStringLiteral("2026-05-08 10:00:00"));
         TfrmTaskList window;
         window.show();
-        window.tabsGroups->setCurrentIndex(1);
+        Tabs(window)->setCurrentIndex(1);
         QVERIFY(RowHidden(window, RowOf(window, kTaskA)));
 
         SetFixedNow(At(9, 59, 50));
         window.notificationsTimer();
         QCOMPARE(FNotifier->Balloons().size(), 1);
         QCOMPARE(FNotifier->Balloons()[0].Title, QStringLiteral("no tag"));
-        QCOMPARE(window.UnreadIds(), QStringList{kTaskA});
-        QVERIFY(window.btnMarkAsRead->isVisibleTo(&window));
+        QCOMPARE(window.ListPanel()->UnreadIds(), QStringList{kTaskA});
+        QVERIFY(W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
     }
 
     void balloonClickShowsTheHiddenWindow()
     {
         TfrmTaskList window;
         QVERIFY(!window.isVisible());
-        Q_EMIT window.tray->messageClicked();
+        Q_EMIT W<QSystemTrayIcon>(window, "tray")->messageClicked();
         QVERIFY(window.isVisible());
         window.hide();
-        window.trayBalloonClick();
+        window.Tray()->trayBalloonClick();
         QVERIFY(window.isVisible());
     }
 
@@ -1356,7 +1413,7 @@ private Q_SLOTS:
     {
         SetTestNotifier({});
         TfrmTaskList window;
-        QVERIFY(dynamic_cast<TtasksTrayNotifier*>(window.Notifier()));
+        QVERIFY(dynamic_cast<TtasksTrayNotifier*>(window.Tray()->Notifier()));
     }
 
     // ---------------------------------------------------------------- splitter
@@ -1366,15 +1423,15 @@ private Q_SLOTS:
         {
             TfrmTaskList window;
             window.show();
-            window.btnNewTask->click();
-            window.splitterEditTask->SetTargetHeight(220);
-            QCOMPARE(window.pnlEditTask->height(), 220);
+            W<QToolButton>(window, "btnNewTask")->click();
+            W<TtasksSplitter>(window, "splitterEditTask")->SetTargetHeight(220);
+            QCOMPARE(W<QWidget>(window, "pnlEditTask")->height(), 220);
         }
         ReleaseTasksSettings();
         QCOMPARE(GetTasksSettings()->ReadInteger(QStringLiteral("edittask_height"), -1), 220);
         TfrmTaskList again;
         again.show();
-        QCOMPARE(again.pnlEditTask->height(), 220);
+        QCOMPARE(W<QWidget>(again, "pnlEditTask")->height(), 220);
     }
 };
 

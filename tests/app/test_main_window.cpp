@@ -43,10 +43,10 @@ namespace {
 QStringList ListedSummaries(TfrmTaskList& aWindow, bool aVisibleOnly = false)
 {
     QStringList result;
-    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
+    for (int row = 0; row < aWindow.ListPanel()->TaskRecords()->Count(); ++row) {
         if (aVisibleOnly && RowHidden(aWindow, row))
             continue;
-        result << aWindow.RecordOfNode(row)->summary;
+        result << aWindow.ListPanel()->RecordOfNode(row)->summary;
     }
     return result;
 }
@@ -66,14 +66,14 @@ void SelectRow(TfrmTaskList& aWindow, int aRow,
                QItemSelectionModel::SelectionFlags aFlags = QItemSelectionModel::Select)
 {
     const QModelIndex index = ViewIndex(aWindow, aRow);
-    aWindow.treeTaskList->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
+    Tree(aWindow)->selectionModel()->select(index, aFlags | QItemSelectionModel::Rows);
 }
 
 // The text style the delegate paints a row with, under the window's rules.
 TRowTextStyle StyleOf(TfrmTaskList& aWindow, const TTaskRecord& aRecord)
 {
-    return TaskTextStyle(aRecord, aWindow.IsUnread(aRecord.taskid), Now(), aWindow.font(),
-                         QColor(Qt::black));
+    return TaskTextStyle(aRecord, aWindow.ListPanel()->IsUnread(aRecord.taskid), Now(),
+                         aWindow.font(), QColor(Qt::black));
 }
 
 // Acts on the next modal dialog as soon as it shows.
@@ -143,11 +143,11 @@ private Q_SLOTS:
             QVERIFY(QFile::exists(ConfigFile()));
             QVERIFY(QFile::exists(DatabaseFile()));
             QCOMPARE(ErrorBoxes(), 0);
-            QCOMPARE(window.tabsGroups->count(), 1);
-            QCOMPARE(window.tabsGroups->tabText(0), QStringLiteral("ALL"));
-            QCOMPARE(window.TaskRecords()->Count(), 0);
-            QVERIFY(!window.pnlEditTask->isVisibleTo(&window));
-            QVERIFY(!window.splitterEditTask->isVisibleTo(&window));
+            QCOMPARE(Tabs(window)->count(), 1);
+            QCOMPARE(Tabs(window)->tabText(0), QStringLiteral("ALL"));
+            QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 0);
+            QVERIFY(!W<QWidget>(window, "pnlEditTask")->isVisibleTo(&window));
+            QVERIFY(!W<TtasksSplitter>(window, "splitterEditTask")->isVisibleTo(&window));
             QCOMPARE(window.size(), QSize(525, 551));
 
             window.show();
@@ -156,7 +156,7 @@ private Q_SLOTS:
             outer = frame.size();
             QCOMPARE(frame.right() + 1, screen.x() + screen.width());
             QCOMPARE(frame.bottom() + 1, screen.y() + screen.height() - TaskbarHeight());
-            QCOMPARE(window.pnlEditTask->height(), 300);
+            QCOMPARE(W<QWidget>(window, "pnlEditTask")->height(), 300);
         }
         // The five geometry keys are written when the window goes.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -259,21 +259,23 @@ private Q_SLOTS:
             }
             // The editor leaves the list its room above the button bar, and
             // keeps its own least height in a window too low for both.
-            const int least = window.splitterEditTask->MinTargetHeight;
-            const int list = std::max(100, window.pnlTaskList->minimumSizeHint().height());
-            const int most = std::max(least, window.height() - window.pnlButtons->height() -
-                                                 window.splitterEditTask->height() - list);
-            editorShown = window.pnlEditTask->height();
+            const int least = W<TtasksSplitter>(window, "splitterEditTask")->MinTargetHeight;
+            const int list =
+                std::max(100, W<QWidget>(window, "pnlTaskList")->minimumSizeHint().height());
+            const int most =
+                std::max(least, window.height() - W<QWidget>(window, "pnlButtons")->height() -
+                                    W<TtasksSplitter>(window, "splitterEditTask")->height() - list);
+            editorShown = W<QWidget>(window, "pnlEditTask")->height();
             QCOMPARE(editorShown, std::clamp(value(editor, most, least, 0), least, most));
             // Opening the editor at that height leaves the window as it is,
             // unless the window is too low for the editor's least height.
-            window.btnNewTask->click();
+            W<QToolButton>(window, "btnNewTask")->click();
             window.layout()->activate();
             if (most > least)
                 QCOMPARE(window.frameGeometry(), shown);
-            window.btnCancelEdit->click();
+            W<QToolButton>(window, "btnCancelEdit")->click();
             shown = window.frameGeometry();
-            editorShown = window.pnlEditTask->height();
+            editorShown = W<QWidget>(window, "pnlEditTask")->height();
         }
         // The values in force, corrected or not, are the ones written at the end.
         QCOMPARE(StoredInteger(QStringLiteral("window_left")), shown.left());
@@ -292,7 +294,7 @@ private Q_SLOTS:
         window.move(300, 200);
         QVERIFY(!window.close()); // close_minimizes: hides
         QVERIFY(!window.isVisible());
-        window.itTrayShowList->trigger();
+        W<QAction>(window, "itTrayShowList")->trigger();
         QVERIFY(window.isVisible());
         QCOMPARE(window.pos(), QPoint(50, 60));
     }
@@ -305,7 +307,7 @@ private Q_SLOTS:
             window.show();
             window.move(70, 80);
             window.resize(610, 520);
-            window.splitterEditTask->SetTargetHeight(180);
+            W<TtasksSplitter>(window, "splitterEditTask")->SetTargetHeight(180);
             outer = window.frameGeometry().size();
             QVERIFY(outer.width() >= 610);
         }
@@ -328,9 +330,9 @@ private Q_SLOTS:
         WriteConfig(QStringLiteral("close_minimizes=%1\n").arg(closeMinimizes ? 1 : 0));
         TfrmTaskList window;
         window.show();
-        window.btnNewTask->click();
-        QVERIFY(window.Editing());
-        window.edTaskSummary->setText(QStringLiteral("typed"));
+        W<QToolButton>(window, "btnNewTask")->click();
+        QVERIFY(window.EditorPanel()->Editing());
+        W<QLineEdit>(window, "edTaskSummary")->setText(QStringLiteral("typed"));
 
         bool ended = false;
         QTimer::singleShot(0, &window, [&] { window.close(); });
@@ -343,9 +345,9 @@ private Q_SLOTS:
         QVERIFY(!window.isVisible());
         if (closeMinimizes) {
             // The open edit was discarded.
-            QVERIFY(!window.Editing());
-            QVERIFY(window.edTaskSummary->text().isEmpty());
-            QVERIFY(!window.pnlEditTask->isVisibleTo(&window));
+            QVERIFY(!window.EditorPanel()->Editing());
+            QVERIFY(W<QLineEdit>(window, "edTaskSummary")->text().isEmpty());
+            QVERIFY(!W<QWidget>(window, "pnlEditTask")->isVisibleTo(&window));
         }
     }
 
@@ -382,14 +384,14 @@ private Q_SLOTS:
             window.show();
             window.move(33, 44);
             window.resize(610, 520);
-            window.splitterEditTask->SetTargetHeight(150);
+            W<TtasksSplitter>(window, "splitterEditTask")->SetTargetHeight(150);
             if (hiddenFirst) {
                 QVERIFY(!window.close());
                 QVERIFY(!window.isVisible());
             }
             QTimer::singleShot(0, &window, [&] {
                 if (way == QLatin1String("exit"))
-                    window.itExit->trigger();
+                    W<QAction>(window, "itExit")->trigger();
                 else if (way == QLatin1String("quit"))
                     QCoreApplication::quit();
                 else
@@ -399,7 +401,7 @@ private Q_SLOTS:
             QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(7); });
             QCOMPARE(QCoreApplication::exec(), 0);
             frame = window.frameGeometry();
-            editor = window.pnlEditTask->height();
+            editor = W<QWidget>(window, "pnlEditTask")->height();
             QCOMPARE(frame.topLeft(), QPoint(33, 44));
             QCOMPARE(editor, 150);
         }
@@ -428,7 +430,8 @@ private Q_SLOTS:
         QFETCH(bool, shown);
         TfrmTaskList window;
         QVERIFY(!window.isVisible());
-        Q_EMIT window.tray->activated(QSystemTrayIcon::ActivationReason(reason));
+        Q_EMIT W<QSystemTrayIcon>(window, "tray")
+            ->activated(QSystemTrayIcon::ActivationReason(reason));
         QCOMPARE(window.isVisible(), shown);
     }
 
@@ -436,13 +439,13 @@ private Q_SLOTS:
     {
         TfrmTaskList window;
         QVERIFY(!window.isVisible());
-        window.itTrayNewTask->trigger();
+        W<QAction>(window, "itTrayNewTask")->trigger();
         QVERIFY(window.isVisible());
-        QVERIFY(window.Editing());
-        QVERIFY(window.Creating());
-        QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
-        QVERIFY(window.pnlEditTask->isVisibleTo(&window));
-        QVERIFY(window.splitterEditTask->isVisibleTo(&window));
+        QVERIFY(window.EditorPanel()->Editing());
+        QVERIFY(window.EditorPanel()->Creating());
+        QCOMPARE(W<QLabel>(window, "lblEditStatus")->text(), QStringLiteral("Creating Task"));
+        QVERIFY(W<QWidget>(window, "pnlEditTask")->isVisibleTo(&window));
+        QVERIFY(W<TtasksSplitter>(window, "splitterEditTask")->isVisibleTo(&window));
     }
 
     void menusHoldTheirItemsInOrder()
@@ -455,19 +458,19 @@ private Q_SLOTS:
                                                 : action->objectName() + '=' + action->text());
             return items.join(QLatin1Char('|'));
         };
-        QCOMPARE(describe(window.tray_popup),
+        QCOMPARE(describe(W<QMenu>(window, "tray_popup")),
                  QStringLiteral("itTrayNewTask=New Task|itTrayTasksPool=New Tasks...|"
                                 "itTrayShowList=Show List|itTraySettings=Settings|-|itExit=Exit"));
-        QCOMPARE(describe(window.tasklist_popup),
+        QCOMPARE(describe(W<QMenu>(window, "tasklist_popup")),
                  QStringLiteral("itTreeNewTask=New Task|itTreeEditTask=Edit Task|"
                                 "itTreeDeleteTask=Delete Task|-|itDatemoveImmediately=Immediately|"
                                 "itDatemoveToday=Today|itDatemoveTomorrow=Tomorrow|-|"
                                 "itDatemoveUnplanned=Unplanned"));
-        QCOMPARE(window.tray->contextMenu(), window.tray_popup);
-        for (QAction* action : window.tray_popup->actions())
+        QCOMPARE(W<QSystemTrayIcon>(window, "tray")->contextMenu(), W<QMenu>(window, "tray_popup"));
+        for (QAction* action : W<QMenu>(window, "tray_popup")->actions())
             QVERIFY(action->isSeparator() || !action->icon().isNull());
         QStringList buttons;
-        for (QToolButton* button : window.pnlButtons->findChildren<QToolButton*>()) {
+        for (QToolButton* button : W<QWidget>(window, "pnlButtons")->findChildren<QToolButton*>()) {
             QCOMPARE(button->size(), QSize(70, 58));
             QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
             QVERIFY(!button->icon().isNull());
@@ -476,15 +479,15 @@ private Q_SLOTS:
         QCOMPARE(buttons.join(QLatin1Char('|')),
                  QStringLiteral("btnNewTask=New|btnEdit=Edit|btnSaveTask=Save|btnCancelEdit=Cancel|"
                                 "btnDeleteTask=Delete|btnSettings=Settings|btnTasksPool=Multi"));
-        QCOMPARE(window.pnlButtons->height(), 60);
-        QCOMPARE(window.lblTaskListTitle->text(), QStringLiteral("Task List"));
-        QVERIFY(window.lblTaskListTitle->font().bold());
-        QCOMPARE(window.btnMarkAsRead->width(), 140);
+        QCOMPARE(W<QWidget>(window, "pnlButtons")->height(), 60);
+        QCOMPARE(W<QLabel>(window, "lblTaskListTitle")->text(), QStringLiteral("Task List"));
+        QVERIFY(W<QLabel>(window, "lblTaskListTitle")->font().bold());
+        QCOMPARE(W<QToolButton>(window, "btnMarkAsRead")->width(), 140);
         // Close and minimise buttons, no maximise button; no tooltips shown.
         QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
         QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(window.btnTasksPool->toolTip().isEmpty());
+        QVERIFY(W<QToolButton>(window, "btnTasksPool")->toolTip().isEmpty());
         QCOMPARE(window.font().pixelSize(), 13);
     }
 
@@ -507,8 +510,8 @@ private Q_SLOTS:
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTest::keyClick(window.treeTaskList, Qt::Key_Q, Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(window.Editing(), opensEditor);
+        QTest::keyClick(Tree(window), Qt::Key_Q, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(window.EditorPanel()->Editing(), opensEditor);
     }
 
     void updateControlsFollowsState_data()
@@ -549,14 +552,15 @@ private Q_SLOTS:
         if (select)
             SelectRow(window, 0);
         if (state == QLatin1String("creating"))
-            window.btnNewTask->click();
+            W<QToolButton>(window, "btnNewTask")->click();
         else if (state == QLatin1String("editing"))
-            window.SetEditing(true);
+            window.EditorPanel()->SetEditing(true);
         if (unread)
-            window.MarkUnread(QStringLiteral("AAAAAAAAAAAAAAAA"));
+            window.ListPanel()->MarkUnread(QStringLiteral("AAAAAAAAAAAAAAAA"));
         if (state == QLatin1String("failed reload")) {
             Sql("drop table tags_tasks");
-            QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.LoadTasks(window.CurrentTag()));
+            QVERIFY_THROWS_EXCEPTION(
+                EDatabaseError, window.ListPanel()->LoadTasks(window.ListPanel()->CurrentTag()));
         }
         if (state == QLatin1String("failed at start"))
             QCOMPARE(ErrorBoxes(), 1);
@@ -565,35 +569,40 @@ private Q_SLOTS:
 
         QString flags;
         auto flag = [&](bool aOn, QChar aLetter) { flags += aOn ? aLetter.toUpper() : aLetter; };
-        flag(window.btnNewTask->isEnabled(), 'n');
-        QCOMPARE(window.itTreeNewTask->isEnabled(), window.btnNewTask->isEnabled());
-        QCOMPARE(window.itTrayNewTask->isEnabled(), window.btnNewTask->isEnabled());
-        flag(window.btnEdit->isEnabled(), 'e');
-        QCOMPARE(window.itTreeEditTask->isEnabled(), window.btnEdit->isEnabled());
-        flag(window.btnSaveTask->isEnabled(), 's');
-        flag(window.btnCancelEdit->isEnabled(), 'c');
-        flag(window.btnDeleteTask->isEnabled(), 'd');
-        QCOMPARE(window.itTreeDeleteTask->isEnabled(), window.btnDeleteTask->isEnabled());
+        flag(W<QToolButton>(window, "btnNewTask")->isEnabled(), 'n');
+        QCOMPARE(W<QAction>(window, "itTreeNewTask")->isEnabled(),
+                 W<QToolButton>(window, "btnNewTask")->isEnabled());
+        QCOMPARE(W<QAction>(window, "itTrayNewTask")->isEnabled(),
+                 W<QToolButton>(window, "btnNewTask")->isEnabled());
+        flag(W<QToolButton>(window, "btnEdit")->isEnabled(), 'e');
+        QCOMPARE(W<QAction>(window, "itTreeEditTask")->isEnabled(),
+                 W<QToolButton>(window, "btnEdit")->isEnabled());
+        flag(W<QToolButton>(window, "btnSaveTask")->isEnabled(), 's');
+        flag(W<QToolButton>(window, "btnCancelEdit")->isEnabled(), 'c');
+        flag(W<QToolButton>(window, "btnDeleteTask")->isEnabled(), 'd');
+        QCOMPARE(W<QAction>(window, "itTreeDeleteTask")->isEnabled(),
+                 W<QToolButton>(window, "btnDeleteTask")->isEnabled());
         // The date items: enabled with a selection, editing or not.
-        const bool dates = window.itDatemoveImmediately->isEnabled();
+        const bool dates = W<QAction>(window, "itDatemoveImmediately")->isEnabled();
         for (QAction* item :
-             {window.itDatemoveToday, window.itDatemoveTomorrow, window.itDatemoveUnplanned})
+             {W<QAction>(window, "itDatemoveToday"), W<QAction>(window, "itDatemoveTomorrow"),
+              W<QAction>(window, "itDatemoveUnplanned")})
             QCOMPARE(item->isEnabled(), dates);
         flags += dates ? 'T' : '-';
-        if (window.btnMarkAsRead->isVisibleTo(&window))
+        if (W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window))
             flags += 'M';
-        flags += '|' + window.lblEditStatus->text();
+        flags += '|' + W<QLabel>(window, "lblEditStatus")->text();
         QCOMPARE(flags, expected);
     }
 
     void statusLineKeepsTextWhenClosed()
     {
         TfrmTaskList window;
-        window.btnNewTask->click();
-        QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
-        window.btnCancelEdit->click();
-        QVERIFY(!window.Editing());
-        QCOMPARE(window.lblEditStatus->text(), QStringLiteral("Creating Task"));
+        W<QToolButton>(window, "btnNewTask")->click();
+        QCOMPARE(W<QLabel>(window, "lblEditStatus")->text(), QStringLiteral("Creating Task"));
+        W<QToolButton>(window, "btnCancelEdit")->click();
+        QVERIFY(!window.EditorPanel()->Editing());
+        QCOMPARE(W<QLabel>(window, "lblEditStatus")->text(), QStringLiteral("Creating Task"));
     }
 
     void settingsDialogReloadsTagsAndAppliesThemeOnlyAfterOk_data()
@@ -608,7 +617,7 @@ private Q_SLOTS:
         AddTag("TAGXaaaaaaaaaaaa", "X", 0);
         TfrmTaskList window;
         window.show();
-        QCOMPARE(window.tabsGroups->count(), 2);
+        QCOMPARE(Tabs(window)->count(), 2);
         // A tag that appears while the dialog is open.
         AddTag("TAGYaaaaaaaaaaaa", "Y", 0);
         OnNextDialog([confirm](QDialog* aDialog) {
@@ -619,8 +628,8 @@ private Q_SLOTS:
                                                   : QStringLiteral("btnCancel"))
                 ->click();
         });
-        window.btnSettings->click();
-        QCOMPARE(window.tabsGroups->count(), 3);
+        W<QToolButton>(window, "btnSettings")->click();
+        QCOMPARE(Tabs(window)->count(), 3);
         QCOMPARE(CurrentThemeName(), confirm ? QStringLiteral("Carbon") : TasksDefaults::theme);
     }
 
@@ -643,8 +652,8 @@ private Q_SLOTS:
                                                   : QStringLiteral("btnCancel"))
                 ->click();
         });
-        window.btnTasksPool->click();
-        QCOMPARE(window.TaskRecords()->Count(), confirm ? 2 : 0);
+        W<QToolButton>(window, "btnTasksPool")->click();
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), confirm ? 2 : 0);
     }
 
     void unknownThemeIsReportedAndLookStays()
@@ -665,7 +674,7 @@ private Q_SLOTS:
         AddTask(QStringLiteral("AAAAAAAAAAAAAAAA"), QStringLiteral("one"));
         TfrmTaskList window;
         QCOMPARE(ErrorBoxes(), 1);
-        QCOMPARE(window.TaskRecords()->Count(), 1);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
     }
 
     // What escapes a handler is logged and shown in one error box, and the
@@ -710,7 +719,7 @@ private Q_SLOTS:
             ConnectGuarded(button, &QToolButton::clicked, &window, after);
             button->click();
             // The window's own handler ran before: the editor is open.
-            QVERIFY(window.Editing());
+            QVERIFY(window.EditorPanel()->Editing());
         } else if (how == QLatin1String("action")) {
             ConnectGuarded(action, &QAction::triggered, &window, boom);
             ConnectGuarded(action, &QAction::triggered, &window, after);
@@ -741,16 +750,17 @@ private Q_SLOTS:
             window.show();
             QCOMPARE(ErrorBoxes(), 1);
             QVERIFY(TkvdMessageBox::Shown().first().Text.contains(QStringLiteral("tasks.db")));
-            QCOMPARE(window.TaskRecords()->Count(), 0);
-            QVERIFY(window.tabsGroups->count() <= 1);
+            QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 0);
+            QVERIFY(Tabs(window)->count() <= 1);
             QVERIFY(window.isVisible());
             // No editor is open and nothing is selected.
             for (QToolButton* button :
-                 {window.btnEdit, window.btnSaveTask, window.btnCancelEdit, window.btnDeleteTask})
+                 {W<QToolButton>(window, "btnEdit"), W<QToolButton>(window, "btnSaveTask"),
+                  W<QToolButton>(window, "btnCancelEdit"), W<QToolButton>(window, "btnDeleteTask")})
                 QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
-            QVERIFY(window.btnNewTask->isEnabled());
+            QVERIFY(W<QToolButton>(window, "btnNewTask")->isEnabled());
             window.UpdateControls();
-            QVERIFY(!window.btnEdit->isEnabled());
+            QVERIFY(!W<QToolButton>(window, "btnEdit")->isEnabled());
         }
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), garbage);
@@ -804,16 +814,18 @@ private Q_SLOTS:
             QCOMPARE(style.Font.strikeOut(), item.Strike);
             QVERIFY(!style.Font.bold());
             QCOMPARE(record->finished, item.Strike);
-            QCOMPARE(window.TaskRecords()->data(window.TaskRecords()->index(record->node, 0),
-                                                Qt::CheckStateRole),
-                     QVariant(item.Strike ? Qt::Checked : Qt::Unchecked));
+            QCOMPARE(
+                window.ListPanel()->TaskRecords()->data(
+                    window.ListPanel()->TaskRecords()->index(record->node, 0), Qt::CheckStateRole),
+                QVariant(item.Strike ? Qt::Checked : Qt::Unchecked));
         }
         // Column texts: none, the summary, the due text.
-        const QModelIndex first = window.TaskRecords()->index(0, 0);
-        QVERIFY(window.TaskRecords()->data(first, Qt::DisplayRole).toString().isEmpty());
-        QCOMPARE(window.TaskRecords()->data(first.siblingAtColumn(1)).toString(),
+        const QModelIndex first = window.ListPanel()->TaskRecords()->index(0, 0);
+        QVERIFY(
+            window.ListPanel()->TaskRecords()->data(first, Qt::DisplayRole).toString().isEmpty());
+        QCOMPARE(window.ListPanel()->TaskRecords()->data(first.siblingAtColumn(1)).toString(),
                  QStringLiteral("unplanned new"));
-        QCOMPARE(window.TaskRecords()->data(first.siblingAtColumn(2)).toString(),
+        QCOMPARE(window.ListPanel()->TaskRecords()->data(first.siblingAtColumn(2)).toString(),
                  QStringLiteral("unplanned"));
     }
 
@@ -833,7 +845,7 @@ private Q_SLOTS:
         SetFixedNow(QDateTime(QDate(2024, 3, 10), QTime(0, 30)));
         AddTask("FINISHEDaaaaaaaa", "finished", {}, finished);
         TfrmTaskList window;
-        QCOMPARE(window.TaskRecords()->Count(), listed ? 1 : 0);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), listed ? 1 : 0);
     }
 
     void tabsFilterByTag()
@@ -849,37 +861,37 @@ private Q_SLOTS:
 
         TfrmTaskList window;
         window.show();
-        QCOMPARE(window.tabsGroups->count(), 3);
-        QCOMPARE(window.tabsGroups->tabText(1), QStringLiteral("X"));
-        QVERIFY(!window.CurrentTag());
+        QCOMPARE(Tabs(window)->count(), 3);
+        QCOMPARE(Tabs(window)->tabText(1), QStringLiteral("X"));
+        QVERIFY(!window.ListPanel()->CurrentTag());
         QCOMPARE(ListedSummaries(window, true), QStringList({"x only", "x and y", "no tag"}));
 
-        window.tabsGroups->setCurrentIndex(1);
-        QCOMPARE(window.CurrentTag()->tagid, QStringLiteral("TAGXaaaaaaaaaaaa"));
+        Tabs(window)->setCurrentIndex(1);
+        QCOMPARE(window.ListPanel()->CurrentTag()->tagid, QStringLiteral("TAGXaaaaaaaaaaaa"));
         QCOMPARE(ListedSummaries(window, true), QStringList({"x only", "x and y"}));
         // Hidden rows stay loaded.
-        QCOMPARE(window.TaskRecords()->Count(), 3);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 3);
 
-        window.tabsGroups->setCurrentIndex(2);
+        Tabs(window)->setCurrentIndex(2);
         QCOMPARE(ListedSummaries(window, true), QStringList({"x and y"}));
         // Selecting all takes only the rows that are shown.
-        window.treeTaskList->selectAll();
-        QCOMPARE(window.SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
+        Tree(window)->selectAll();
+        QCOMPARE(window.ListPanel()->SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
 
         // Reloading the tags keeps the selected tab index.
         window.LoadTagTabs();
-        QCOMPARE(window.tabsGroups->currentIndex(), 2);
+        QCOMPARE(Tabs(window)->currentIndex(), 2);
         QCOMPARE(ListedSummaries(window, true), QStringList({"x and y"}));
 
         // The selected last tag is deleted: the first tab and the whole list.
         Sql("delete from tags where tagid='TAGYaaaaaaaaaaaa'");
         window.LoadTagTabs();
-        QCOMPARE(window.tabsGroups->count(), 2);
-        QCOMPARE(window.tabsGroups->currentIndex(), 0);
-        QVERIFY(!window.CurrentTag());
+        QCOMPARE(Tabs(window)->count(), 2);
+        QCOMPARE(Tabs(window)->currentIndex(), 0);
+        QVERIFY(!window.ListPanel()->CurrentTag());
         QCOMPARE(ListedSummaries(window, true), QStringList({"x only", "x and y", "no tag"}));
 
-        window.tabsGroups->setCurrentIndex(0);
+        Tabs(window)->setCurrentIndex(0);
         QCOMPARE(ListedSummaries(window, true).size(), 3);
     }
 
@@ -900,34 +912,34 @@ private Q_SLOTS:
         QCOMPARE(all, QStringList({"x first", "no tag", "x last"}));
         TTaskRecord* first = RecordById(window, "T1aaaaaaaaaaaaaa");
         first->notified = true;
-        window.MarkUnread("T3aaaaaaaaaaaaaa");
+        window.ListPanel()->MarkUnread("T3aaaaaaaaaaaaaa");
         SelectRow(window, RecordById(window, "T2aaaaaaaaaaaaaa")->node);
-        QCOMPARE(window.SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
+        QCOMPARE(window.ListPanel()->SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
         Sql("drop table tags_tasks");
         Sql("drop table tasks");
         TkvdMessageBox::ClearShown();
 
-        window.tabsGroups->setCurrentIndex(1);
+        Tabs(window)->setCurrentIndex(1);
         QCOMPARE(ErrorBoxes(), 0);
-        QCOMPARE(window.TaskRecords()->Count(), 3);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 3);
         QCOMPARE(RecordById(window, "T1aaaaaaaaaaaaaa"), first);
         QVERIFY(first->notified);
         QCOMPARE(ListedSummaries(window, true), QStringList({"x first", "x last"}));
-        QVERIFY(window.SelectedIds().isEmpty());
-        QVERIFY(!window.SelectedTask());
-        QVERIFY(!window.treeTaskList->currentIndex().isValid());
+        QVERIFY(window.ListPanel()->SelectedIds().isEmpty());
+        QVERIFY(!window.ListPanel()->SelectedTask());
+        QVERIFY(!Tree(window)->currentIndex().isValid());
         // The unread mark is a role of the row, read through the filter too.
         const QModelIndex last = ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->node);
         QVERIFY(last.data(TasksUnreadRole).toBool());
         QVERIFY(!ViewIndex(window, first->node).data(TasksUnreadRole).toBool());
         // The first row of the view is the first of the tag's records.
         SelectRow(window, first->node);
-        QCOMPARE(window.SelectedTask(), first);
+        QCOMPARE(window.ListPanel()->SelectedTask(), first);
 
-        window.tabsGroups->setCurrentIndex(0);
+        Tabs(window)->setCurrentIndex(0);
         QCOMPARE(ErrorBoxes(), 0);
         QCOMPARE(ListedSummaries(window, true), all);
-        window.btnMarkAsRead->click();
+        W<QToolButton>(window, "btnMarkAsRead")->click();
         QVERIFY(!ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->node)
                      .data(TasksUnreadRole)
                      .toBool());
@@ -938,25 +950,25 @@ private Q_SLOTS:
         AddTask("T1aaaaaaaaaaaaaa", "one");
         TfrmTaskList window;
         window.show();
-        QCOMPARE(window.TaskRecords()->Count(), 1);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
         Sql("drop table tags_tasks");
-        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.LoadTasks(nullptr));
-        QCOMPARE(window.TaskRecords()->Count(), 0);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.ListPanel()->LoadTasks(nullptr));
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 0);
         // Repainting is back on after the failure.
-        QVERIFY(window.treeTaskList->updatesEnabled());
+        QVERIFY(Tree(window)->updatesEnabled());
     }
 
     void failedTagStatementLeavesOnlyAll()
     {
         AddTag("TAGXaaaaaaaaaaaa", "X", 0);
         TfrmTaskList window;
-        QCOMPARE(window.tabsGroups->count(), 2);
+        QCOMPARE(Tabs(window)->count(), 2);
         Sql("drop table tags");
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, window.LoadTagTabs());
-        QCOMPARE(window.tabsGroups->count(), 1);
-        QCOMPARE(window.tabsGroups->tabText(0), QStringLiteral("ALL"));
-        QCOMPARE(window.TagsControler()->Count(), 0);
-        QVERIFY(!window.CurrentTag());
+        QCOMPARE(Tabs(window)->count(), 1);
+        QCOMPARE(Tabs(window)->tabText(0), QStringLiteral("ALL"));
+        QCOMPARE(window.EditorPanel()->TagsControler()->Count(), 0);
+        QVERIFY(!window.ListPanel()->CurrentTag());
     }
 
     void tabsFollowTableOrder()
@@ -968,12 +980,12 @@ private Q_SLOTS:
         AddTag("TAGampaaaaaaaaaa", "R&D", 0);
         TfrmTaskList window;
         QStringList titles;
-        for (int i = 0; i < window.tabsGroups->count(); ++i)
-            titles << window.tabsGroups->tabText(i);
+        for (int i = 0; i < Tabs(window)->count(); ++i)
+            titles << Tabs(window)->tabText(i);
         QCOMPARE(titles, QStringList({"ALL", "B", "R&&D", "a", "a", "b"}));
-        window.tabsGroups->setCurrentIndex(3);
-        QCOMPARE(window.CurrentTag()->tagid, QStringLiteral("TAGa2aaaaaaaaaaa"));
-        QCOMPARE(window.TagsControler()->Count(), 5);
+        Tabs(window)->setCurrentIndex(3);
+        QCOMPARE(window.ListPanel()->CurrentTag()->tagid, QStringLiteral("TAGa2aaaaaaaaaaa"));
+        QCOMPARE(window.EditorPanel()->TagsControler()->Count(), 5);
     }
 
     void tickAndUntick()
@@ -988,16 +1000,15 @@ private Q_SLOTS:
         QCOMPARE(open->node, 0);
 
         // A click on the row's box.
-        const QModelIndex box = window.TaskRecords()->index(open->node, 0);
+        const QModelIndex box = window.ListPanel()->TaskRecords()->index(open->node, 0);
         QStyleOptionViewItem option;
-        option.initFrom(window.treeTaskList);
-        option.rect = window.treeTaskList->visualRect(ViewIndex(window, box.row()));
+        option.initFrom(Tree(window));
+        option.rect = Tree(window)->visualRect(ViewIndex(window, box.row()));
         option.features |= QStyleOptionViewItem::HasCheckIndicator;
         option.state |= QStyle::State_Enabled;
-        const QRect check = window.treeTaskList->style()->subElementRect(
-            QStyle::SE_ItemViewItemCheckIndicator, &option, window.treeTaskList);
-        QTest::mouseClick(window.treeTaskList->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          check.center());
+        const QRect check = Tree(window)->style()->subElementRect(
+            QStyle::SE_ItemViewItemCheckIndicator, &option, Tree(window));
+        QTest::mouseClick(Tree(window)->viewport(), Qt::LeftButton, Qt::NoModifier, check.center());
         QVERIFY(open->finished);
         QCOMPARE(StoredValue("select finisheddt from tasks where taskid='OPENaaaaaaaaaaaa'"),
                  QVariant(QStringLiteral("2024-03-10 12:00:05")));
@@ -1007,17 +1018,18 @@ private Q_SLOTS:
         QCOMPARE(ListedSummaries(window).first(), QStringLiteral("open"));
 
         // Unticking a task finished today re-opens it with its due-date colour.
-        window.TaskRecords()->setData(window.TaskRecords()->index(done->node, 0), Qt::Unchecked,
-                                      Qt::CheckStateRole);
+        window.ListPanel()->TaskRecords()->setData(
+            window.ListPanel()->TaskRecords()->index(done->node, 0), Qt::Unchecked,
+            Qt::CheckStateRole);
         QVERIFY(!done->finished);
         QVERIFY(
             StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
         QCOMPARE(StyleOf(window, *done).Color, QColor(Qt::black));
         // Space on the focused row, whichever cell has the focus.
-        window.treeTaskList->setCurrentIndex(ViewIndex(window, done->node, 1));
-        QTest::keyClick(window.treeTaskList, Qt::Key_Space);
+        Tree(window)->setCurrentIndex(ViewIndex(window, done->node, 1));
+        QTest::keyClick(Tree(window), Qt::Key_Space);
         QVERIFY(done->finished);
-        QTest::keyClick(window.treeTaskList, Qt::Key_Space);
+        QTest::keyClick(Tree(window), Qt::Key_Space);
         QVERIFY(!done->finished);
         QVERIFY(
             StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
@@ -1035,12 +1047,13 @@ private Q_SLOTS:
             "end;");
         TfrmTaskList window;
         TTaskRecord* open = RecordById(window, "OPENaaaaaaaaaaaa");
-        window.TaskRecords()->setData(window.TaskRecords()->index(open->node, 0), Qt::Checked,
-                                      Qt::CheckStateRole);
+        window.ListPanel()->TaskRecords()->setData(
+            window.ListPanel()->TaskRecords()->index(open->node, 0), Qt::Checked,
+            Qt::CheckStateRole);
         QCOMPARE(ErrorBoxes(), 1);
         QVERIFY(!open->finished);
-        QCOMPARE(window.TaskRecords()->data(window.TaskRecords()->index(open->node, 0),
-                                            Qt::CheckStateRole),
+        QCOMPARE(window.ListPanel()->TaskRecords()->data(
+                     window.ListPanel()->TaskRecords()->index(open->node, 0), Qt::CheckStateRole),
                  QVariant(Qt::Unchecked));
         QVERIFY(StoredValue("select finisheddt from tasks").isNull());
     }
@@ -1052,20 +1065,21 @@ private Q_SLOTS:
                     QStringLiteral("2030-01-0%1 10:00:00").arg(i + 1));
         TfrmTaskList window;
         window.show();
-        QVERIFY(!window.SelectedTask());
+        QVERIFY(!window.ListPanel()->SelectedTask());
         SelectRow(window, 2);
         SelectRow(window, 0);
         SelectRow(window, 3);
-        QCOMPARE(window.SelectedIds(),
+        QCOMPARE(window.ListPanel()->SelectedIds(),
                  QStringList({"TASK2aaaaaaaaaaa", "TASK0aaaaaaaaaaa", "TASK3aaaaaaaaaaa"}));
-        QCOMPARE(window.SelectedTask()->taskid, QStringLiteral("TASK0aaaaaaaaaaa"));
+        QCOMPARE(window.ListPanel()->SelectedTask()->taskid, QStringLiteral("TASK0aaaaaaaaaaa"));
         SelectRow(window, 0, QItemSelectionModel::Deselect);
-        QCOMPARE(window.SelectedIds(), QStringList({"TASK2aaaaaaaaaaa", "TASK3aaaaaaaaaaa"}));
-        QCOMPARE(window.SelectedTask()->taskid, QStringLiteral("TASK2aaaaaaaaaaa"));
+        QCOMPARE(window.ListPanel()->SelectedIds(),
+                 QStringList({"TASK2aaaaaaaaaaa", "TASK3aaaaaaaaaaa"}));
+        QCOMPARE(window.ListPanel()->SelectedTask()->taskid, QStringLiteral("TASK2aaaaaaaaaaa"));
         // A reload loses the selection and empties the list of ids.
-        window.LoadTasks(window.CurrentTag());
-        QVERIFY(window.SelectedIds().isEmpty());
-        QVERIFY(!window.SelectedTask());
+        window.ListPanel()->LoadTasks(window.ListPanel()->CurrentTag());
+        QVERIFY(window.ListPanel()->SelectedIds().isEmpty());
+        QVERIFY(!window.ListPanel()->SelectedTask());
     }
 
     void unreadMarks()
@@ -1074,25 +1088,25 @@ private Q_SLOTS:
         AddTask("DONEaaaaaaaaaaaa", "done", {}, DateTimeToSqlText(Now()));
         TfrmTaskList window;
         window.show();
-        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
-        window.MarkUnread("OPENaaaaaaaaaaaa");
-        window.MarkUnread("openaaaaaaaaaaaa");
-        window.MarkUnread("DONEaaaaaaaaaaaa");
-        QCOMPARE(window.UnreadIds().size(), 2);
-        QVERIFY(window.IsUnread("OpenAAAAAAAAAAAA"));
+        QVERIFY(!W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
+        window.ListPanel()->MarkUnread("OPENaaaaaaaaaaaa");
+        window.ListPanel()->MarkUnread("openaaaaaaaaaaaa");
+        window.ListPanel()->MarkUnread("DONEaaaaaaaaaaaa");
+        QCOMPARE(window.ListPanel()->UnreadIds().size(), 2);
+        QVERIFY(window.ListPanel()->IsUnread("OpenAAAAAAAAAAAA"));
         window.UpdateControls();
-        QVERIFY(window.btnMarkAsRead->isVisibleTo(&window));
+        QVERIFY(W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
         QVERIFY(StyleOf(window, *RecordById(window, "OPENaaaaaaaaaaaa")).Font.bold());
         // A reminded task that is finished is struck through, not bold.
         const TRowTextStyle done = StyleOf(window, *RecordById(window, "DONEaaaaaaaaaaaa"));
         QVERIFY(!done.Font.bold());
         QVERIFY(done.Font.strikeOut());
         // The marks survive a reload.
-        window.LoadTasks(nullptr);
-        QCOMPARE(window.UnreadIds().size(), 2);
-        window.btnMarkAsRead->click();
-        QVERIFY(window.UnreadIds().isEmpty());
-        QVERIFY(!window.btnMarkAsRead->isVisibleTo(&window));
+        window.ListPanel()->LoadTasks(nullptr);
+        QCOMPARE(window.ListPanel()->UnreadIds().size(), 2);
+        W<QToolButton>(window, "btnMarkAsRead")->click();
+        QVERIFY(window.ListPanel()->UnreadIds().isEmpty());
+        QVERIFY(!W<QToolButton>(window, "btnMarkAsRead")->isVisibleTo(&window));
         QVERIFY(!StyleOf(window, *RecordById(window, "OPENaaaaaaaaaaaa")).Font.bold());
     }
 
@@ -1150,10 +1164,10 @@ private Q_SLOTS:
         Link("T1aaaaaaaaaaaaaa", "TAGGaaaaaaaaaaaa");
         TfrmTaskList window;
         window.show();
-        const QImage image = window.treeTaskList->viewport()->grab().toImage();
-        const QRect row = window.treeTaskList->visualRect(ViewIndex(window, 0, 1));
+        const QImage image = Tree(window)->viewport()->grab().toImage();
+        const QRect row = Tree(window)->visualRect(ViewIndex(window, 0, 1));
         QCOMPARE(row.height(), 26);
-        const QString ids = window.RecordOfNode(0)->tagsids;
+        const QString ids = window.ListPanel()->RecordOfNode(0)->tagsids;
         const QColor first =
             ids.startsWith(QLatin1String("TAGR")) ? QColor(255, 240, 240) : QColor(240, 255, 240);
         const QColor second =
@@ -1163,7 +1177,7 @@ private Q_SLOTS:
         QCOMPARE(image.pixelColor(x, row.top() + 3), first);
         QCOMPARE(image.pixelColor(x, row.top() + 16), second);
         // The stripe at the left edge of column 0.
-        const QRect box = window.treeTaskList->visualRect(ViewIndex(window, 0, 0));
+        const QRect box = Tree(window)->visualRect(ViewIndex(window, 0, 0));
         const QColor stripe = image.pixelColor(box.left(), row.top() + 3);
         QCOMPARE(stripe,
                  first == QColor(255, 240, 240) ? QColor(255, 100, 100) : QColor(100, 255, 100));
@@ -1175,8 +1189,8 @@ private Q_SLOTS:
         window.show();
         window.resize(700, 600);
         QCoreApplication::processEvents();
-        const QSize viewport = window.treeTaskList->viewport()->size();
-        QCOMPARE(window.treeTaskList->BackgroundPos(),
+        const QSize viewport = Tree(window)->viewport()->size();
+        QCOMPARE(Tree(window)->BackgroundPos(),
                  QPoint(viewport.width() - 200, viewport.height() - 200));
     }
 
@@ -1187,19 +1201,19 @@ private Q_SLOTS:
         window.show();
         // Rows of 26 pixels; a click selects the whole row; the due date-time
         // is right-aligned.
-        const QModelIndex row = window.TaskRecords()->index(0, 1);
-        QCOMPARE(window.treeTaskList->visualRect(ViewIndex(window, 0, 1)).height(), 26);
-        QCOMPARE(window.treeTaskList->selectionBehavior(), QAbstractItemView::SelectRows);
+        const QModelIndex row = window.ListPanel()->TaskRecords()->index(0, 1);
+        QCOMPARE(Tree(window)->visualRect(ViewIndex(window, 0, 1)).height(), 26);
+        QCOMPARE(Tree(window)->selectionBehavior(), QAbstractItemView::SelectRows);
         QVERIFY(Qt::Alignment(row.siblingAtColumn(2).data(Qt::TextAlignmentRole).toInt()) &
                 Qt::AlignRight);
         // The summary column takes the width the other two leave.
-        QCOMPARE(window.treeTaskList->header()->sectionResizeMode(1), QHeaderView::Stretch);
-        QVERIFY(window.treeTaskList->isHeaderHidden());
-        QVERIFY(!window.treeTaskList->rootIsDecorated());
-        QCOMPARE(window.treeTaskList->selectionMode(), QAbstractItemView::ExtendedSelection);
-        QCOMPARE(window.treeTaskList->header()->sectionSize(0), 30);
-        QVERIFY(window.treeTaskList->header()->sectionSize(2) >= 130);
-        QCOMPARE(window.TaskRecords()->columnCount(), 3);
+        QCOMPARE(Tree(window)->header()->sectionResizeMode(1), QHeaderView::Stretch);
+        QVERIFY(Tree(window)->isHeaderHidden());
+        QVERIFY(!Tree(window)->rootIsDecorated());
+        QCOMPARE(Tree(window)->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(Tree(window)->header()->sectionSize(0), 30);
+        QVERIFY(Tree(window)->header()->sectionSize(2) >= 130);
+        QCOMPARE(window.ListPanel()->TaskRecords()->columnCount(), 3);
     }
 
     void hintText_data()
@@ -1229,7 +1243,7 @@ private Q_SLOTS:
         TTaskRecord record(QStringLiteral("X"));
         record.summary = summary;
         record.note = note;
-        QCOMPARE(window.TaskHintText(record), expected);
+        QCOMPARE(window.ListPanel()->TaskHintText(record), expected);
     }
 
     void badInputShowsWithoutACrash()
@@ -1250,17 +1264,17 @@ private Q_SLOTS:
         TfrmTaskList window;
         window.show();
         QCOMPARE(ErrorBoxes(), 0);
-        QCOMPARE(window.tabsGroups->count(), 6);
-        QCOMPARE(window.TaskRecords()->Count(), 2);
+        QCOMPARE(Tabs(window)->count(), 6);
+        QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 2);
         // Malformed due text reads as unplanned.
         QCOMPARE(RecordById(window, "T1aaaaaaaaaaaaaa")->duedt, 0.0);
-        for (int tab = 0; tab < window.tabsGroups->count(); ++tab) {
-            window.tabsGroups->setCurrentIndex(tab);
+        for (int tab = 0; tab < Tabs(window)->count(); ++tab) {
+            Tabs(window)->setCurrentIndex(tab);
             QVERIFY(!window.grab().isNull());
         }
-        QVERIFY(window.tabsGroups->width() <= window.width());
-        for (int tab = 0; tab < window.tabsGroups->count(); ++tab)
-            QVERIFY(window.tabsGroups->tabRect(tab).width() <= TtasksTabBar::kMaxTabWidth);
+        QVERIFY(Tabs(window)->width() <= window.width());
+        for (int tab = 0; tab < Tabs(window)->count(); ++tab)
+            QVERIFY(Tabs(window)->tabRect(tab).width() <= TtasksTabBar::kMaxTabWidth);
     }
 
     // ---------------------------------------------------------------- themes and pictures

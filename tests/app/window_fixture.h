@@ -6,13 +6,37 @@
 
 #include "app/tasks_form_main.h"
 #include "app/tasks_list_view.h"
+#include "app/tasks_panel_editor.h"
+#include "app/tasks_panel_list.h"
+#include "app/tasks_tray.h"
 #include "resources/tasks_themes.h"
 #include "util/kvd_dialogs.h"
 
 #include "../common/test_env.h"
 
+#include <QTabBar>
 #include <QtTest>
 #include <memory>
+
+// The window's widget, action or other object of that name and class. A test
+// that asks for one the window does not have stops there.
+template <typename T = QWidget> T* W(const QObject& aWindow, const char* aName)
+{
+    T* found = aWindow.findChild<T*>(QLatin1String(aName));
+    if (!found)
+        qFatal("The window has no %s named \"%s\"", T::staticMetaObject.className(), aName);
+    return found;
+}
+
+// The task list and the tag tabs, which most tests reach.
+inline TtasksTaskTree* Tree(const QObject& aWindow)
+{
+    return W<TtasksTaskTree>(aWindow, "treeTaskList");
+}
+inline QTabBar* Tabs(const QObject& aWindow)
+{
+    return W<QTabBar>(aWindow, "tabsGroups");
+}
 
 // A fresh environment for one window test; keep it until EndWindowTest.
 inline std::unique_ptr<TTestEnv> StartWindowTest()
@@ -80,9 +104,10 @@ inline void Link(const QString& aTaskId, const QString& aTagId)
 // The window's record of a task, or null when the list does not hold it.
 inline TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
 {
-    for (int row = 0; row < aWindow.TaskRecords()->Count(); ++row) {
-        if (aWindow.RecordOfNode(row)->taskid == aId)
-            return aWindow.RecordOfNode(row);
+    TtasksListPanel* list = aWindow.ListPanel();
+    for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
+        if (list->RecordOfNode(row)->taskid == aId)
+            return list->RecordOfNode(row);
     }
     return nullptr;
 }
@@ -91,7 +116,8 @@ inline TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
 // filter leaves the row out.
 inline QModelIndex ViewIndex(TfrmTaskList& aWindow, int aRow, int aColumn = 0)
 {
-    return aWindow.TaskRows()->mapFromSource(aWindow.TaskRecords()->index(aRow, aColumn));
+    TtasksListPanel* list = aWindow.ListPanel();
+    return list->TaskRows()->mapFromSource(list->TaskRecords()->index(aRow, aColumn));
 }
 
 // The tab's filter leaves the model's row out of the view.

@@ -2,18 +2,26 @@
 // when, what the balloon says, and the notifier seam itself.
 
 #include "due_test_env.h"
+#include "reminder_test_store.h"
 
 #include "app/tasks_duedates.h"
 #include "app/tasks_notifier.h"
 #include "app/tasks_reminders.h"
+#include "util/kvd_dialogs.h"
+#include "util/kvd_errors.h"
 
+#include <QColor>
+#include <QGuiApplication>
 #include <QHash>
+#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QtTest>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <memory>
+
+Q_DECLARE_METATYPE(TtasksNotifierAction)
 
 namespace {
 
@@ -335,6 +343,166 @@ private Q_SLOTS:
         // The icon may go before its notifier.
         icon.reset();
         notifier.ShowBalloon(QStringLiteral("title"), QStringLiteral("text"), 60000);
+    }
+
+    // A reminder as a notification: the task's id, the balloon's texts and
+    // display time, and the program's icon; the recording notifier keeps it
+    // whole and as the balloon the tray shows.
+    void notification()
+    {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::darkCyan);
+        QGuiApplication::setWindowIcon(QIcon(pixmap));
+        const TTaskRecord record =
+            Task(QStringLiteral("A"), At(0, 15, 10), QStringLiteral("S"), QStringLiteral("N"));
+        TtasksRecordingNotifier notifier;
+        ShowReminder(&record, notifier);
+        QCOMPARE(notifier.Notifications().size(), 1);
+        const TtasksNotification shown = notifier.Notifications().first();
+        QCOMPARE(shown.TaskId, QStringLiteral("A"));
+        QCOMPARE(shown.Title, QStringLiteral("S"));
+        QCOMPARE(shown.Body, ReminderBody(record));
+        QCOMPARE(shown.MSecs, 60000);
+        QCOMPARE(shown.Icon.pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::darkCyan));
+        QCOMPARE(notifier.Events().size(), 2);
+        QCOMPARE(notifier.Events()[0].Kind, TKind::Sound);
+        QCOMPARE(notifier.Events()[1].Kind, TKind::Balloon);
+        QCOMPARE(notifier.Events()[1].Text, ReminderBody(record));
+        QGuiApplication::setWindowIcon(QIcon());
+
+        // The tray notifier shows the balloon, and has nothing to take back.
+        TtasksTrayNotifier tray(nullptr);
+        tray.ShowNotification(shown);
+        tray.Withdraw(QStringLiteral("A"));
+    }
+
+    // The user's actions reach the handlers the window set; an action without
+    // a handler, or with none that fits, does nothing.
+    void actionsReachHandlers_data()
+    {
+        QTest::addColumn<TtasksNotifierAction>("action");
+        QTest::addColumn<QString>("taskId");
+        QTest::addColumn<QString>("heard");
+        QTest::newRow("done") << TtasksNotifierAction::Done << "A"
+                              << "done A";
+        QTest::newRow("snooze") << TtasksNotifierAction::Snooze << "A"
+                                << "snooze A";
+        QTest::newRow("a click") << TtasksNotifierAction::Open << "A"
+                                 << "open A";
+        QTest::newRow("a click on the counting one") << TtasksNotifierAction::Open << ""
+                                                     << "missed";
+        QTest::newRow("done on the counting one") << TtasksNotifierAction::Done << ""
+                                                  << "";
+        QTest::newRow("snooze on the counting one") << TtasksNotifierAction::Snooze << ""
+                                                    << "";
+    }
+    void actionsReachHandlers()
+    {
+        QFETCH(TtasksNotifierAction, action);
+        QFETCH(QString, taskId);
+        QFETCH(QString, heard);
+        TtasksRecordingNotifier notifier;
+        // No handlers yet: nothing happens.
+        notifier.Act(action, taskId);
+        QStringList calls;
+        TtasksNotifierHandlers handlers;
+        handlers.TaskDone = [&calls](const QString& aId) { calls << "done " + aId; };
+        handlers.TaskSnoozed = [&calls](const QString& aId) { calls << "snooze " + aId; };
+        handlers.TaskOpened = [&calls](const QString& aId) { calls << "open " + aId; };
+        handlers.MissedOpened = [&calls] { calls << "missed"; };
+        notifier.SetHandlers(handlers);
+        notifier.Act(action, taskId);
+        QCOMPARE(calls, heard.isEmpty() ? QStringList() : QStringList{heard});
+    }
+
+    // What a handler raises is shown in an error box and goes no further.
+    void handlerFailureShown()
+    {
+        TkvdMessageBox::SetTestMode(true);
+        TkvdMessageBox::ClearShown();
+        TtasksRecordingNotifier notifier;
+        TtasksNotifierHandlers handlers;
+        handlers.TaskDone = [](const QString&) {
+            throw EkvdError(QStringLiteral("the database is locked"));
+        };
+        notifier.SetHandlers(handlers);
+        notifier.Act(TtasksNotifierAction::Done, QStringLiteral("A"));
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        QVERIFY(TkvdMessageBox::Shown()[0].Text.contains(QStringLiteral("the database is locked")));
+        TkvdMessageBox::ClearShown();
+        TkvdMessageBox::SetTestMode(false);
+    }
+
+    // "Done" and "Snooze" on a stored task: what the database holds after,
+    // and the notification taken back in every case.
+    void reminderActions_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("snooze");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("finished");
+        QTest::addColumn<QString>("due");
+        const QString gone = QStringLiteral("the task is no longer stored");
+        QTest::newRow("done, open") << "open" << false << "" << true << "2012-05-08 10:00:00";
+        QTest::newRow("snooze, open") << "open" << true << "" << false << "2012-05-08 10:10:30";
+        QTest::newRow("done, finished already")
+            << "finished" << false << "" << true << "2012-05-08 10:00:00";
+        QTest::newRow("snooze, finished already")
+            << "finished" << true << "" << true << "2012-05-08 10:00:00";
+        QTest::newRow("done, deleted") << "deleted" << false << gone << false << "";
+        QTest::newRow("snooze, deleted") << "deleted" << true << gone << false << "";
+        QTest::newRow("snooze, unplanned")
+            << "unplanned" << true << "" << false << "2012-05-08 10:10:30";
+    }
+    void reminderActions()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, snooze);
+        QFETCH(QString, reason);
+        QFETCH(bool, finished);
+        QFETCH(QString, due);
+        const QString id = QStringLiteral("AAAAAAAAAAAAAAAA");
+        QVERIFY(StoreTask(id, state == QLatin1String("unplanned") ? QDateTime() : At(0, 10, 0)));
+        if (state == QLatin1String("finished"))
+            QVERIFY(TtasksStore::FinishTask(id, DateTimeFromQDateTime(At(0, 9, 0))));
+        if (state == QLatin1String("deleted"))
+            QVERIFY(TtasksStore::DeleteTask(id));
+        SetFixedNow(At(0, 10, 0, 30, 900));
+        TtasksRecordingNotifier notifier;
+        const TStoreResult result =
+            snooze ? SnoozeRemindedTask(id, notifier) : FinishRemindedTask(id, notifier);
+        QCOMPARE(result.ok, reason.isEmpty());
+        QCOMPARE(result.reason, reason);
+        QCOMPARE(notifier.Withdrawn(), QStringList{id});
+        QVERIFY(notifier.Events().isEmpty());
+        if (state == QLatin1String("deleted")) {
+            QCOMPARE(Scalar(QStringLiteral("select count(*) from tasks")), QStringLiteral("0"));
+            return;
+        }
+        const TStoredTask task = StoredTask(id);
+        QCOMPARE(task.finished, finished);
+        QCOMPARE(DateTimeToSqlText(task.duedt), due);
+        // Done finishes now, as ticking does; a finished task keeps its time.
+        QCOMPARE(Scalar(QStringLiteral("select finisheddt from tasks")),
+                 state == QLatin1String("finished") ? QStringLiteral("2012-05-08 09:00:00")
+                 : finished                         ? QStringLiteral("2012-05-08 10:00:30")
+                                                    : QStringLiteral("<null>"));
+    }
+
+    // Ten minutes later, to the whole second.
+    void snoozedDueDate_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QDateTime>("due");
+        QTest::newRow("whole second") << At(0, 10, 0) << At(0, 10, 10);
+        QTest::newRow("fraction cut off") << At(0, 10, 0, 59, 999) << At(0, 10, 10, 59);
+        QTest::newRow("into the next day") << At(0, 23, 55, 1) << At(1, 0, 5, 1);
+    }
+    void snoozedDueDate()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(QDateTime, due);
+        QCOMPARE(QDateTimeFromDateTime(SnoozedDueDate(now)), due);
     }
 };
 

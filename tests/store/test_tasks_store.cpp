@@ -124,6 +124,14 @@ private:
             std::vector<TStoredTask> tasks;
             return TtasksStore::ListTasks(tasks);
         }
+        if (aOperation == QLatin1String("list some") || aOperation == QLatin1String("list many")) {
+            QStringList ids = {kTaskA, kTaskB};
+            // More ids than a few are read with one run of the whole list.
+            for (int i = 0; aOperation == QLatin1String("list many") && i < 70; ++i)
+                ids << QStringLiteral("Other%1").arg(i);
+            std::vector<TStoredTask> tasks;
+            return TtasksStore::ListTasksOf(ids, tasks);
+        }
         if (aOperation == QLatin1String("read")) {
             TStoredTask task;
             return TtasksStore::ReadTask(kTaskA, task);
@@ -220,6 +228,144 @@ private Q_SLOTS:
                                  .arg(kTaskA, kTagA, kTagB),
                              QStringLiteral("%1|beta||none|finished|%2").arg(kTaskB, kTagB),
                          }));
+    }
+
+    // The rows of a few tasks, read with the list statement restricted to
+    // them, are the rows of the whole list for those tasks, in its order.
+    void listTasksOfGivesTheRowsOfTheWholeList_data()
+    {
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("an open task") << QStringList{kTaskA} << QStringList{kTaskA};
+        QTest::newRow("finished today") << QStringList{kTaskB} << QStringList{kTaskB};
+        QTest::newRow("finished yesterday") << QStringList{"Yesterday"} << QStringList();
+        QTest::newRow("not stored") << QStringList{"NoSuchTask"} << QStringList();
+        QTest::newRow("none") << QStringList() << QStringList();
+        QTest::newRow("several, in the list's order")
+            << QStringList{kTaskB, "NoSuchTask", kTaskA, "Unplanned", kTaskA}
+            << QStringList{"Unplanned", kTaskA, kTaskB};
+        QStringList many = {kTaskB, "Yesterday", "Newer", kTaskA};
+        for (int i = 0; i < 70; ++i)
+            many << QStringLiteral("Absent%1").arg(i);
+        QTest::newRow("more than a few: one run of the whole list")
+            << many << QStringList{"Newer", kTaskA, kTaskB};
+    }
+    void listTasksOfGivesTheRowsOfTheWholeList()
+    {
+        QFETCH(QStringList, ids);
+        QFETCH(QStringList, listed);
+        Seed();
+        Sql(QStringLiteral("insert into tasks (taskid, summary, createddt, duedt, finisheddt) "
+                           "values ('Yesterday', 'done before', '2026-05-01 08:00:00', NULL, "
+                           "'2026-05-07 23:59:59'), ('Unplanned', 'no date', '2026-05-03 "
+                           "08:00:00', NULL, NULL), ('Newer', 'same due, newer', '2026-05-04 "
+                           "08:00:00', '2026-05-09 09:00:00', NULL)"));
+        // Links out of the order of their ids, to a tag that is gone, and
+        // without a tag id.
+        Sql(QStringLiteral("insert into tags_tasks (tagid, taskid) values ('%1', '%2'), "
+                           "('ZZGoneTagaaaaaa', '%2'), ('%1', 'Newer'), ('%3', 'Newer'), "
+                           "(NULL, 'Unplanned')")
+                .arg(kTagB, kTaskA, kTagA));
+        const auto text = [](const TStoredTask& aTask) {
+            return QStringList{aTask.taskid,
+                               aTask.summary,
+                               aTask.note,
+                               QString::number(aTask.duedt, 'f', 8),
+                               aTask.finished ? QStringLiteral("finished") : QStringLiteral("open"),
+                               aTask.tagsids,
+                               aTask.order.finisheddt,
+                               aTask.order.duedt,
+                               aTask.order.createddt,
+                               aTask.order.taskid}
+                .join(QLatin1Char('|'));
+        };
+        std::vector<TStoredTask> all;
+        QVERIFY(TtasksStore::ListTasks(all));
+        QStringList expected;
+        for (const QString& id : listed) {
+            const auto found = std::find_if(all.begin(), all.end(), [&](const TStoredTask& aTask) {
+                return aTask.taskid == id;
+            });
+            QVERIFY(found != all.end());
+            expected << text(*found);
+        }
+        std::vector<TStoredTask> some;
+        QVERIFY(TtasksStore::ListTasksOf(ids, some));
+        QStringList got;
+        for (const TStoredTask& task : some)
+            got << text(task);
+        QCOMPARE(got, expected);
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+    }
+
+    // ListedBefore orders the rows exactly as the list statement does, also
+    // for values the program never writes and for rows equal in every key.
+    void listedBeforeFollowsTheEngine()
+    {
+        // Finished today at two times; due as numbers, as other text, empty
+        // and NULL; created with characters on both sides of the surrogates;
+        // four tasks equal in every key, inserted out of their id order.
+        Sql(QStringLiteral(
+            "insert into tasks (taskid, summary, createddt, duedt, finisheddt) values "
+            "('F2', 'x', '2026-05-01 00:00:00', NULL, '2026-05-08 10:00:00'), "
+            "('F1', 'x', '2026-05-01 00:00:00', '2026-05-01 00:00:00', '2026-05-08 09:00:00'), "
+            "('N1', 'x', '2026-05-01 00:00:00', 45000, NULL), "
+            "('N2', 'x', '2026-05-01 00:00:00', 44999.5, NULL), "
+            "('N3', 'x', '2026-05-01 00:00:00', 1e20, NULL), "
+            "('T1', 'x', '2026-05-01 00:00:00', 'tomorrow', NULL), "
+            "('T2', 'x', '2026-05-01 00:00:00', '', NULL), "
+            "('D1', 'x', '2026-05-01 00:00:00', '2026-05-09 09:00:00', NULL), "
+            "('D2', 'x', '2026-05-02 00:00:00', '2026-05-09 09:00:00', NULL), "
+            "('D3', 'x', NULL, '2026-05-09 09:00:00', NULL), "
+            "('D4', 'x', '', '2026-05-09 09:00:00', NULL), "
+            "('b', 'x', '2026-05-01 00:00:00', NULL, NULL), "
+            "('A', 'x', '2026-05-01 00:00:00', NULL, NULL), "
+            "('a', 'x', '2026-05-01 00:00:00', NULL, NULL), "
+            "('B', 'x', '2026-05-01 00:00:00', NULL, NULL)"));
+        Sql(QString::fromUtf8("insert into tasks (taskid, summary, createddt, duedt) values "
+                              "('P1', 'x', 'x\xee\x80\x80', '2030-01-01 00:00:00'), "
+                              "('P2', 'x', 'x\xf0\x9f\x98\x80', '2030-01-01 00:00:00')"));
+        std::vector<TStoredTask> tasks;
+        QVERIFY(TtasksStore::ListTasks(tasks));
+        QStringList ids;
+        for (const TStoredTask& task : tasks)
+            ids << task.taskid;
+        QCOMPARE(ids, QStringList({"A", "B", "a", "b", "N2", "N1", "N3", "T2", "D2", "D1", "D4",
+                                   "D3", "P2", "P1", "T1", "F1", "F2"}));
+        for (size_t i = 0; i + 1 < tasks.size(); ++i) {
+            QVERIFY2(
+                ListedBefore(tasks[i].order, tasks[i + 1].order),
+                qPrintable(tasks[i].taskid + QStringLiteral(" before ") + tasks[i + 1].taskid));
+            QVERIFY(!ListedBefore(tasks[i + 1].order, tasks[i].order));
+        }
+        QVERIFY(!ListedBefore(tasks[0].order, tasks[0].order));
+        // A NULL is not the empty text.
+        QVERIFY(tasks[7].order.duedt.isEmpty() && !tasks[7].order.duedt.isNull());
+    }
+
+    void surelyListedOnTellsWhatOnlyTheEngineCan_data()
+    {
+        QTest::addColumn<QString>("finished");
+        QTest::addColumn<bool>("sure");
+        QTest::newRow("open") << QString() << true;
+        QTest::newRow("finished today") << "2026-05-08 23:59:59" << true;
+        QTest::newRow("finished at midnight") << "2026-05-08 00:00:00" << true;
+        QTest::newRow("finished yesterday") << "2026-05-07 23:59:59" << false;
+        QTest::newRow("hour out of range") << "2026-05-08 24:00:00" << false;
+        QTest::newRow("minute out of range") << "2026-05-08 10:60:00" << false;
+        QTest::newRow("no seconds") << "2026-05-08 10:00" << false;
+        QTest::newRow("another separator") << "2026-05-08T10:00:00" << false;
+        QTest::newRow("a day number") << "46150.5" << false;
+        QTest::newRow("empty text") << "" << false;
+    }
+    void surelyListedOnTellsWhatOnlyTheEngineCan()
+    {
+        QFETCH(QString, finished);
+        QFETCH(bool, sure);
+        QCOMPARE(TaskListToday(), QStringLiteral("2026-05-08"));
+        TTaskListKey key;
+        key.finisheddt = finished;
+        QCOMPARE(SurelyListedOn(key, TaskListToday()), sure);
     }
 
     void readTaskGivesTheRowAndItsTagIds()
@@ -469,7 +615,7 @@ private Q_SLOTS:
                 QTest::addRow("%s, file locked", write.Operation)
                     << operation << "write lock" << QString() << kLocked;
         }
-        for (const char* read : {"list", "read", "list tags"})
+        for (const char* read : {"list", "list some", "list many", "read", "list tags"})
             QTest::addRow("%s, file locked", read) << read << "write lock" << QString() << kLocked;
     }
 
@@ -504,8 +650,7 @@ private Q_SLOTS:
         // Once the cause is gone the same operation succeeds.
         Sql(QStringLiteral("DROP TRIGGER IF EXISTS refuse"));
         QVERIFY(Run(operation));
-        if (operation != QLatin1String("list") && operation != QLatin1String("read") &&
-            operation != QLatin1String("list tags"))
+        if (!operation.startsWith(QLatin1String("list")) && operation != QLatin1String("read"))
             QVERIFY(Snapshot() != before);
     }
 

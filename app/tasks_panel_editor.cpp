@@ -1,0 +1,409 @@
+#include "app/tasks_panel_editor.h"
+
+#include "app/tasks_panel_list.h"
+#include "app/tasks_splitter.h"
+#include "settings/tasks_settings.h"
+#include "store/tasks_store.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+#include "util/kvd_guard.h"
+#include "util/kvd_utils.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTimeEdit>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <limits>
+
+namespace {
+
+constexpr int kEditorHeight = 300;
+
+QLabel* MakeLabel(QWidget* aParent, const char* aName, const QString& aCaption, bool aBold = false)
+{
+    auto* label = new QLabel(aCaption, aParent);
+    label->setObjectName(QLatin1String(aName));
+    if (aBold) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    return label;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- building
+
+TtasksEditorPanel::TtasksEditorPanel(TtasksListPanel* aList, QWidget* aParent)
+    : QWidget(aParent), FList(aList)
+{
+    setObjectName(QStringLiteral("pnlEditTask"));
+    setFixedHeight(kEditorHeight);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+
+    lblEditStatus = MakeLabel(this, "lblEditStatus", QString(), true);
+    QLabel* lblTaskSummary = MakeLabel(this, "lblTaskSummary", QStringLiteral("Summary"));
+    edTaskSummary = new QLineEdit(this);
+    edTaskSummary->setObjectName(QStringLiteral("edTaskSummary"));
+    // A summary is kept whole however long it is; the field's default limit
+    // would cut a pasted text silently.
+    edTaskSummary->setMaxLength(std::numeric_limits<int>::max());
+    QLabel* lblTaskNotes = MakeLabel(this, "lblTaskNotes", QStringLiteral("Note"));
+    edTaskNote = new QPlainTextEdit(this);
+    edTaskNote->setObjectName(QStringLiteral("edTaskNote"));
+    // The note takes what the panel has left; its own minimum would otherwise
+    // push the rows below it over each other in the default panel height.
+    edTaskNote->setMinimumHeight(2 * edTaskNote->fontMetrics().height() + 8);
+    QLabel* lblTags = MakeLabel(this, "lblTags", QStringLiteral("Tags"));
+    vtTags = new QTreeView(this);
+    vtTags->setObjectName(QStringLiteral("vtTags"));
+    vtTags->setFixedHeight(90);
+    QLabel* lblTaskDueDatetime =
+        MakeLabel(this, "lblTaskDueDatetime", QStringLiteral("Due Date Time"));
+    QWidget* pnlDateTime = BuildDateRow();
+
+    layout->addWidget(lblEditStatus);
+    layout->addWidget(lblTaskSummary);
+    layout->addWidget(edTaskSummary);
+    layout->addWidget(lblTaskNotes);
+    layout->addWidget(edTaskNote, 1);
+    layout->addWidget(lblTags);
+    layout->addWidget(vtTags);
+    layout->addWidget(lblTaskDueDatetime);
+    layout->addWidget(pnlDateTime);
+
+    splitterEditTask = new TtasksSplitter(this, aParent);
+    splitterEditTask->setObjectName(QStringLiteral("splitterEditTask"));
+}
+
+TtasksEditorPanel::~TtasksEditorPanel() = default;
+
+QWidget* TtasksEditorPanel::BuildDateRow()
+{
+    auto* pnlDateTime = new QWidget(this);
+    pnlDateTime->setObjectName(QStringLiteral("pnlDateTime"));
+    pnlDateTime->setFixedHeight(34);
+    auto* dateRow = new QHBoxLayout(pnlDateTime);
+    dateRow->setContentsMargins(0, 0, 0, 0);
+
+    pnlExactDateTime = new QWidget(pnlDateTime);
+    pnlExactDateTime->setObjectName(QStringLiteral("pnlExactDateTime"));
+    auto* exact = new QHBoxLayout(pnlExactDateTime);
+    exact->setContentsMargins(0, 0, 0, 0);
+    edTaskDueDate = new QDateEdit(pnlExactDateTime);
+    edTaskDueDate->setObjectName(QStringLiteral("edTaskDueDate"));
+    edTaskDueDate->setCalendarPopup(true);
+    edTaskDueDate->setDisplayFormat(ShortDateFormat(QLocale()));
+    edTaskDueTime = new QTimeEdit(pnlExactDateTime);
+    edTaskDueTime->setObjectName(QStringLiteral("edTaskDueTime"));
+    edTaskDueTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    cbxGeneralDatetime = new QCheckBox(QStringLiteral("General Date"), pnlExactDateTime);
+    cbxGeneralDatetime->setObjectName(QStringLiteral("cbxGeneralDatetime"));
+    exact->addWidget(edTaskDueDate);
+    exact->addWidget(edTaskDueTime);
+    exact->addWidget(cbxGeneralDatetime);
+    exact->addStretch(1);
+
+    pnlGeneralDateTime = new QWidget(pnlDateTime);
+    pnlGeneralDateTime->setObjectName(QStringLiteral("pnlGeneralDateTime"));
+    auto* general = new QHBoxLayout(pnlGeneralDateTime);
+    general->setContentsMargins(0, 0, 0, 0);
+    auto* group = new QButtonGroup(pnlGeneralDateTime);
+    group->setExclusive(true);
+    auto radio = [&](const char* aName, const QString& aCaption) {
+        auto* button = new QRadioButton(aCaption, pnlGeneralDateTime);
+        button->setObjectName(QLatin1String(aName));
+        group->addButton(button);
+        general->addWidget(button);
+        return button;
+    };
+    rbGeneralUnplanned = radio("rbGeneralUnplanned", QStringLiteral("Unplanned"));
+    rbGeneralHour = radio("rbGeneralHour", QStringLiteral("Hour"));
+    rbGeneral4Hours = radio("rbGeneral4Hours", QStringLiteral("4 Hours"));
+    rbGeneralTomorrow = radio("rbGeneralTomorrow", QStringLiteral("Tomorrow"));
+    rbGeneralExact = radio("rbGeneralExact", QStringLiteral("Exact"));
+    general->addStretch(1);
+    pnlGeneralDateTime->setVisible(false);
+    // Only the user's click switches panels: SetDatePanel unchecks the box from code.
+    ConnectGuarded(cbxGeneralDatetime, &QCheckBox::clicked, this,
+                   &TtasksEditorPanel::cbxGeneralDatetimeClick);
+    // "Exact" is never checked from code, so any check of it is the user's,
+    // by mouse or by the arrow keys that move through the group.
+    ConnectGuarded(rbGeneralExact, &QRadioButton::toggled, this, [this](bool aChecked) {
+        if (aChecked)
+            rbGeneralExactClick();
+    });
+
+    dateRow->addWidget(pnlExactDateTime);
+    dateRow->addWidget(pnlGeneralDateTime);
+    return pnlDateTime;
+}
+
+void TtasksEditorPanel::CreateTagsControler()
+{
+    if (!FTagsControler)
+        FTagsControler = std::make_shared<TtasksTagsChecklist>(vtTags);
+}
+
+void TtasksEditorPanel::ReleaseTagsControler()
+{
+    FTagsControler.reset();
+}
+
+// ---------------------------------------------------------------- states
+
+void TtasksEditorPanel::SetEditing(bool aEditing)
+{
+    if (aEditing == FEditing)
+        return;
+    if (!aEditing)
+        FCreating = false;
+    FEditing = aEditing;
+    FEditTaskId.clear();
+    ClearEditor();
+    ShowEditor(aEditing);
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksEditorPanel::ShowEditor(bool aVisible)
+{
+    setVisible(aVisible);
+    splitterEditTask->setVisible(aVisible);
+    if (aVisible)
+        edTaskSummary->setFocus();
+}
+
+void TtasksEditorPanel::ClearEditor()
+{
+    edTaskSummary->clear();
+    edTaskNote->clear();
+    const QDateTime rounded = QDateTimeFromDateTime(RoundDateTime(1, TimeGranularity(), Now()));
+    edTaskDueDate->setDate(rounded.date());
+    edTaskDueTime->setTime(rounded.time());
+}
+
+void TtasksEditorPanel::SetDatePanel(bool aGeneral, bool aReset)
+{
+    if (aGeneral) {
+        pnlExactDateTime->setVisible(false);
+        pnlGeneralDateTime->setVisible(true);
+        switch (DefaultDueDateTime()) {
+        case TDueChoice::Hour:
+            rbGeneralHour->setChecked(true);
+            break;
+        case TDueChoice::FourHours:
+            rbGeneral4Hours->setChecked(true);
+            break;
+        case TDueChoice::Tomorrow:
+            rbGeneralTomorrow->setChecked(true);
+            break;
+        case TDueChoice::Unplanned:
+        case TDueChoice::Exact:
+            rbGeneralUnplanned->setChecked(true);
+            break;
+        }
+        return;
+    }
+    {
+        const QSignalBlocker blocker(cbxGeneralDatetime);
+        cbxGeneralDatetime->setChecked(false);
+    }
+    pnlGeneralDateTime->setVisible(false);
+    pnlExactDateTime->setVisible(true);
+    if (aReset) {
+        // Now as it is, with seconds, not rounded.
+        const QDateTime now = NowDateTime();
+        edTaskDueTime->setTime(now.time());
+        edTaskDueDate->setDate(now.date());
+    }
+}
+
+void TtasksEditorPanel::ShowStatus()
+{
+    if (FEditing)
+        lblEditStatus->setText(FCreating ? QStringLiteral("Creating Task")
+                                         : QStringLiteral("Editing Task"));
+}
+
+// ---------------------------------------------------------------- commands
+
+void TtasksEditorPanel::EditTask(const TTaskRecord* aRecord)
+{
+    if (!aRecord)
+        return;
+    // The record may go with an update of the list; keep what is needed of it.
+    const TTaskRecord record = *aRecord;
+
+    TStoredTask stored;
+    const TStoreResult read = TtasksStore::ReadTask(record.taskid, stored);
+    if (!read) {
+        TkvdMessageBox::Error(
+            this, read.Message(QStringLiteral("The task could not be read from the database.")));
+        return;
+    }
+
+    FCreating = false;
+    SetEditing(true);
+    edTaskSummary->setText(stored.summary);
+    edTaskNote->setPlainText(stored.note);
+    // A NULL or malformed due date-time reads as 0: the task is unplanned.
+    const TDateTime due = stored.duedt;
+    // An unplanned task leaves the pickers at the rounded now that opening the
+    // editor put there, so "Exact" starts from today rather than from the day
+    // count's zero, 30.12.1899.
+    if (due != 0) {
+        const QDateTime picked = QDateTimeFromDateTime(due);
+        edTaskDueDate->setDate(picked.date());
+        edTaskDueTime->setTime(picked.time());
+    }
+    LoadTaskTags(record);
+    SetDatePanel(due == 0, false);
+    FEditTaskId = record.taskid;
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksEditorPanel::LoadTaskTags(const TTaskRecord& aRecord)
+{
+    const QStringList ids = aRecord.tagsids.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (int index = 0; index < FTagsControler->Count(); ++index) {
+        TtasksTag* tag = FTagsControler->GetTagByIndex(index);
+        tag->SetChecked(ids.contains(tag->tagid, Qt::CaseInsensitive));
+    }
+}
+
+bool TtasksEditorPanel::SaveTask()
+{
+    if (!FEditing)
+        return true;
+    TStoredTask task;
+    task.taskid = FEditTaskId.isEmpty() ? GenerateId() : FEditTaskId;
+    task.summary = edTaskSummary->text();
+    task.note = edTaskNote->toPlainText();
+    task.duedt = EditorDueDate();
+    QStringList tagIds;
+    for (int index = 0; index < FTagsControler->Count(); ++index) {
+        const TtasksTag* tag = FTagsControler->GetTagByIndex(index);
+        if (tag->checked())
+            tagIds << tag->tagid;
+    }
+
+    // The task row and its links go in one transaction: all of it is stored
+    // or nothing.
+    const TStoreResult stored = TtasksStore::SaveTask(task, tagIds, FCreating);
+    if (!stored) {
+        // The editor stays open with everything typed and ticked; the list
+        // keeps its state.
+        TkvdMessageBox::Error(this, stored.Message(QStringLiteral(
+                                        "The task could not be saved. Nothing of it was stored; "
+                                        "the editor keeps your entries.")));
+        return false;
+    }
+    FEditTaskId = task.taskid;
+    try {
+        FList->UpdateTasks({task.taskid});
+    } catch (...) {
+        // The task is stored although the list cannot show it: the editor,
+        // which stays open, now holds a stored task, so a further save
+        // updates it instead of inserting it a second time.
+        FCreating = false;
+        throw;
+    }
+    Q_EMIT ControlsChanged();
+    return true;
+}
+
+void TtasksEditorPanel::DeleteTask(const TTaskRecord* aRecord)
+{
+    if (!aRecord)
+        return;
+    // The record goes with its row.
+    const QString id = aRecord->taskid;
+    // The task and its tag links go together, so no link is left behind.
+    const TStoreResult deleted = TtasksStore::DeleteTask(id);
+    if (!deleted)
+        TkvdMessageBox::Error(this,
+                              deleted.Message(QStringLiteral("The task could not be deleted.")));
+    FList->UpdateTasks({id});
+    Q_EMIT ControlsChanged();
+}
+
+TEditorDateRow TtasksEditorPanel::EditorDateRow() const
+{
+    TEditorDateRow row;
+    row.general = !pnlGeneralDateTime->isHidden();
+    row.unplanned = rbGeneralUnplanned->isChecked();
+    row.hour = rbGeneralHour->isChecked();
+    row.fourHours = rbGeneral4Hours->isChecked();
+    row.tomorrow = rbGeneralTomorrow->isChecked();
+    row.date = edTaskDueDate->date();
+    row.time = edTaskDueTime->time();
+    return row;
+}
+
+TDateTime TtasksEditorPanel::EditorDueDate() const
+{
+    return EditorDueDateOf(EditorDateRow());
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TtasksEditorPanel::btnNewTaskClick()
+{
+    Q_EMIT ShowListAsked();
+    // Only the shortcut reaches here while the editor is open (the button and
+    // the menu items are disabled then). The open edit is kept: starting a new
+    // task over it would either lose what was typed or save a new task under
+    // the edited task's id.
+    if (FEditing) {
+        edTaskSummary->setFocus();
+        Q_EMIT ControlsChanged();
+        return;
+    }
+    FCreating = true;
+    SetEditing(true);
+    SetDatePanel(DefaultDueDateTime() != TDueChoice::Exact, true);
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksEditorPanel::btnEditClick()
+{
+    EditTask(FList->SelectedTask());
+}
+
+void TtasksEditorPanel::btnSaveTaskClick()
+{
+    if (SaveTask())
+        SetEditing(false);
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksEditorPanel::btnCancelEditClick()
+{
+    SetEditing(false);
+}
+
+void TtasksEditorPanel::btnDeleteTaskClick()
+{
+    DeleteTask(FList->SelectedTask());
+}
+
+void TtasksEditorPanel::cbxGeneralDatetimeClick()
+{
+    SetDatePanel(true, true);
+}
+
+void TtasksEditorPanel::rbGeneralExactClick()
+{
+    SetDatePanel(false, false);
+}

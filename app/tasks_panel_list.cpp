@@ -1,0 +1,588 @@
+#include "app/tasks_panel_list.h"
+
+#include "app/tasks_duedates.h"
+#include "app/tasks_list_view.h"
+#include "app/tasks_reminders.h"
+#include "resources/tasks_resources.h"
+#include "store/tasks_store.h"
+#include "tags/tasks_tags.h"
+#include "util/kvd_dialogs.h"
+#include "util/kvd_errors.h"
+#include "util/kvd_guard.h"
+#include "util/kvd_utils.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QSet>
+#include <QSignalBlocker>
+#include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+// Tab captions show "&" as it is typed, not as a keyboard mnemonic.
+QString TabCaption(const QString& aTitle)
+{
+    QString caption = aTitle;
+    return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+// Stops the list from repainting until it goes out of scope, also when a
+// step in between fails.
+class TRepaintBracket
+{
+public:
+    explicit TRepaintBracket(QWidget* aWidget)
+        : FWidget(aWidget), FWasEnabled(aWidget->updatesEnabled())
+    {
+        FWidget->setUpdatesEnabled(false);
+    }
+    ~TRepaintBracket() { FWidget->setUpdatesEnabled(FWasEnabled); }
+    TRepaintBracket(const TRepaintBracket&) = delete;
+    TRepaintBracket& operator=(const TRepaintBracket&) = delete;
+
+private:
+    QWidget* FWidget;
+    bool FWasEnabled;
+};
+
+// Adds rows to the model without telling the views row by row.
+class TBulkBracket
+{
+public:
+    explicit TBulkBracket(TtasksListModel* aModel) : FModel(aModel) { FModel->BeginBulk(); }
+    ~TBulkBracket() { FModel->EndBulk(); }
+    TBulkBracket(const TBulkBracket&) = delete;
+    TBulkBracket& operator=(const TBulkBracket&) = delete;
+
+private:
+    TtasksListModel* FModel;
+};
+
+QAction* MakeAction(QMenu* aMenu, const char* aName, const QString& aCaption, const char* aIcon)
+{
+    QAction* action = aMenu->addAction(TasksIcon(QLatin1String(aIcon)), aCaption);
+    action->setObjectName(QLatin1String(aName));
+    return action;
+}
+
+const QString kListUnread = QStringLiteral("The task list could not be read from the database.");
+
+} // namespace
+
+// ---------------------------------------------------------------- building
+
+TtasksListPanel::TtasksListPanel(QWidget* aParent) : QWidget(aParent)
+{
+    setObjectName(QStringLiteral("pnlTaskList"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QWidget* title = BuildTitle();
+    BuildTree();
+    BuildTabs();
+    BuildMenu();
+    layout->addWidget(title);
+    layout->addWidget(treeTaskList, 1);
+    layout->addWidget(tabsGroups);
+}
+
+TtasksListPanel::~TtasksListPanel() = default;
+
+QWidget* TtasksListPanel::BuildTitle()
+{
+    auto* pnlTaskListTitle = new QWidget(this);
+    pnlTaskListTitle->setObjectName(QStringLiteral("pnlTaskListTitle"));
+    pnlTaskListTitle->setFixedHeight(24);
+    auto* title = new QHBoxLayout(pnlTaskListTitle);
+    title->setContentsMargins(6, 0, 2, 0);
+    auto* lblTaskListTitle = new QLabel(QStringLiteral("Task List"), pnlTaskListTitle);
+    lblTaskListTitle->setObjectName(QStringLiteral("lblTaskListTitle"));
+    QFont bold = lblTaskListTitle->font();
+    bold.setBold(true);
+    lblTaskListTitle->setFont(bold);
+    btnMarkAsRead = new QToolButton(pnlTaskListTitle);
+    btnMarkAsRead->setObjectName(QStringLiteral("btnMarkAsRead"));
+    btnMarkAsRead->setText(QStringLiteral("Mark as Read"));
+    btnMarkAsRead->setIcon(TasksIcon(QStringLiteral("apply_24")));
+    btnMarkAsRead->setIconSize(QSize(16, 16));
+    btnMarkAsRead->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btnMarkAsRead->setFixedSize(140, 22);
+    btnMarkAsRead->setVisible(false);
+    title->addWidget(lblTaskListTitle);
+    title->addStretch(1);
+    title->addWidget(btnMarkAsRead);
+    ConnectGuarded(btnMarkAsRead, &QToolButton::clicked, this,
+                   &TtasksListPanel::btnMarkAsReadClick);
+    return pnlTaskListTitle;
+}
+
+void TtasksListPanel::BuildTree()
+{
+    FTaskRecords = new TtasksListModel(this);
+    FTaskRecords->DueText = [](const TTaskRecord& aRecord) { return DueDateText(aRecord); };
+    FTaskRecords->IsUnread = [this](const QString& aId) { return IsUnread(aId); };
+    treeTaskList = new TtasksTaskTree(this);
+    treeTaskList->setObjectName(QStringLiteral("treeTaskList"));
+    FTaskRows = new TtasksTagFilter(FTaskRecords, this);
+    treeTaskList->setModel(FTaskRows);
+    auto* delegate = new TtasksListDelegate(FTaskRecords, treeTaskList);
+    delegate->GetTag = [this](const QString& aId) -> const TtasksTag* {
+        return FTagsControler ? FTagsControler->GetTag(aId) : nullptr;
+    };
+    treeTaskList->setItemDelegate(delegate);
+    treeTaskList->setRootIsDecorated(false);
+    treeTaskList->setItemsExpandable(false);
+    treeTaskList->setIndentation(0);
+    treeTaskList->setUniformRowHeights(true);
+    treeTaskList->setHeaderHidden(true);
+    treeTaskList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    treeTaskList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    treeTaskList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    treeTaskList->setAllColumnsShowFocus(true);
+    treeTaskList->setContextMenuPolicy(Qt::CustomContextMenu);
+    treeTaskList->setIconSize(QSize(16, 16));
+    QHeaderView* header = treeTaskList->header();
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(20);
+    header->resizeSection(kColCheck, 30);
+    header->resizeSection(kColSummary, 355);
+    // 130 pixels fit the due date-time in Tahoma; where that font is missing,
+    // or the locale writes longer dates, the column widens to fit the text,
+    // measured in bold as an announced row shows it.
+    const QString widest = DueDateText(EncodeDateTime(2000, 12, 28, 23, 58, 58));
+    QFont boldFont = treeTaskList->font();
+    boldFont.setBold(true);
+    header->resizeSection(kColDue,
+                          std::max(130, QFontMetrics(boldFont).horizontalAdvance(widest) + 12));
+    header->setSectionResizeMode(kColCheck, QHeaderView::Fixed);
+    header->setSectionResizeMode(kColSummary, QHeaderView::Stretch);
+    header->setSectionResizeMode(kColDue, QHeaderView::Fixed);
+    treeTaskList->SetBackground(TasksListBackground());
+
+    ConnectGuarded(FTaskRecords, &TtasksListModel::UserChecked, this,
+                   &TtasksListPanel::treeTaskListChecked);
+    ConnectGuarded(treeTaskList, &TtasksTaskTree::Clicked, this,
+                   &TtasksListPanel::treeTaskListClick);
+    treeTaskList->viewport()->installEventFilter(this);
+    ConnectGuarded(treeTaskList, &TtasksTaskTree::DoubleClicked, this,
+                   &TtasksListPanel::treeTaskListDblClick);
+    ConnectGuarded(treeTaskList, &TtasksTaskTree::Resized, this,
+                   &TtasksListPanel::treeTaskListResize);
+    ConnectGuarded(treeTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                   &TtasksListPanel::treeTaskListFocusChanged);
+    ConnectGuarded(treeTaskList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                   [this](const QItemSelection& aSelected, const QItemSelection& aDeselected) {
+                       // The view's rows pass the tab filter: the handlers take model rows.
+                       for (const QModelIndex& index : aDeselected.indexes()) {
+                           if (index.column() == kColCheck)
+                               treeTaskListRemoveFromSelection(FTaskRows->mapToSource(index).row());
+                       }
+                       for (const QModelIndex& index : aSelected.indexes()) {
+                           if (index.column() == kColCheck)
+                               treeTaskListAddToSelection(FTaskRows->mapToSource(index).row());
+                       }
+                   });
+    ConnectGuarded(treeTaskList, &QWidget::customContextMenuRequested, this,
+                   [this](const QPoint& aPos) {
+                       tasklist_popup->popup(treeTaskList->viewport()->mapToGlobal(aPos));
+                   });
+}
+
+void TtasksListPanel::BuildTabs()
+{
+    tabsGroups = new TtasksTabBar(this);
+    tabsGroups->setObjectName(QStringLiteral("tabsGroups"));
+    tabsGroups->setShape(QTabBar::RoundedSouth);
+    tabsGroups->setExpanding(false);
+    tabsGroups->setUsesScrollButtons(true);
+    tabsGroups->setElideMode(Qt::ElideRight);
+    tabsGroups->setDocumentMode(true);
+    tabsGroups->setDrawBase(false);
+    ConnectGuarded(tabsGroups, &QTabBar::currentChanged, this, &TtasksListPanel::tabsGroupsClick);
+}
+
+void TtasksListPanel::BuildMenu()
+{
+    tasklist_popup = new QMenu(this);
+    tasklist_popup->setObjectName(QStringLiteral("tasklist_popup"));
+    itTreeNewTask =
+        MakeAction(tasklist_popup, "itTreeNewTask", QStringLiteral("New Task"), "new_24");
+    itTreeEditTask =
+        MakeAction(tasklist_popup, "itTreeEditTask", QStringLiteral("Edit Task"), "edit_24");
+    itTreeDeleteTask =
+        MakeAction(tasklist_popup, "itTreeDeleteTask", QStringLiteral("Delete Task"), "delete_24");
+    tasklist_popup->addSeparator();
+    QAction* itDatemoveImmediately = MakeAction(tasklist_popup, "itDatemoveImmediately",
+                                                QStringLiteral("Immediately"), "1hour_24");
+    QAction* itDatemoveToday =
+        MakeAction(tasklist_popup, "itDatemoveToday", QStringLiteral("Today"), "4hour_24");
+    QAction* itDatemoveTomorrow =
+        MakeAction(tasklist_popup, "itDatemoveTomorrow", QStringLiteral("Tomorrow"), "24hour_24");
+    tasklist_popup->addSeparator();
+    QAction* itDatemoveUnplanned = MakeAction(tasklist_popup, "itDatemoveUnplanned",
+                                              QStringLiteral("Unplanned"), "unplanned_hour_24");
+    // The due-date choice each item moves to.
+    itDatemoveImmediately->setData(QVariant::fromValue(TDueChoice::Hour));
+    itDatemoveToday->setData(QVariant::fromValue(TDueChoice::FourHours));
+    itDatemoveTomorrow->setData(QVariant::fromValue(TDueChoice::Tomorrow));
+    itDatemoveUnplanned->setData(QVariant::fromValue(TDueChoice::Unplanned));
+    FDateMoves = {itDatemoveImmediately, itDatemoveToday, itDatemoveTomorrow, itDatemoveUnplanned};
+    ConnectGuarded(tasklist_popup, &QMenu::aboutToShow, this,
+                   &TtasksListPanel::tasklist_popupPopup);
+    ConnectGuarded(itTreeNewTask, &QAction::triggered, this, &TtasksListPanel::NewTaskAsked);
+    ConnectGuarded(itTreeEditTask, &QAction::triggered, this, &TtasksListPanel::EditTaskAsked);
+    ConnectGuarded(itTreeDeleteTask, &QAction::triggered, this, &TtasksListPanel::DeleteTaskAsked);
+    for (QAction* item : FDateMoves)
+        ConnectGuarded(item, &QAction::triggered, this, &TtasksListPanel::itDuedateMoveClick);
+}
+
+void TtasksListPanel::SetTagsControler(ItasksTagsControler* aControler)
+{
+    FTagsControler = aControler;
+}
+
+// ---------------------------------------------------------------- loading
+
+void TtasksListPanel::LoadTagTabs()
+{
+    if (!FTagsControler)
+        return;
+    std::vector<TStoredTag> stored;
+    const TStoreResult loaded = TtasksStore::ListTags(stored);
+
+    // The tabs hold tags of the controller: they go before the tags do.
+    const int remembered = tabsGroups->currentIndex();
+    {
+        const QSignalBlocker blocker(tabsGroups);
+        FTabTags.clear();
+        while (tabsGroups->count() > 0)
+            tabsGroups->removeTab(0);
+        tabsGroups->addTab(QStringLiteral("ALL"));
+        FTabTags.push_back(nullptr);
+    }
+    // Clears the controller and refills it; raises when the tags could not be read.
+    const std::vector<TtasksTag*> tags = FillTags(FTagsControler, loaded, stored);
+    {
+        const QSignalBlocker blocker(tabsGroups);
+        for (TtasksTag* tag : tags) {
+            tabsGroups->addTab(TabCaption(tag->title));
+            FTabTags.push_back(tag);
+        }
+        tabsGroups->setCurrentIndex(remembered >= 0 && remembered < tabsGroups->count() ? remembered
+                                                                                        : 0);
+    }
+    // The rebuilt strip is a new selection in every case, and the tags may have
+    // changed: the list is read again for it.
+    LoadTasks(CurrentTag());
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::LoadTasks(const TtasksTag* aTag)
+{
+    std::vector<TStoredTask> tasks;
+    const TStoreResult loaded = TtasksStore::ListTasks(tasks);
+    {
+        const TRepaintBracket repaint(treeTaskList);
+        ClearTasks();
+        // Filtering the empty list costs nothing; the rows pass it as they come.
+        FTaskRows->SetTagId(aTag ? aTag->tagid : QString());
+        if (!loaded)
+            throw EDatabaseError(loaded.Message(kListUnread));
+        const TBulkBracket bulk(FTaskRecords);
+        for (TStoredTask& task : tasks) {
+            TTaskRecord* record = FTaskRecords->AddRecord(task.taskid, std::move(task.order));
+            SetRecordFields(*record, task);
+        }
+    }
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::ClearTasks()
+{
+    // Deselecting first takes the ids out of the selection while the records exist.
+    treeTaskList->selectionModel()->clearSelection();
+    FTaskRecords->Clear();
+    FSelectedAt.clear();
+}
+
+TTaskRecord* TtasksListPanel::AddTaskRecord(const QString& aTaskId)
+{
+    return FTaskRecords->AddRecord(aTaskId);
+}
+
+TTaskRecord* TtasksListPanel::RecordOfNode(int aRow) const
+{
+    return FTaskRecords->Record(aRow);
+}
+
+TTaskRecord* TtasksListPanel::SelectedTask() const
+{
+    const QModelIndexList rows = treeTaskList->selectionModel()->selectedRows(kColCheck);
+    int first = -1;
+    for (const QModelIndex& index : rows) {
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    }
+    return RecordOfNode(FTaskRows->SourceRow(first));
+}
+
+TtasksTag* TtasksListPanel::CurrentTag() const
+{
+    const int index = tabsGroups->currentIndex();
+    if (index <= 0 || index >= static_cast<int>(FTabTags.size()))
+        return nullptr;
+    return FTabTags[static_cast<size_t>(index)];
+}
+
+// ---------------------------------------------------------------- marks
+
+void TtasksListPanel::MarkUnread(const QString& aTaskId)
+{
+    if (AddUnread(aTaskId))
+        FTaskRecords->UnreadChanged();
+}
+
+bool TtasksListPanel::AddUnread(const QString& aTaskId)
+{
+    if (IsUnread(aTaskId))
+        return false;
+    FUnreadIds.append(aTaskId);
+    return true;
+}
+
+bool TtasksListPanel::IsUnread(const QString& aTaskId) const
+{
+    return FUnreadIds.contains(aTaskId, Qt::CaseInsensitive);
+}
+
+void TtasksListPanel::ToggleFinished(TTaskRecord* aRecord)
+{
+    if (!aRecord)
+        return;
+    const TStoreResult stored = aRecord->finished ? TtasksStore::ReopenTask(aRecord->taskid)
+                                                  : TtasksStore::FinishTask(aRecord->taskid, Now());
+    if (!stored) {
+        // The row keeps the mark the database holds.
+        const QString what = aRecord->finished ? QStringLiteral("The task could not be re-opened.")
+                                               : QStringLiteral("The task could not be finished.");
+        TkvdMessageBox::Error(this, stored.Message(what));
+        return;
+    }
+    aRecord->SetFinished(!aRecord->finished);
+    // The row stays where it is; the next update of the list places it.
+    FTaskRecords->MarkUnplaced(*aRecord);
+    treeTaskList->viewport()->update();
+}
+
+QString TtasksListPanel::TaskHintText(const TTaskRecord& aRecord) const
+{
+    const QString undefined = QStringLiteral("undefined");
+    return QStringLiteral("%1\r\n---\r\nNOTE:\r\n%2\r\n\r\nDUE DATETIME:\r\n%3")
+        .arg(IsBlankText(aRecord.summary) ? undefined : aRecord.summary,
+             IsBlankText(aRecord.note) ? undefined : aRecord.note, DueDateText(aRecord));
+}
+
+void TtasksListPanel::CheckReminders(ItasksNotifier& aNotifier)
+{
+    // The rows learn of their new marks once, after the whole pass.
+    bool marked = false;
+    ::CheckReminders(FTaskRecords->Records(), aNotifier, [this, &marked](const QString& aTaskId) {
+        if (AddUnread(aTaskId))
+            marked = true;
+    });
+    if (marked)
+        FTaskRecords->UnreadChanged();
+}
+
+// ---------------------------------------------------------------- in place
+
+void TtasksListPanel::UpdateTasks(const QStringList& aIds)
+{
+    QStringList ids = aIds;
+    ids += FTaskRecords->UnplacedIds();
+    // A task finished before today leaves the list at a reload (the program
+    // may have run past midnight); only the engine can tell for a finish time
+    // in a form other than the store's.
+    // The finished tasks are the last rows: the keys stay in the statement's
+    // order, as a ticked row keeps the key that placed it.
+    const QString today = TaskListToday();
+    for (int row = FTaskRecords->Count() - 1;
+         row >= 0 && !FTaskRecords->Key(row).finisheddt.isNull(); --row) {
+        if (!SurelyListedOn(FTaskRecords->Key(row), today))
+            ids << FTaskRecords->Record(row)->taskid;
+    }
+    ids.removeDuplicates();
+    std::vector<TStoredTask> tasks;
+    const TStoreResult read = TtasksStore::ListTasksOf(ids, tasks);
+    if (!read)
+        throw EDatabaseError(read.Message(kListUnread));
+    // The selection and the focused row go, as with a reload.
+    treeTaskList->selectionModel()->clear();
+    FTaskRecords->UpdateRows(ids, tasks, QSet<QString>(aIds.cbegin(), aIds.cend()));
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::MoveDueDate(const QStringList& aIds, TDateTime aDue)
+{
+    // Each task's update commits on its own; a refused one does not stop the others.
+    const TStoreResult moved = TtasksStore::MoveDueDates(aIds, aDue);
+    UpdateTasks(aIds);
+    if (!moved)
+        TkvdMessageBox::Error(this, moved.Message(QStringLiteral(
+                                        "The due date could not be changed for every selected "
+                                        "task.")));
+}
+
+// ---------------------------------------------------------------- selection
+
+const QStringList& TtasksListPanel::SelectedIds() const
+{
+    struct TSelected
+    {
+        quint64 At;
+        int Row;
+        const QString* Id;
+    };
+    std::vector<TSelected> selected;
+    for (const QModelIndex& index : treeTaskList->selectionModel()->selectedRows(kColCheck)) {
+        const int row = FTaskRows->mapToSource(index).row();
+        if (const TTaskRecord* record = RecordOfNode(row)) {
+            // A row whose selection went unseen comes last, in list order.
+            const quint64 at = FSelectedAt.value(record->taskid, ~quint64(0));
+            selected.push_back({at, row, &record->taskid});
+        }
+    }
+    std::sort(selected.begin(), selected.end(),
+              [](const TSelected& aLeft, const TSelected& aRight) {
+                  return aLeft.At != aRight.At ? aLeft.At < aRight.At : aLeft.Row < aRight.Row;
+              });
+    FSelectedIds.clear();
+    for (const TSelected& row : selected)
+        FSelectedIds << *row.Id;
+    return FSelectedIds;
+}
+
+void TtasksListPanel::treeTaskListAddToSelection(int aRow)
+{
+    if (const TTaskRecord* record = RecordOfNode(aRow))
+        FSelectedAt.insert(record->taskid, ++FSelections);
+}
+
+void TtasksListPanel::treeTaskListRemoveFromSelection(int aRow)
+{
+    if (const TTaskRecord* record = RecordOfNode(aRow))
+        FSelectedAt.remove(record->taskid);
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TtasksListPanel::treeTaskListChecked(int aRow)
+{
+    ToggleFinished(RecordOfNode(aRow));
+}
+
+bool TtasksListPanel::eventFilter(QObject* aWatched, QEvent* aEvent)
+{
+    // Only presses are looked at: none comes while the window is destroyed.
+    const QEvent::Type type = aEvent->type();
+    if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) &&
+        aWatched == treeTaskList->viewport())
+        FDoubleClickPress = type == QEvent::MouseButtonDblClick;
+    return QWidget::eventFilter(aWatched, aEvent);
+}
+
+void TtasksListPanel::treeTaskListClick()
+{
+    // The release that ends a double click would close the editor it opened.
+    if (FDoubleClickPress) {
+        FDoubleClickPress = false;
+        return;
+    }
+    Q_EMIT Clicked();
+}
+
+void TtasksListPanel::treeTaskListDblClick()
+{
+    Q_EMIT DoubleClicked();
+}
+
+void TtasksListPanel::treeTaskListFocusChanged()
+{
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::treeTaskListResize()
+{
+    // The tree keeps its picture in the bottom right corner by itself.
+}
+
+void TtasksListPanel::tabsGroupsClick()
+{
+    // Only the filter changes: the records, their marks and the database stay.
+    // The selection and the focused row go, as the tab starts a new view.
+    treeTaskList->selectionModel()->clear();
+    const TtasksTag* tag = CurrentTag();
+    FTaskRows->SetTagId(tag ? tag->tagid : QString());
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::btnMarkAsReadClick()
+{
+    FUnreadIds.clear();
+    FTaskRecords->UnreadChanged();
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::tasklist_popupPopup()
+{
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::itDuedateMoveClick()
+{
+    const auto* item = qobject_cast<QAction*>(sender());
+    if (!item)
+        return;
+    const QStringList ids = SelectedIds();
+    MoveDueDate(ids, DueDateOfChoice(item->data().value<TDueChoice>()));
+}
+
+// ---------------------------------------------------------------- controls
+
+void TtasksListPanel::SetCommandsEnabled(bool aNewTask, bool aEditTask, bool aDeleteTask,
+                                         bool aDateMoves)
+{
+    itTreeNewTask->setEnabled(aNewTask);
+    itTreeEditTask->setEnabled(aEditTask);
+    itTreeDeleteTask->setEnabled(aDeleteTask);
+    for (QAction* item : FDateMoves)
+        item->setEnabled(aDateMoves);
+}
+
+void TtasksListPanel::SetMarkAsReadVisible(bool aVisible)
+{
+    btnMarkAsRead->setVisible(aVisible);
+}
+
+void TtasksListPanel::RepaintRows()
+{
+    treeTaskList->viewport()->update();
+}
+
+void TtasksListPanel::Release()
+{
+    // The tabs hold tags of the controller: they go before it does.
+    FTabTags.clear();
+    FTagsControler = nullptr;
+    FTaskRecords->Clear();
+    FUnreadIds.clear();
+    FSelectedAt.clear();
+    FSelectedIds.clear();
+}

@@ -1,0 +1,89 @@
+#include "app/tasks_tray.h"
+
+#include "app/tasks_notifier.h"
+#include "resources/tasks_resources.h"
+#include "util/kvd_guard.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace {
+
+QAction* MakeAction(QMenu* aMenu, const char* aName, const QString& aCaption, const char* aIcon)
+{
+    QAction* action = aMenu->addAction(TasksIcon(QLatin1String(aIcon)), aCaption);
+    action->setObjectName(QLatin1String(aName));
+    return action;
+}
+
+} // namespace
+
+TtasksTray::TtasksTray(QWidget* aWindow) : QObject(aWindow)
+{
+    tray_popup = new QMenu(aWindow);
+    tray_popup->setObjectName(QStringLiteral("tray_popup"));
+    itTrayNewTask = MakeAction(tray_popup, "itTrayNewTask", QStringLiteral("New Task"), "new_24");
+    QAction* itTrayTasksPool =
+        MakeAction(tray_popup, "itTrayTasksPool", QStringLiteral("New Tasks..."), "checklist_24");
+    QAction* itTrayShowList =
+        MakeAction(tray_popup, "itTrayShowList", QStringLiteral("Show List"), "list_24");
+    QAction* itTraySettings =
+        MakeAction(tray_popup, "itTraySettings", QStringLiteral("Settings"), "settings_24");
+    tray_popup->addSeparator();
+    QAction* itExit = MakeAction(tray_popup, "itExit", QStringLiteral("Exit"), "exit_24");
+    ConnectGuarded(tray_popup, &QMenu::aboutToShow, this, &TtasksTray::tray_popupPopup);
+    ConnectGuarded(itTrayNewTask, &QAction::triggered, this, &TtasksTray::NewTaskAsked);
+    ConnectGuarded(itTrayTasksPool, &QAction::triggered, this, &TtasksTray::TasksPoolAsked);
+    ConnectGuarded(itTrayShowList, &QAction::triggered, this, &TtasksTray::itTrayShowListClick);
+    ConnectGuarded(itTraySettings, &QAction::triggered, this, &TtasksTray::SettingsAsked);
+    ConnectGuarded(itExit, &QAction::triggered, this, &TtasksTray::itExitClick);
+
+    tray = new QSystemTrayIcon(TasksAppIcon(), this);
+    tray->setObjectName(QStringLiteral("tray"));
+    tray->setToolTip(QStringLiteral("Ulmora"));
+    tray->setContextMenu(tray_popup);
+    ConnectGuarded(
+        tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason aReason) {
+            // A single click is all that StatusNotifierItem trays send (as
+            // Trigger); the double click of the classic tray shows it too.
+            if (aReason == QSystemTrayIcon::DoubleClick || aReason == QSystemTrayIcon::Trigger)
+                trayDblClick();
+        });
+    ConnectGuarded(tray, &QSystemTrayIcon::messageClicked, this, &TtasksTray::trayBalloonClick);
+    tray->show();
+    FNotifier = CreateTasksNotifier(tray);
+}
+
+TtasksTray::~TtasksTray() = default;
+
+void TtasksTray::SetNewTaskEnabled(bool aEnabled)
+{
+    itTrayNewTask->setEnabled(aEnabled);
+}
+
+void TtasksTray::trayDblClick()
+{
+    Q_EMIT ShowListAsked();
+}
+
+void TtasksTray::tray_popupPopup()
+{
+    Q_EMIT MenuAboutToShow();
+}
+
+void TtasksTray::itTrayShowListClick()
+{
+    Q_EMIT ShowListAsked();
+}
+
+void TtasksTray::itExitClick()
+{
+    Q_EMIT ExitAsked();
+}
+
+void TtasksTray::trayBalloonClick()
+{
+    Q_EMIT ShowListAsked();
+}
