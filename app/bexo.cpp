@@ -1,7 +1,10 @@
 // Program entry of Ulmora.
 
 #include "app/tasks_application.h"
+#include "app/tasks_cli.h"
 #include "app/tasks_form_main.h"
+#include "app/tasks_instance.h"
+#include "app/tasks_instance_window.h"
 #include "app/tasks_signals.h"
 #include "resources/tasks_resources.h"
 #include "resources/tasks_themes.h"
@@ -9,14 +12,76 @@
 #include "store/tasks_db.h"
 #include "update/kvd_services.h"
 #include "update/kvd_update_dialogs.h"
+#include "util/kvd_errors.h"
+#include "util/kvd_utils.h"
+#include "util/tasks_log.h"
 
+#include <QCoreApplication>
+#include <QSystemTrayIcon>
+#include <cstdio>
 #include <memory>
 
-int main(int argc, char* argv[])
+namespace {
+
+QStringList ArgumentsOf(int aArgc, char* aArgv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < aArgc; ++i)
+        arguments << QString::fromLocal8Bit(aArgv[i]);
+    return arguments;
+}
+
+void PrintOut(const QString& aText)
+{
+    std::fputs(aText.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void PrintError(const QString& aText)
+{
+    std::fputs(QStringLiteral("ulmora: %1\n").arg(aText).toLocal8Bit().constData(), stderr);
+}
+
+// A problem of the running program goes to its log as well, where it can be
+// read when the program was started from the desktop.
+void ReportProblem(const QString& aText)
+{
+    PrintError(aText);
+    if (TtasksLog* log = GetTasksLog())
+        log->Log(aText);
+}
+
+// --add with no instance running: the task goes straight into the database
+// that the settings name, without a window or a display.
+int AddWithoutWindow(int aArgc, char* aArgv[], const TQuickTask& aTask)
+{
+    QCoreApplication app(aArgc, aArgv);
+    QCoreApplication::setApplicationName(QStringLiteral("Ulmora"));
+    TQuickResult result;
+    try {
+        GetTasksSettings();
+        StartTasksLog();
+        SetTasksDBFile(db_file);
+        result = StoreQuickTask(aTask);
+    } catch (const std::exception& error) {
+        // The database cannot be opened.
+        result.status = kExitFailure;
+        result.message = ErrorMessage(error);
+    }
+    ReleaseTasksDB();
+    ReleaseTasksSettings();
+    if (result.status != kExitOk)
+        PrintError(result.message);
+    return result.status;
+}
+
+// The program with its window; it answers later starts on aInstance.
+int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceServer& aInstance,
+              const QString& aWarning)
 {
     // 1. The application; the main window is its task bar entry, and hiding it
     // to the tray must not end the program.
-    TtasksApplication app(argc, argv);
+    TtasksApplication app(aArgc, aArgv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(TasksAppIcon());
     // 2.
@@ -32,19 +97,38 @@ int main(int argc, char* argv[])
     EndProgramOnSystemRequests();
     // "Check Now!" asks and answers through the wait box and message boxes.
     SetUpdateUI(std::make_shared<TkvdUpdateDialogs>());
+    if (!aWarning.isEmpty())
+        ReportProblem(aWarning);
     int result = 0;
     {
         // 4. Creating the window runs FormCreate.
         auto window = std::make_unique<TfrmTaskList>();
-        // 5. The loop starts with the window shown (FormShow). It ends with
-        // status 0 in one way only, QCoreApplication::exit(0): "Exit" in the
-        // tray menu, a close that is not a hide, a quit request of the
-        // desktop and SIGTERM, SIGINT or SIGHUP come through
+        // Later starts are answered from here on; their requests wait for
+        // the event loop.
+        TfrmTaskList* shown = window.get();
+        if (!aInstance.Start([shown](const TInstanceRequest& aRequest) {
+                return AnswerInstanceRequest(*shown, aRequest);
+            }))
+            ReportProblem(QStringLiteral("a second start cannot reach this one: its channel %1 "
+                                         "could not be made.")
+                              .arg(aInstance.PipePath()));
+        // 5. The loop starts with the window shown (FormShow), unless the
+        // program starts hidden in the tray (at login). Without a tray to
+        // hide in, the window starts minimised instead, so that it can be
+        // reached from the task bar.
+        // The loop ends with status 0 in one way only, QCoreApplication::exit(0):
+        // "Exit" in the tray menu, a close that is not a hide, a quit request
+        // of the desktop and SIGTERM, SIGINT or SIGHUP come through
         // TtasksApplication::EndProgram, the updater's terminate command
         // through the update service. Then the window is destroyed
         // (FormDestroy writes its geometry).
-        window->show();
+        if (aCommand.action != TCommandAction::Hidden)
+            window->show();
+        else if (!QSystemTrayIcon::isSystemTrayAvailable())
+            window->showMinimized();
         result = QApplication::exec();
+        // No request may reach a window that is going.
+        aInstance.Stop();
     }
     // The update service stops its timer, pipe server and pool; then the store
     // closes the database, and the settings flush and close.
@@ -53,4 +137,41 @@ int main(int argc, char* argv[])
     ReleaseTasksDB();
     ReleaseTasksSettings();
     return result;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // The command line comes first: the version, the help and a quick entry
+    // need no display.
+    const TCommandLine command = ParseCommandLine(ArgumentsOf(argc, argv));
+    if (!command.error.isEmpty()) {
+        PrintError(command.error + QLatin1Char('\n') + UsageHint());
+        return kExitUsage;
+    }
+    if (command.action == TCommandAction::Help) {
+        PrintOut(HelpText());
+        return kExitOk;
+    }
+    if (command.action == TCommandAction::Version) {
+        PrintOut(VersionText() + QLatin1Char('\n'));
+        return kExitOk;
+    }
+
+    // One program per settings file: a later start hands its request to the
+    // one that runs and ends with its answer.
+    const QString channel = InstanceChannelName(NativePath(DefaultConfigFile()));
+    TInstanceReach reach = ReachInstance(channel, InstanceRequestOf(command));
+    if (reach.outcome != TInstanceReach::TOutcome::Instance) {
+        if (reach.reply.status != kExitOk)
+            PrintError(reach.reply.message);
+        return reach.reply.status;
+    }
+    // The lock stays taken until the program ends: a start meanwhile waits
+    // for this one, whether it stores a task or runs the window.
+    TInstanceServer instance(channel, std::move(reach.lock));
+    if (command.action == TCommandAction::Add)
+        return AddWithoutWindow(argc, argv, command.task);
+    return RunWindow(argc, argv, command, instance, reach.warning);
 }

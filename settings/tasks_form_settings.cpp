@@ -1,6 +1,7 @@
 #include "settings/tasks_form_settings.h"
 
 #include "resources/tasks_themes.h"
+#include "settings/tasks_autostart.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
@@ -135,6 +136,10 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     cbxCloseMinimizes = new QCheckBox(QStringLiteral("Close Minimizes The Application"), left);
     cbxCloseMinimizes->setObjectName(QStringLiteral("cbxCloseMinimizes"));
     leftLayout->addWidget(cbxCloseMinimizes);
+    cbxStartAtLogin = new QCheckBox(QStringLiteral("Start Ulmora when I log in"), left);
+    cbxStartAtLogin->setObjectName(QStringLiteral("cbxStartAtLogin"));
+    cbxStartAtLogin->setVisible(StartAtLoginSupported());
+    leftLayout->addWidget(cbxStartAtLogin);
 
     leftLayout->addSpacing(6);
     leftLayout->addWidget(Heading(QStringLiteral("Due Date Settings"), left));
@@ -263,7 +268,7 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     layout->addLayout(columns, 1);
     layout->addLayout(bottom);
 
-    ConnectGuarded(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    ConnectGuarded(btnOK, &QPushButton::clicked, this, &TfrmSettings::btnOKClick);
     ConnectGuarded(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     ConnectGuarded(btnApplicationUpdates, &QPushButton::clicked, this,
                    &TfrmSettings::btnApplicationUpdatesClick);
@@ -356,6 +361,7 @@ void TfrmSettings::SettingsToControls()
             ? default_duedatetime
             : -1);
     cbxCloseMinimizes->setChecked(close_minimizes);
+    cbxStartAtLogin->setChecked(StartsAtLogin());
     TtasksSettings* settings = GetTasksSettings();
     lblConfigFile->setText(ExpandEnvVars(settings ? settings->FileName() : DefaultConfigFile()));
     lblDBFile->setText(ExpandEnvVars(db_file));
@@ -378,6 +384,28 @@ void TfrmSettings::ControlsToSettings()
     close_minimizes = cbxCloseMinimizes->isChecked();
     if (TtasksSettings* settings = GetTasksSettings())
         settings->Save();
+}
+
+bool TfrmSettings::ControlsToStartAtLogin()
+{
+    const bool wanted = cbxStartAtLogin->isChecked();
+    if (!StartAtLoginSupported() || wanted == StartsAtLogin())
+        return true;
+    QString reason;
+    if (SetStartAtLogin(wanted, StartAtLoginProgram(), reason))
+        return true;
+    const QString what = wanted ? QStringLiteral("Ulmora could not set itself to start when you "
+                                                 "log in. No setting was saved.")
+                                : QStringLiteral("Ulmora could not stop starting when you log "
+                                                 "in. No setting was saved.");
+    TkvdMessageBox::Error(this, FailureText(what, reason));
+    return false;
+}
+
+void TfrmSettings::btnOKClick()
+{
+    if (ControlsToStartAtLogin())
+        accept();
 }
 
 // ---------------------------------------------------------------- tag editor

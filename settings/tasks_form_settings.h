@@ -36,6 +36,10 @@ public:
     // The controls into the settings variables, which are then saved to the
     // settings file. The number fields only hold values in their ranges.
     void ControlsToSettings();
+    // Writes or removes the start at login entry when the check box no
+    // longer says what the entry does. A failure is shown and gives false;
+    // the entry is then as it was.
+    bool ControlsToStartAtLogin();
 
     // The tag editor.
     void NewTag();
@@ -69,6 +73,9 @@ public:
     QPushButton* btnApplicationUpdates;
     // "UI Behaviour"
     QCheckBox* cbxCloseMinimizes;
+    // Shows whether the start at login entry is there; hidden where the
+    // platform has none.
+    QCheckBox* cbxStartAtLogin;
     // "Due Date Settings"
     QSpinBox* edNightHoursFrom;
     QSpinBox* edNightHoursTo;
@@ -104,6 +111,9 @@ private:
     void FormDestroy();
     void ShowTagEditor(bool aVisible);
 
+    // The start at login entry first: when it cannot be changed the dialog
+    // stays open and nothing is taken.
+    void btnOKClick();
     void btnApplicationUpdatesClick();
     // Runs the update service's interactive check.
     void CheckForUpdatesClick();

@@ -40,7 +40,10 @@ e2e_start_display() {
     trap cleanup EXIT
 
     exec {fd}<> <(:)
-    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb" 2>&1 &
+    # -noreset: by default the server resets when its last client leaves, and
+    # a client connecting just then (trayer while xdotool polls for its
+    # panel) is refused "cannot open display".
+    Xvfb -displayfd "$fd" -noreset -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb" 2>&1 &
     pids+=($!)
     read -r -t 20 display <&"$fd" || fail "Xvfb did not start"
     export DISPLAY=":$display"
@@ -70,4 +73,38 @@ e2e_start_tray() {
         xdotool search --name '^panel$' >/dev/null 2>&1 && return 0
         sleep 0.1
     done
+}
+
+# e2e_wait_tray_icon PID: waits up to 30 seconds for the program's icon in
+# trayer's panel (a small window of PID at the top right) and leaves its id in
+# $icon; fails when none comes.
+e2e_wait_tray_icon() {
+    icon=""
+    local id
+    for _ in $(seq 300); do
+        for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true); do
+            eval "$(xdotool getwindowgeometry --shell "$id")"
+            if [ "$Y" -lt 28 ] && [ "$HEIGHT" -le 28 ] && [ "$WIDTH" -le 28 ]; then
+                icon="$id"
+                return 0
+            fi
+        done
+        sleep 0.1
+    done
+    fail "no tray icon of the program in the tray host"
+}
+
+# e2e_wait_ended PID: waits up to 20 seconds for PID to end and leaves its
+# exit status in $status; fails when it keeps running.
+e2e_wait_ended() {
+    status=""
+    for _ in $(seq 200); do
+        if ! kill -0 "$1" 2>/dev/null; then
+            status=0
+            wait "$1" || status=$?
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "the program $1 kept running"
 }

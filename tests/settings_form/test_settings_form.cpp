@@ -5,10 +5,12 @@
 #include "settings/tasks_form_settings.h"
 
 #include "resources/tasks_themes.h"
+#include "settings/tasks_autostart.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 
 #include "../common/dialog_fixture.h"
+#include "../common/unprivileged.h"
 #include "../update/peer_process.h"
 #include "../update/wait_box_watch.h"
 #include "update/kvd_services.h"
@@ -16,11 +18,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
@@ -104,6 +110,9 @@ private Q_SLOTS:
     void init()
     {
         SetUpTestEnv();
+        // The start at login entry goes to a folder of the test's own.
+        qputenv("XDG_CONFIG_HOME", FEnv->File("xdgconfig").toUtf8());
+        SetStartAtLoginProgram(QString());
         GetTasksSettings();
         Run(QString("insert into tags (tagid, title, color, createddt) values ('%1', 'Home', "
                     "32768, '2020-01-01 00:00:00')")
@@ -846,7 +855,267 @@ private Q_SLOTS:
         QCOMPARE(TkvdMessageBox::Shown().first().Text, QString(text));
     }
 
+    // ---- start at login
+
+    void startAtLoginCheckBox()
+    {
+        TfrmSettings dialog;
+        auto* box = dialog.findChild<QCheckBox*>("cbxStartAtLogin");
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Start Ulmora when I log in"));
+        QVERIFY(!box->isHidden());
+        // Under "UI Behaviour", right below "Close Minimizes The Application".
+        QLayout* layout = dialog.cbxCloseMinimizes->parentWidget()->layout();
+        QCOMPARE(layout->indexOf(box), layout->indexOf(dialog.cbxCloseMinimizes) + 1);
+        QCOMPARE(StartAtLoginEntry(),
+                 FEnv->File("xdgconfig") + "/autostart/io.github.ulmora.Ulmora.desktop");
+    }
+
+    // The box shows whether the entry is there and in effect; the desktop
+    // switches an entry off without removing it.
+    void startAtLoginReadsTheEntry_data()
+    {
+        QTest::addColumn<QByteArray>("entry"); // null: no file
+        QTest::addColumn<bool>("checked");
+        const QByteArray head =
+            "[Desktop Entry]\nType=Application\nName=Ulmora\nExec=ulmora --hidden\n";
+        QTest::newRow("no entry") << QByteArray() << false;
+        QTest::newRow("entry") << head << true;
+        QTest::newRow("switched off") << head + "Hidden=true\n" << false;
+        QTest::newRow("switched off, blanks") << head + "Hidden = true\n" << false;
+        QTest::newRow("switched off by GNOME") << head + "X-GNOME-Autostart-enabled=false\n"
+                                               << false;
+        QTest::newRow("switched on by GNOME") << head + "X-GNOME-Autostart-enabled=true\n" << true;
+        QTest::newRow("Hidden=false") << head + "Hidden=false\n" << true;
+        QTest::newRow("Hidden in another group")
+            << head + "[Desktop Action New]\nName=New\nHidden=true\n"
+            << true;
+        QTest::newRow("no entry group") << QByteArray("Exec=ulmora --hidden\n") << false;
+        QTest::newRow("empty file") << QByteArray("") << false;
+    }
+    void startAtLoginReadsTheEntry()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, checked);
+        if (!entry.isNull())
+            WriteEntry(entry);
+        QCOMPARE(StartsAtLogin(), checked);
+        TfrmSettings dialog;
+        dialog.SettingsToControls();
+        QCOMPARE(dialog.cbxStartAtLogin->isChecked(), checked);
+    }
+
+    // "OK" with the box ticked writes the entry, which starts the program
+    // hidden in the tray; the settings file keeps nothing of it.
+    void okWritesTheEntry_data()
+    {
+        QTest::addColumn<QString>("program"); // empty: the running program
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("the running program")
+            << "" << QCoreApplication::applicationFilePath() + " --hidden";
+        QTest::newRow("plain path") << "/usr/bin/ulmora"
+                                    << "/usr/bin/ulmora --hidden";
+        QTest::newRow("blank in the path") << "/home/anna/My Programs/ulmora"
+                                           << "\"/home/anna/My Programs/ulmora\" --hidden";
+        QTest::newRow("dollar") << "/opt/u$x/ulmora"
+                                << "\"/opt/u\\\\$x/ulmora\" --hidden";
+        QTest::newRow("quote") << "/opt/a\"b/ulmora"
+                               << "\"/opt/a\\\\\"b/ulmora\" --hidden";
+        QTest::newRow("backslash") << "/opt/a\\b/ulmora"
+                                   << "\"/opt/a\\\\\\\\b/ulmora\" --hidden";
+        QTest::newRow("percent") << "/opt/100%/ulmora"
+                                 << "/opt/100%%/ulmora --hidden";
+    }
+    void okWritesTheEntry()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        SetStartAtLoginProgram(program);
+        const QByteArray before = ReadConfig();
+        WhenShown([](TfrmSettings* aDialog) {
+            QVERIFY(!aDialog->cbxStartAtLogin->isChecked());
+            ClickBox(aDialog->cbxStartAtLogin);
+            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+        });
+        QVERIFY(ShowSettingsDialog());
+        QCOMPARE(ReadEntry(), "[Desktop Entry]\nType=Application\nName=Ulmora\n"
+                              "Comment=To-do list in the tray\nExec=" +
+                                  exec.toUtf8() +
+                                  "\nIcon=io.github.ulmora.Ulmora\nTerminal=false\n");
+        QVERIFY(StartsAtLogin());
+        QCOMPARE(ReadConfig(), before);
+        QVERIFY(TkvdMessageBox::Shown().isEmpty());
+        const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+        if (!validator.isEmpty()) {
+            QProcess check;
+            check.setProcessChannelMode(QProcess::MergedChannels);
+            check.start(validator, {StartAtLoginEntry()});
+            QVERIFY(check.waitForFinished(60000));
+            const QString said = QString::fromLocal8Bit(check.readAll());
+            QVERIFY2(check.exitCode() == 0 && said.trimmed().isEmpty(), qPrintable(said));
+        }
+    }
+
+    void okRemovesTheEntry()
+    {
+        WriteEntry("[Desktop Entry]\nType=Application\nName=Ulmora\nExec=ulmora --hidden\n");
+        const QByteArray before = ReadConfig();
+        WhenShown([](TfrmSettings* aDialog) {
+            QVERIFY(aDialog->cbxStartAtLogin->isChecked());
+            ClickBox(aDialog->cbxStartAtLogin);
+            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+        });
+        QVERIFY(ShowSettingsDialog());
+        QVERIFY(!QFile::exists(StartAtLoginEntry()));
+        QVERIFY(!StartsAtLogin());
+        QCOMPARE(ReadConfig(), before);
+    }
+
+    // "Cancel" leaves the entry as it was, whatever the box says; "OK" with
+    // the box untouched does not rewrite the entry the user may have edited.
+    void entryStaysUnlessChanged_data()
+    {
+        QTest::addColumn<bool>("entry");
+        QTest::addColumn<bool>("click");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("tick, Cancel") << false << true << false;
+        QTest::newRow("untick, Cancel") << true << true << false;
+        QTest::newRow("untouched, OK") << true << false << true;
+        QTest::newRow("untouched without entry, OK") << false << false << true;
+    }
+    void entryStaysUnlessChanged()
+    {
+        QFETCH(bool, entry);
+        QFETCH(bool, click);
+        QFETCH(bool, ok);
+        const QByteArray own = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/my/ulmora "
+                               "--hidden -style Fusion\n";
+        if (entry)
+            WriteEntry(own);
+        WhenShown([click, ok](TfrmSettings* aDialog) {
+            if (click)
+                ClickBox(aDialog->cbxStartAtLogin);
+            QTest::mouseClick(ok ? aDialog->btnOK : aDialog->btnCancel, Qt::LeftButton);
+        });
+        QCOMPARE(ShowSettingsDialog(), ok);
+        if (entry)
+            QCOMPARE(ReadEntry(), own);
+        else
+            QVERIFY(!QFile::exists(StartAtLoginEntry()));
+    }
+
+    // The entry's folder: $XDG_CONFIG_HOME when it is an absolute path,
+    // otherwise ~/.config.
+    void entryFolder_data()
+    {
+        QTest::addColumn<QByteArray>("configHome"); // null: unset
+        QTest::addColumn<QString>("folder");        // under the test's folder
+        QTest::newRow("set") << QByteArray("/xdg") << "/xdg/autostart";
+        QTest::newRow("unset") << QByteArray() << "/home/.config/autostart";
+        QTest::newRow("empty") << QByteArray("") << "/home/.config/autostart";
+        QTest::newRow("relative") << QByteArray("rel/config") << "/home/.config/autostart";
+    }
+    void entryFolder()
+    {
+        QFETCH(QByteArray, configHome);
+        QFETCH(QString, folder);
+        const QByteArray home = qgetenv("HOME");
+        const bool hadHome = qEnvironmentVariableIsSet("HOME");
+        qputenv("HOME", FEnv->File("home").toUtf8());
+        if (configHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else if (configHome.startsWith('/'))
+            qputenv("XDG_CONFIG_HOME", FEnv->Path().toUtf8() + configHome);
+        else
+            qputenv("XDG_CONFIG_HOME", configHome);
+        const QString entry = StartAtLoginEntry();
+        QString error;
+        const bool written = SetStartAtLogin(true, "/usr/bin/ulmora", error);
+        if (hadHome)
+            qputenv("HOME", home);
+        else
+            qunsetenv("HOME");
+        QCOMPARE(entry, FEnv->Path() + folder + "/io.github.ulmora.Ulmora.desktop");
+        QVERIFY2(written, qPrintable(error));
+        QVERIFY(QFile::exists(entry));
+    }
+
+    // An entry that cannot be written or removed (a read-only folder): the
+    // error names the file and the cause, the dialog stays open, and neither
+    // the entry nor any setting changes.
+    void entryInAReadOnlyFolder_data()
+    {
+        QTest::addColumn<bool>("entry");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("write") << false
+                               << "Ulmora could not set itself to start when you log in. No "
+                                  "setting was saved.\n\nThe reason: could not write \"";
+        QTest::newRow("remove") << true
+                                << "Ulmora could not stop starting when you log in. No setting "
+                                   "was saved.\n\nThe reason: could not remove \"";
+    }
+    void entryInAReadOnlyFolder()
+    {
+        RUN_AS_ORDINARY_USER();
+        QFETCH(bool, entry);
+        QFETCH(QString, text);
+        const QByteArray own = "[Desktop Entry]\nType=Application\nName=Mine\nExec=ulmora\n";
+        const QString folder = QFileInfo(StartAtLoginEntry()).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        if (entry)
+            WriteEntry(own);
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const QByteArray before = ReadConfig();
+        bool stayedOpen = false;
+        WhenShown([&stayedOpen](TfrmSettings* aDialog) {
+            TypeInto(aDialog->edNightHoursFrom, "5");
+            ClickBox(aDialog->cbxStartAtLogin);
+            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+            stayedOpen = aDialog->isVisible();
+            QTest::mouseClick(aDialog->btnCancel, Qt::LeftButton);
+        });
+        const bool accepted = ShowSettingsDialog();
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        QVERIFY(!accepted);
+        QVERIFY(stayedOpen);
+        QCOMPARE(TkvdMessageBox::Shown().size(), 1);
+        const TkvdMessageBox::TShown shown = TkvdMessageBox::Shown().first();
+        QCOMPARE(shown.Kind, TMsgKind::Error);
+        QVERIFY2(shown.Text.startsWith(text) && shown.Text.contains(StartAtLoginEntry()) &&
+                     shown.Text.contains("Permission denied"),
+                 qPrintable(shown.Text));
+        QCOMPARE(night_hours_from, 22);
+        QCOMPARE(ReadConfig(), before);
+        if (entry)
+            QCOMPARE(ReadEntry(), own);
+        else
+            QVERIFY(!QFile::exists(StartAtLoginEntry()));
+    }
+
 private:
+    // A click on the box's indicator: the box takes clicks on its indicator
+    // and its caption only, not on the rest of its row.
+    static void ClickBox(QCheckBox* aBox)
+    {
+        const int middle = aBox->height() / 2;
+        QTest::mouseClick(aBox, Qt::LeftButton, Qt::NoModifier, QPoint(middle, middle));
+    }
+
+    static void WriteEntry(const QByteArray& aText)
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(StartAtLoginEntry()).absolutePath()));
+        QFile file(StartAtLoginEntry());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(aText), aText.size());
+    }
+
+    static QByteArray ReadEntry()
+    {
+        QFile file(StartAtLoginEntry());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    }
+
     // A click as the window system delivers it: through the dialog's window,
     // where a modal box in front refuses it.
     static void UserClick(TfrmSettings& aDialog, QWidget* aWidget)
