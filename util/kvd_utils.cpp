@@ -1,10 +1,5 @@
 #include "util/kvd_utils.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -36,23 +31,6 @@ const char* const kPlaceholders[] = {
     "SYSTEMDRIVE",     "SYSTEMROOT", "TEMP",    "USERPROFILE", "WINDIR"};
 
 std::optional<std::vector<std::pair<QString, QString>>> gEnvTable;
-
-// What stands in on Linux for a Windows folder variable that is not set.
-QString PosixFallback(const QString& aName)
-{
-    const QString home = qEnvironmentVariable("HOME");
-    if (aName == QLatin1String("APPDATA")) {
-        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-        return !config.isEmpty() ? config : (home.isEmpty() ? QString() : home + "/.config");
-    }
-    if (aName == QLatin1String("TEMP")) {
-        const QString tmp = qEnvironmentVariable("TMPDIR");
-        return tmp.isEmpty() ? QStringLiteral("/tmp") : tmp;
-    }
-    if (aName == QLatin1String("USERPROFILE") || aName == QLatin1String("HOMEPATH"))
-        return home;
-    return QString();
-}
 
 } // namespace
 
@@ -105,21 +83,6 @@ uint32_t LightenColor(uint32_t aColor, int aDelta)
     return r | (g << 8) | (b << 16);
 }
 
-QString GetFileVersion(const QString& aFileName)
-{
-    // The version lives in the program itself rather than in a resource of the
-    // file, so only the running program's own file has one.
-    const QString self = QCoreApplication::applicationFilePath();
-    if (!self.isEmpty() && QFileInfo(aFileName) == QFileInfo(self))
-        return QStringLiteral(ULMORA_VERSION_TEXT);
-    return QString();
-}
-
-QString GetAppVersion()
-{
-    return QStringLiteral(ULMORA_VERSION_TEXT);
-}
-
 void ParseVersion(const QString& aText, int& aMajor, int& aMinor, int& aRelease, int& aBuild)
 {
     aMajor = aMinor = aRelease = aBuild = 0;
@@ -166,12 +129,6 @@ bool IsNewerVersion(const QString& aCurrent, const QString& aOffered)
     return false;
 }
 
-QString GetEnvVar(const QString& aName)
-{
-    const QString value = qEnvironmentVariable(aName.toLocal8Bit().constData());
-    return value.isEmpty() ? PosixFallback(aName) : value;
-}
-
 QString ExpandEnvVars(const QString& aText)
 {
     if (!gEnvTable) {
@@ -192,18 +149,6 @@ QString ExpandEnvVars(const QString& aText)
 void ResetEnvTableForTesting()
 {
     gEnvTable.reset();
-}
-
-bool RunElevated(quintptr aWnd, const QString& aFileName, const QString& aParams)
-{
-    Q_UNUSED(aWnd);
-    QString command = qEnvironmentVariable("ULMORA_ELEVATE");
-    if (command.isEmpty())
-        command = QStringLiteral("pkexec");
-    QStringList arguments{NativePath(aFileName)};
-    if (!aParams.isEmpty())
-        arguments << QProcess::splitCommand(aParams);
-    return QProcess::startDetached(command, arguments);
 }
 
 QString WithTrailingBackslash(const QString& aPath)
@@ -271,55 +216,4 @@ int IndexOfString(const QString& aText, const QStringList& aItems)
             return i;
     }
     return -1;
-}
-
-QString NativePath(const QString& aPath)
-{
-#ifdef Q_OS_WIN
-    return QDir::toNativeSeparators(aPath);
-#else
-    QString path = aPath;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return path;
-#endif
-}
-
-bool CreatePrivateFolder(const QString& aPath)
-{
-    const QString path = QDir::cleanPath(QFileInfo(aPath).absoluteFilePath());
-#ifdef Q_OS_WIN
-    // A new folder inherits the access list of the user's profile, which is
-    // the user's alone already.
-    return QDir().mkpath(path);
-#else
-    // The missing folders, outermost first: on a fresh account even the one
-    // that stands in for APPDATA (~/.config) may be among them.
-    QStringList missing;
-    for (QString folder = path; !QFileInfo::exists(folder);) {
-        missing.prepend(folder);
-        const QString parent = QFileInfo(folder).path();
-        if (parent == folder)
-            break;
-        folder = parent;
-    }
-    for (const QString& folder : missing) {
-        // Another process may have made it in the meantime, which is as good.
-        if (!QDir().mkdir(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner) &&
-            !QFileInfo(folder).isDir())
-            return false;
-    }
-    return QFileInfo(path).isDir();
-#endif
-}
-
-bool OpenPrivateFile(QFile& aFile, QIODevice::OpenMode aMode)
-{
-#ifdef Q_OS_WIN
-    // A new file inherits the access list of its folder in the user's profile.
-    return aFile.open(aMode);
-#else
-    // The mode applies only when the file is created.
-    return aFile.open(aMode, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-#endif
 }

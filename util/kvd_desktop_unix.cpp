@@ -1,3 +1,6 @@
+// The task bar on Linux: what the primary screen keeps free at its bottom
+// edge for the desktop's panel.
+
 #include "util/kvd_desktop.h"
 
 #include <QCoreApplication>
