@@ -4,6 +4,7 @@
 #include "app/tasks_notifier.h"
 #include "app/tasks_panel_editor.h"
 #include "app/tasks_panel_list.h"
+#include "app/tasks_reminders.h"
 #include "app/tasks_splitter.h"
 #include "app/tasks_tray.h"
 #include "pool/tasks_form_pool.h"
@@ -247,6 +248,36 @@ void TfrmTaskList::Wire()
 
     ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
     ConnectGuarded(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
+
+    // The actions of a reminder's notification; the notifier runs them guarded.
+    if (ItasksNotifier* notifier = FTray->Notifier()) {
+        FList->SetNotifier(notifier);
+        TtasksNotifierHandlers handlers;
+        handlers.TaskDone = [this, notifier](const QString& aTaskId) {
+            ActOnReminder(aTaskId, FinishRemindedTask(aTaskId, *notifier),
+                          QStringLiteral("The task could not be finished."));
+        };
+        handlers.TaskSnoozed = [this, notifier](const QString& aTaskId) {
+            ActOnReminder(aTaskId, SnoozeRemindedTask(aTaskId, *notifier),
+                          QStringLiteral("The due date could not be changed."));
+        };
+        handlers.TaskOpened = [this](const QString& aTaskId) {
+            ShowList();
+            FList->SelectTask(aTaskId);
+        };
+        handlers.MissedOpened = [this] { ShowList(); };
+        notifier->SetHandlers(std::move(handlers));
+    }
+}
+
+void TfrmTaskList::ActOnReminder(const QString& aTaskId, const TStoreResult& aStored,
+                                 const QString& aWhat)
+{
+    if (!aStored)
+        TkvdMessageBox::Error(this, aStored.Message(aWhat));
+    // The row shows what the database holds, changed or not.
+    FList->UpdateTasks({aTaskId});
+    UpdateControls();
 }
 
 void TfrmTaskList::FormCreate()
@@ -403,6 +434,8 @@ void TfrmTaskList::FormDestroy()
     settings->WriteInteger(kKeyHeight, frame.height());
     settings->WriteInteger(kKeyEditHeight, FEditor->height());
     notifications->stop();
+    // The next start looks back over the due times from this moment on.
+    FList->CloseReminders();
 
     // The tabs hold tags of the controller: the list lets go of them first.
     FList->Release();

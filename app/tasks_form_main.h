@@ -15,6 +15,7 @@ class QToolButton;
 class TtasksEditorPanel;
 class TtasksListPanel;
 class TtasksTray;
+struct TStoreResult;
 
 class TfrmTaskList : public QWidget
 {
@@ -68,6 +69,9 @@ private:
     void BuildLayout();
     QWidget* BuildButtonBar();
     void Wire();
+    // After "Done" or "Snooze" on a reminder: reports a refusal and updates
+    // the task's row.
+    void ActOnReminder(const QString& aTaskId, const TStoreResult& aStored, const QString& aWhat);
     void ResizeOuter(QSize aOuter);
 
     TtasksListPanel* FList = nullptr;

@@ -376,6 +376,8 @@ void TtasksListPanel::ToggleFinished(TTaskRecord* aRecord)
         return;
     }
     aRecord->SetFinished(!aRecord->finished);
+    if (FNotifier)
+        FNotifier->Withdraw(aRecord->taskid);
     // The row stays where it is; the next update of the list places it.
     FTaskRecords->MarkUnplaced(*aRecord);
     treeTaskList->viewport()->update();
@@ -393,12 +395,42 @@ void TtasksListPanel::CheckReminders(ItasksNotifier& aNotifier)
 {
     // The rows learn of their new marks once, after the whole pass.
     bool marked = false;
-    ::CheckReminders(FTaskRecords->Records(), aNotifier, [this, &marked](const QString& aTaskId) {
-        if (AddUnread(aTaskId))
-            marked = true;
-    });
+    FReminders.CheckReminders(FTaskRecords->Records(), aNotifier,
+                              [this, &marked](const QString& aTaskId) {
+                                  if (AddUnread(aTaskId))
+                                      marked = true;
+                              });
     if (marked)
         FTaskRecords->UnreadChanged();
+}
+
+void TtasksListPanel::CloseReminders()
+{
+    FReminders.Close();
+}
+
+bool TtasksListPanel::SelectTask(const QString& aTaskId)
+{
+    const auto& records = FTaskRecords->Records();
+    const auto found = std::find_if(records.cbegin(), records.cend(), [&](const auto& aRecord) {
+        return aRecord->taskid.compare(aTaskId, Qt::CaseInsensitive) == 0;
+    });
+    if (found == records.cend())
+        return false;
+    const QModelIndex source = FTaskRecords->index(int(found - records.cbegin()), 0);
+    if (!FTaskRows->mapFromSource(source).isValid() && tabsGroups->count() > 0) {
+        // The tab hides the task: "ALL" shows it.
+        tabsGroups->setCurrentIndex(0);
+        tabsGroupsClick();
+    }
+    const QModelIndex row = FTaskRows->mapFromSource(source);
+    if (!row.isValid())
+        return false;
+    treeTaskList->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
+                                                             QItemSelectionModel::Rows);
+    treeTaskList->scrollTo(row);
+    Q_EMIT ControlsChanged();
+    return true;
 }
 
 // ---------------------------------------------------------------- in place
@@ -419,6 +451,11 @@ void TtasksListPanel::UpdateTasks(const QStringList& aIds)
             ids << FTaskRecords->Record(row)->taskid;
     }
     ids.removeDuplicates();
+    // A notification about a task changed here no longer holds.
+    if (FNotifier) {
+        for (const QString& id : aIds)
+            FNotifier->Withdraw(id);
+    }
     std::vector<TStoredTask> tasks;
     const TStoreResult read = TtasksStore::ListTasksOf(ids, tasks);
     if (!read)

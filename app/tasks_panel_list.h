@@ -5,6 +5,7 @@
 // menu with the due-date items, the selection and the unread marks. A change
 // of one task updates its row in place; only LoadTasks reads the whole list.
 
+#include "app/tasks_missed.h"
 #include "app/tasks_records.h"
 #include "util/kvd_datetime.h"
 
@@ -68,9 +69,19 @@ public:
     // Gives the listed tasks the due date-time aDue (0: none) and updates
     // their rows; a refused task is reported after the others were moved.
     void MoveDueDate(const QStringList& aIds, TDateTime aDue);
-    // One reminder pass over the loaded records with aNotifier; the announced
-    // tasks become unread.
+    // One reminder pass over the loaded records with aNotifier, looking back
+    // over due times missed since the previous pass; the announced tasks
+    // become unread.
     void CheckReminders(ItasksNotifier& aNotifier);
+    // Records the last reminder pass for the next start; the window calls it
+    // as it goes, while the database is open.
+    void CloseReminders();
+    // The notifier whose notification of a task is taken back when the task
+    // is finished, deleted or changed here; nullptr for none.
+    void SetNotifier(ItasksNotifier* aNotifier) { FNotifier = aNotifier; }
+    // Selects the task's row and makes it current, switching to "ALL" when
+    // the tab hides it; false when the task is not listed.
+    bool SelectTask(const QString& aTaskId);
 
     const QStringList& UnreadIds() const { return FUnreadIds; }
     // The ids of the selected rows, in the order they were selected. Which
@@ -127,6 +138,8 @@ private:
     bool AddUnread(const QString& aTaskId);
 
     QStringList FUnreadIds;
+    ItasksNotifier* FNotifier = nullptr;
+    TtasksMissedReminders FReminders;
     // When each selected row was selected, by task id, counted up; the
     // selection model decides which rows are selected.
     QHash<QString, quint64> FSelectedAt;

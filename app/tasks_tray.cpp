@@ -53,7 +53,9 @@ TtasksTray::TtasksTray(QWidget* aWindow) : QObject(aWindow)
         });
     ConnectGuarded(tray, &QSystemTrayIcon::messageClicked, this, &TtasksTray::trayBalloonClick);
     tray->show();
-    FNotifier = CreateTasksNotifier(tray);
+    // Desktop notifications with actions where a notification service
+    // answers, the icon's balloon otherwise.
+    FNotifier = CreateDesktopNotifier(tray);
 }
 
 TtasksTray::~TtasksTray() = default;

@@ -1413,7 +1413,94 @@ private Q_SLOTS:
     {
         SetTestNotifier({});
         TfrmTaskList window;
-        QVERIFY(dynamic_cast<TtasksTrayNotifier*>(window.Tray()->Notifier()));
+        // The desktop's notification service where a session bus exists
+        // (it falls back to the icon's balloon); without one the balloon.
+        ItasksNotifier* notifier = window.Tray()->Notifier();
+        QVERIFY(notifier);
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+            QVERIFY(dynamic_cast<TtasksTrayNotifier*>(notifier));
+    }
+
+    // The actions of a reminder's notification act on the database and the list.
+    void reminderActionsThroughTheWindow_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("finished");
+        // Now is 14:03:27; snoozing gives the due date-time ten minutes on.
+        QTest::newRow("Done") << "done"
+                              << "2026-05-09 16:20:30|finished" << true;
+        QTest::newRow("Snooze") << "snooze"
+                                << "2026-05-08 14:13:27|open" << false;
+        QTest::newRow("Open") << "open"
+                              << "2026-05-09 16:20:30|open" << false;
+        QTest::newRow("Open the counted ones") << "missed"
+                                               << "2026-05-09 16:20:30|open" << false;
+    }
+    void reminderActionsThroughTheWindow()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, stored);
+        QFETCH(bool, finished);
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        window.hide();
+        // The "blue" tab hides task A: opening the task shows "ALL".
+        for (int tab = 0; tab < Tabs(window)->count(); ++tab) {
+            if (Tabs(window)->tabText(tab) == QLatin1String("blue"))
+                Tabs(window)->setCurrentIndex(tab);
+        }
+        QVERIFY(RowHidden(window, RowOf(window, kTaskA)));
+
+        if (action == QLatin1String("done"))
+            FNotifier->Act(TtasksNotifierAction::Done, kTaskA);
+        else if (action == QLatin1String("snooze"))
+            FNotifier->Act(TtasksNotifierAction::Snooze, kTaskA);
+        else if (action == QLatin1String("open"))
+            FNotifier->Act(TtasksNotifierAction::Open, kTaskA);
+        else
+            FNotifier->Act(TtasksNotifierAction::Open, QString());
+
+        QCOMPARE(One(QStringLiteral("select duedt, case when finisheddt is null then 'open' else "
+                                    "'finished' end from tasks where taskid=%1")
+                         .arg(Quoted(kTaskA))),
+                 stored);
+        QCOMPARE(RecordById(window, kTaskA)->finished, finished);
+        QCOMPARE(ErrorBoxes(), 0);
+        if (action.startsWith(QLatin1String("open")) || action == QLatin1String("missed"))
+            QVERIFY(window.isVisible());
+        if (action == QLatin1String("open")) {
+            QCOMPARE(Tabs(window)->currentIndex(), 0);
+            QCOMPARE(window.ListPanel()->SelectedTask(), RecordById(window, kTaskA));
+        }
+    }
+
+    // A task changed in the window takes its notification back.
+    void changesWithdrawTheNotification_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("tick") << "tick";
+        QTest::newRow("date move") << "move";
+        QTest::newRow("save") << "save";
+    }
+    void changesWithdrawTheNotification()
+    {
+        QFETCH(QString, action);
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        SelectTask(window, kTaskA);
+        if (action == QLatin1String("tick")) {
+            window.ListPanel()->ToggleFinished(window.ListPanel()->SelectedTask());
+        } else if (action == QLatin1String("move")) {
+            W<QAction>(window, "itDatemoveTomorrow")->trigger();
+        } else {
+            W<QToolButton>(window, "btnEdit")->click();
+            W<QToolButton>(window, "btnSaveTask")->click();
+        }
+        QVERIFY(FNotifier->Withdrawn().contains(kTaskA));
+        QVERIFY(!FNotifier->Withdrawn().contains(kTaskB));
     }
 
     // ---------------------------------------------------------------- splitter
