@@ -105,6 +105,7 @@ private Q_SLOTS:
             QCoreApplication::applicationDirPath() + QStringLiteral("/standin_updater.exe");
         QVERIFY(QFile::exists(standIn));
         const QString out = QDir::toNativeSeparators(FDir.filePath("cmdline.txt"));
+        QFile::remove(out);
         qputenv("ULMORA_STANDIN_OUT", out.toUtf8());
         QString file = standIn;
         if (throughStandIn) {
