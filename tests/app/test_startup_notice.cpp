@@ -153,7 +153,7 @@ private Q_SLOTS:
                              QStringLiteral("The settings cannot be saved to the file \"%1\"; "
                                             "changes last only until the program ends.\n\nThe "
                                             "reason: %2.")
-                                 .arg(config, problem));
+                                 .arg(QDir::toNativeSeparators(config), problem));
         }
         if (problem.isEmpty())
             return;

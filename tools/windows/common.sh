@@ -30,16 +30,17 @@ die() { printf '[build-windows] FAILED: %s\n' "$*" >&2; exit 1; }
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 
 # What a Windows program of the build needs to run under wine: the DLL
-# folders on WINEPATH, Qt's plugins, and a wine prefix of its own (made on
-# first use, about 7 s).
+# folders on WINEPATH and a wine prefix of its own (made on first use, about
+# 7 s). Qt finds its plugins beside its DLLs (the cache is a relocatable
+# prefix). Wine hands no variable whose name begins with QT_ to a Windows
+# program: a test names its platform on the command line instead.
 wine_env() {
     local build="$1" paths=()
     for dir in "$qt_prefix/bin" "${mingw_runtime_dirs[@]}" "$build/peer_relay"; do
         paths+=("$(winpath "$dir")")
     done
     WINEPATH="$(IFS=';'; echo "${paths[*]}")"
-    QT_PLUGIN_PATH="$(winpath "$qt_prefix/plugins")"
-    export WINEPATH QT_PLUGIN_PATH
+    export WINEPATH
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         say "creating the wine prefix $WINEPREFIX"
         mkdir -p "$WINEPREFIX"
