@@ -13,6 +13,7 @@
 #include "update/kvd_services.h"
 #include "update/kvd_update_dialogs.h"
 #include "util/kvd_errors.h"
+#include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
 #include "util/tasks_log.h"
 
@@ -120,22 +121,34 @@ int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceS
         // "Exit" in the tray menu, a close that is not a hide, a quit request
         // of the desktop and SIGTERM, SIGINT or SIGHUP come through
         // TtasksApplication::EndProgram, the updater's terminate command
-        // through the update service. Then the window is destroyed
-        // (FormDestroy writes its geometry).
+        // through the update service.
+        // 6. The end, once: no request may reach a window that is going; the
+        // window writes its geometry (FormDestroy); the update service stops
+        // its timer, pipe server and pool; the store closes the database, and
+        // the settings flush and close. The toolkit emits aboutToQuit when the
+        // loop ends, and on Windows also inside WM_ENDSESSION, after which the
+        // system may end the process before the loop returns: the end runs
+        // at whichever comes first.
+        bool finished = false;
+        const auto finish = [&] {
+            if (finished)
+                return;
+            finished = true;
+            aInstance.Stop();
+            window->FormDestroy();
+            ReleaseServices();
+            SetUpdateUI(nullptr);
+            ReleaseTasksDB();
+            ReleaseTasksSettings();
+        };
+        ConnectGuarded(&app, &QCoreApplication::aboutToQuit, window.get(), finish);
         if (aCommand.action != TCommandAction::Hidden)
             window->show();
         else if (!QSystemTrayIcon::isSystemTrayAvailable())
             window->showMinimized();
         result = QApplication::exec();
-        // No request may reach a window that is going.
-        aInstance.Stop();
+        finish();
     }
-    // The update service stops its timer, pipe server and pool; then the store
-    // closes the database, and the settings flush and close.
-    ReleaseServices();
-    SetUpdateUI(nullptr);
-    ReleaseTasksDB();
-    ReleaseTasksSettings();
     return result;
 }
 

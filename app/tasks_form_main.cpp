@@ -426,6 +426,9 @@ void TfrmTaskList::EndProgram()
 
 void TfrmTaskList::FormDestroy()
 {
+    if (FDestroyed)
+        return;
+    FDestroyed = true;
     TtasksSettings* settings = GetTasksSettings();
     const QRect frame = frameGeometry();
     settings->WriteInteger(kKeyLeft, frame.left());

@@ -27,6 +27,10 @@ public:
     explicit TfrmTaskList(QWidget* aParent = nullptr);
     // Runs FormDestroy, which writes the window's geometry.
     ~TfrmTaskList() override;
+    // Writes the window's geometry, ends the reminders and lets go of the
+    // tags; once, whether called early (the end of the session) or by the
+    // destructor. The window is not used after it.
+    void FormDestroy();
 
     // Sets the enabled and visible state of the buttons and menu items and the
     // editor's status line from the current state, then repaints the list.
@@ -62,7 +66,6 @@ private:
     void FormShow();
     // True when the window may close (the program then ends).
     bool FormCloseQuery();
-    void FormDestroy();
     // Ends the event loop; the window is destroyed after it.
     void EndProgram();
 
@@ -77,6 +80,7 @@ private:
     TtasksListPanel* FList = nullptr;
     TtasksEditorPanel* FEditor = nullptr;
     TtasksTray* FTray = nullptr;
+    bool FDestroyed = false;
     // The outer size asked for by FormShow, kept until the window manager has
     // put its frame around the window.
     QSize FPendingOuter;

@@ -12,6 +12,8 @@ function(ulmora_exclude_on_windows name reason)
     set_property(GLOBAL APPEND PROPERTY ULMORA_WINDOWS_EXCLUDED_LINES "${name}: ${reason}")
 endfunction()
 
+ulmora_exclude_on_windows(test_e2e_update
+    "starts the program on an Xvfb display, which a Windows program cannot start, and tools/windows/e2e runs ulmora.exe with ulmora-pipe.exe's version and terminate commands on Xvfb from the Linux side")
 ulmora_exclude_on_windows(test_ipc_server
     "tests the Linux endpoint itself (socket folders and modes, peer user ids, stale socket files), the named pipe is tested by test_pipe_win")
 ulmora_exclude_on_windows(test_ipc_limits
