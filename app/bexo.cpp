@@ -6,6 +6,7 @@
 #include "app/tasks_instance.h"
 #include "app/tasks_instance_window.h"
 #include "app/tasks_signals.h"
+#include "app/tasks_tray.h"
 #include "resources/tasks_resources.h"
 #include "resources/tasks_themes.h"
 #include "settings/tasks_settings.h"
@@ -18,7 +19,6 @@
 #include "util/tasks_log.h"
 
 #include <QCoreApplication>
-#include <QSystemTrayIcon>
 #include <cstdio>
 #include <memory>
 
@@ -52,9 +52,10 @@ void ReportProblem(const QString& aText)
         log->Log(aText);
 }
 
-// --add with no instance running: the task goes straight into the database
-// that the settings name, without a window or a display.
-int AddWithoutWindow(int aArgc, char* aArgv[], const TQuickTask& aTask)
+// --add or --import with no instance running, and --export: the work goes
+// straight to the database that the settings name, without a window or a
+// display.
+int RunWithoutWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand)
 {
     QCoreApplication app(aArgc, aArgv);
     QCoreApplication::setApplicationName(QStringLiteral("Ulmora"));
@@ -63,7 +64,12 @@ int AddWithoutWindow(int aArgc, char* aArgv[], const TQuickTask& aTask)
         GetTasksSettings();
         StartTasksLog();
         SetTasksDBFile(db_file);
-        result = StoreQuickTask(aTask);
+        if (aCommand.action == TCommandAction::Import)
+            result = ImportTasksFile(aCommand.file);
+        else if (aCommand.action == TCommandAction::Export)
+            result = ExportTasksFile(aCommand.file);
+        else
+            result = StoreQuickTask(aCommand.task);
     } catch (const std::exception& error) {
         // The database cannot be opened.
         result.status = kExitFailure;
@@ -73,6 +79,8 @@ int AddWithoutWindow(int aArgc, char* aArgv[], const TQuickTask& aTask)
     ReleaseTasksSettings();
     if (result.status != kExitOk)
         PrintError(result.message);
+    else if (!result.message.isEmpty())
+        PrintOut(result.message + QLatin1Char('\n'));
     return result.status;
 }
 
@@ -144,8 +152,8 @@ int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceS
         ConnectGuarded(&app, &QCoreApplication::aboutToQuit, window.get(), finish);
         if (aCommand.action != TCommandAction::Hidden)
             window->show();
-        else if (!QSystemTrayIcon::isSystemTrayAvailable())
-            window->showMinimized();
+        else if (!window->Tray()->Present())
+            window->ShowMinimised();
         result = QApplication::exec();
         finish();
     }
@@ -172,6 +180,10 @@ int main(int argc, char* argv[])
         return kExitOk;
     }
 
+    // An export reads the database alone, whether or not a program runs.
+    if (command.action == TCommandAction::Export)
+        return RunWithoutWindow(argc, argv, command);
+
     // One program per settings file: a later start hands its request to the
     // one that runs and ends with its answer.
     const QString channel = InstanceChannelName(NativePath(DefaultConfigFile()));
@@ -179,12 +191,14 @@ int main(int argc, char* argv[])
     if (reach.outcome != TInstanceReach::TOutcome::Instance) {
         if (reach.reply.status != kExitOk)
             PrintError(reach.reply.message);
+        else if (!reach.reply.message.isEmpty())
+            PrintOut(reach.reply.message + QLatin1Char('\n'));
         return reach.reply.status;
     }
     // The lock stays taken until the program ends: a start meanwhile waits
     // for this one, whether it stores a task or runs the window.
     TInstanceServer instance(channel, std::move(reach.lock));
-    if (command.action == TCommandAction::Add)
-        return AddWithoutWindow(argc, argv, command.task);
+    if (command.action == TCommandAction::Add || command.action == TCommandAction::Import)
+        return RunWithoutWindow(argc, argv, command);
     return RunWindow(argc, argv, command, instance, reach.warning);
 }

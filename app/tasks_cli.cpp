@@ -1,12 +1,14 @@
 #include "app/tasks_cli.h"
 
 #include "app/tasks_duedates.h"
+#include "ical/tasks_ics.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_store.h"
 #include "util/kvd_utils.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace {
@@ -65,7 +67,9 @@ TCommandLine ParseCommandLine(const QStringList& aArguments)
     const QCommandLineOption due(QStringLiteral("due"), QString(), QStringLiteral("when"));
     const QCommandLineOption show(QStringLiteral("show"), QString());
     const QCommandLineOption hidden(QStringLiteral("hidden"), QString());
-    parser.addOptions({help, version, add, note, tag, due, show, hidden});
+    const QCommandLineOption import(QStringLiteral("import"), QString(), QStringLiteral("file"));
+    const QCommandLineOption exportTo(QStringLiteral("export"), QString(), QStringLiteral("file"));
+    parser.addOptions({help, version, add, note, tag, due, show, hidden, import, exportTo});
     for (const char* name : kToolkitValueOptions)
         parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
@@ -93,10 +97,12 @@ TCommandLine ParseCommandLine(const QStringList& aArguments)
         return command;
     }
 
-    const int actions =
-        int(parser.isSet(add)) + int(parser.isSet(show)) + int(parser.isSet(hidden));
+    const int actions = int(parser.isSet(add)) + int(parser.isSet(show)) +
+                        int(parser.isSet(hidden)) + int(parser.isSet(import)) +
+                        int(parser.isSet(exportTo));
     if (actions > 1) {
-        command.error = QStringLiteral("--add, --show and --hidden cannot be combined.");
+        command.error =
+            QStringLiteral("--add, --show, --hidden, --import and --export cannot be combined.");
         return command;
     }
     if (!parser.isSet(add)) {
@@ -106,6 +112,21 @@ TCommandLine ParseCommandLine(const QStringList& aArguments)
                     QStringLiteral("--%1 belongs to --add.").arg(option->names().first());
                 return command;
             }
+        }
+        for (const QCommandLineOption* option : {&import, &exportTo}) {
+            if (!parser.isSet(*option))
+                continue;
+            const QString name = option->names().first();
+            if (!SingleValue(parser, name, command.file, command.error))
+                return command;
+            if (command.file.trimmed().isEmpty()) {
+                command.error = QStringLiteral("the file of --%1 is empty.").arg(name);
+                return command;
+            }
+            // The running program that may do the import has a folder of its own.
+            command.file = QFileInfo(command.file).absoluteFilePath();
+            command.action = option == &import ? TCommandAction::Import : TCommandAction::Export;
+            return command;
         }
         if (parser.isSet(show))
             command.action = TCommandAction::Show;
@@ -155,6 +176,7 @@ QString HelpText()
     return QStringLiteral(
         "Usage: ulmora [--show | --hidden]\n"
         "       ulmora --add SUMMARY [--note TEXT] [--tag TITLE]... [--due WHEN]\n"
+        "       ulmora --import FILE | --export FILE\n"
         "\n"
         "Ulmora, a to-do list in the tray. Without options it starts, or shows the\n"
         "window of the Ulmora that already runs.\n"
@@ -166,14 +188,19 @@ QString HelpText()
         "                  without it, the default due date of the settings. As in the\n"
         "                  editor, hour, 4hours and tomorrow are rounded to the time\n"
         "                  granularity and moved past the night hours\n"
+        "  --import FILE   add the to-dos of an iCalendar (.ics) file as tasks and end;\n"
+        "                  to-dos already present (by UID) are skipped, and the counts\n"
+        "                  of added, skipped and refused ones are printed\n"
+        "  --export FILE   write every task, open and finished, to an iCalendar (.ics)\n"
+        "                  file and end\n"
         "  --show          show the window (starting Ulmora when it does not run)\n"
         "  --hidden        start in the tray without showing the window, as at login\n"
         "  --version       print the version and end\n"
         "  -h, --help      print this help and end\n"
         "\n"
-        "Exit status: 0 done; 1 the task could not be stored, or the running Ulmora\n"
-        "did not answer; 2 a wrong command line, an unknown tag or a bad date\n"
-        "(nothing is stored).\n");
+        "Exit status: 0 done; 1 the task could not be stored, the file could not be\n"
+        "read or written, or the running Ulmora did not answer; 2 a wrong command\n"
+        "line, an unknown tag or a bad date (nothing is stored).\n");
 }
 
 bool ParseQuickDue(const QString& aText, TQuickDueSpec& aSpec, QString& aError)
@@ -304,5 +331,29 @@ TQuickResult StoreQuickTask(const TQuickTask& aTask)
         return refuse(kExitFailure,
                       QStringLiteral("the task could not be stored: %1").arg(stored.reason));
     result.taskid = task.taskid;
+    return result;
+}
+
+TQuickResult ImportTasksFile(const QString& aPath)
+{
+    TQuickResult result;
+    const TIcsImportResult imported = ImportIcs(aPath);
+    result.status = imported.ok ? kExitOk : kExitFailure;
+    result.message = imported.ok ? QStringLiteral("Imported %1: %2").arg(aPath, imported.Summary())
+                                 : imported.error;
+    return result;
+}
+
+TQuickResult ExportTasksFile(const QString& aPath)
+{
+    TQuickResult result;
+    const TIcsExportResult exported = ExportIcs(aPath, {});
+    result.status = exported.ok ? kExitOk : kExitFailure;
+    result.message = exported.ok ? QStringLiteral("Exported %1 %2 to %3.")
+                                       .arg(exported.written)
+                                       .arg(exported.written == 1 ? QStringLiteral("task")
+                                                                  : QStringLiteral("tasks"),
+                                            aPath)
+                                 : exported.error;
     return result;
 }

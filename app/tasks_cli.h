@@ -26,6 +26,8 @@ enum class TCommandAction
     Show,   // --show: the same
     Hidden, // --hidden: start in the tray without showing the window
     Add,    // --add: store one task and end
+    Import, // --import: add the to-dos of an iCalendar file and end
+    Export, // --export: write every task to an iCalendar file and end
     Help,
     Version
 };
@@ -45,6 +47,8 @@ struct TCommandLine
     TCommandAction action = TCommandAction::Start;
     // For Add.
     TQuickTask task;
+    // For Import and Export: the file, as an absolute path.
+    QString file;
     // Why the command line is refused; empty when it is not.
     QString error;
 };
@@ -107,3 +111,12 @@ struct TQuickResult
 // Uses the settings and the store as they are; the caller loads the settings
 // and names the database.
 TQuickResult StoreQuickTask(const TQuickTask& aTask);
+
+// --import: adds the to-dos of the iCalendar file aPath (see ImportIcs).
+// kExitOk with the counts as the message when the file was read, also when
+// some to-dos were refused (each named with its reason); kExitFailure when
+// the file could not be read or the database refused the import.
+TQuickResult ImportTasksFile(const QString& aPath);
+// --export: writes every task to aPath; kExitOk with the count as the
+// message, kExitFailure when the file could not be written.
+TQuickResult ExportTasksFile(const QString& aPath);

@@ -1,6 +1,7 @@
 #include "app/tasks_form_main.h"
 
 #include "app/tasks_application.h"
+#include "app/tasks_ics_actions.h"
 #include "app/tasks_notifier.h"
 #include "app/tasks_panel_editor.h"
 #include "app/tasks_panel_list.h"
@@ -131,6 +132,7 @@ TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
 
     BuildLayout();
     FTray = new TtasksTray(this);
+    btnExit->setVisible(!FTray->Present());
     // Ctrl+Shift+Q anywhere in the program; other combinations of Q do not match.
     FNewTaskShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q), this);
     FNewTaskShortcut->setObjectName(QStringLiteral("events"));
@@ -200,6 +202,11 @@ QWidget* TfrmTaskList::BuildButtonBar()
                                 btnSettings, btnTasksPool})
         layout->addWidget(button);
     layout->addStretch(1);
+    // Without a tray its menu cannot be opened, and "Exit" is the one item of
+    // it that no other button of the bar stands for. Shown by the tray's state.
+    btnExit = MakeBarButton(pnlButtons, "btnExit", QStringLiteral("Exit"), "exit_24");
+    btnExit->hide();
+    layout->addWidget(btnExit);
     return pnlButtons;
 }
 
@@ -216,6 +223,7 @@ void TfrmTaskList::Wire()
                    &TtasksEditorPanel::btnDeleteTaskClick);
     ConnectGuarded(btnSettings, &QToolButton::clicked, this, &TfrmTaskList::btnSettingsClick);
     ConnectGuarded(btnTasksPool, &QToolButton::clicked, this, &TfrmTaskList::itTrayTasksPoolClick);
+    ConnectGuarded(btnExit, &QToolButton::clicked, this, &TfrmTaskList::EndProgram);
 
     // The list: a click closes the editor, a double click edits, its menu
     // runs the editor's commands.
@@ -245,6 +253,19 @@ void TfrmTaskList::Wire()
     ConnectGuarded(FTray, &TtasksTray::TasksPoolAsked, this, &TfrmTaskList::itTrayTasksPoolClick);
     ConnectGuarded(FTray, &TtasksTray::SettingsAsked, this, &TfrmTaskList::btnSettingsClick);
     ConnectGuarded(FTray, &TtasksTray::ExitAsked, this, &TfrmTaskList::EndProgram);
+    ConnectGuarded(FTray, &TtasksTray::AvailabilityChanged, this,
+                   &TfrmTaskList::TrayAvailabilityChanged);
+
+    // iCalendar files: the tray's import and export, the list's export of
+    // the selection; an import that added tasks reloads tags and list.
+    auto* ics = new TtasksIcsActions(this);
+    ics->setObjectName(QStringLiteral("icsActions"));
+    ConnectGuarded(FTray, &TtasksTray::ImportAsked, ics, [this, ics] { ics->ImportAsked(this); });
+    ConnectGuarded(FTray, &TtasksTray::ExportAsked, ics,
+                   [this, ics] { ics->ExportAsked(this, QStringList()); });
+    ConnectGuarded(FList, &TtasksListPanel::ExportSelectedAsked, ics,
+                   [this, ics] { ics->ExportAsked(this, FList->SelectedIds()); });
+    ConnectGuarded(ics, &TtasksIcsActions::TasksImported, this, &TfrmTaskList::LoadTagTabs);
 
     ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
     ConnectGuarded(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
@@ -343,9 +364,23 @@ void TfrmTaskList::ResizeOuter(QSize aOuter)
 void TfrmTaskList::moveEvent(QMoveEvent* aEvent)
 {
     QWidget::moveEvent(aEvent);
+    CorrectPendingSize();
+}
+
+void TfrmTaskList::changeEvent(QEvent* aEvent)
+{
+    QWidget::changeEvent(aEvent);
+    if (aEvent->type() == QEvent::WindowStateChange)
+        CorrectPendingSize();
+}
+
+void TfrmTaskList::CorrectPendingSize()
+{
     // The frame is known only once the window manager has put it around the
     // window; the stored size is that of the outer frame, so correct it then.
-    if (!FPendingOuter.isValid())
+    // A minimised window waits until it is restored: on X11 a change of size
+    // would restore it.
+    if (!FPendingOuter.isValid() || isMinimized())
         return;
     const QSize frame = frameGeometry().size() - size();
     if (frame != FPendingFrame) {
@@ -405,7 +440,13 @@ bool TfrmTaskList::FormCloseQuery()
     if (!close_minimizes)
         return true;
     FEditor->SetEditing(false);
-    hide();
+    // A hidden window comes back only through the tray icon; without a tray
+    // it would be lost until the next start, so it goes to the task bar.
+    FTray->CheckAvailable();
+    if (FTray->Present())
+        hide();
+    else
+        ShowMinimised();
     return false;
 }
 
@@ -453,6 +494,16 @@ void TfrmTaskList::ShowList()
     activateWindow();
 }
 
+void TfrmTaskList::ShowMinimised()
+{
+    // On X11 a change of geometry clears the minimised state, so a hidden
+    // window placed by FormShow while being shown minimised would come up
+    // normal: it is shown and placed first, and minimised then.
+    if (!isVisible())
+        show();
+    showMinimized();
+}
+
 void TfrmTaskList::ApplyTheme(const QString& aName)
 {
     ::ApplyTheme(aName);
@@ -497,6 +548,16 @@ void TfrmTaskList::CheckReminders()
 void TfrmTaskList::notificationsTimer()
 {
     CheckReminders();
+}
+
+void TfrmTaskList::TrayAvailabilityChanged(bool aAvailable)
+{
+    if (FDestroyed)
+        return;
+    btnExit->setVisible(!aAvailable);
+    // A window hidden to the tray that went could not be reached again.
+    if (!aAvailable && !isVisible())
+        ShowMinimised();
 }
 
 void TfrmTaskList::UpdateControls()

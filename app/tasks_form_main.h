@@ -40,6 +40,9 @@ public:
     void ApplyTheme(const QString& aName);
     // Shows the window and brings it to the front (FormShow runs when it was hidden).
     void ShowList();
+    // Minimises the window to the task bar, showing it first when it was
+    // hidden (FormShow runs then); where there is no tray to keep it in.
+    void ShowMinimised();
     // Reloads the tags into the editor's check list and the tabs; ends by
     // reloading the list for the selected tab.
     void LoadTagTabs();
@@ -55,16 +58,21 @@ public Q_SLOTS:
     void itTrayTasksPoolClick();
     void eventsShortCut();
     void notificationsTimer();
+    // A tray came or went: "Exit" shows on the button bar while there is
+    // none, and a hidden window comes back minimised.
+    void TrayAvailabilityChanged(bool aAvailable);
 
 protected:
     void showEvent(QShowEvent* aEvent) override;
     void closeEvent(QCloseEvent* aEvent) override;
     void moveEvent(QMoveEvent* aEvent) override;
+    void changeEvent(QEvent* aEvent) override;
 
 private:
     void FormCreate();
     void FormShow();
-    // True when the window may close (the program then ends).
+    // True when the window may close (the program then ends). Otherwise the
+    // window goes to the tray, or to the task bar where there is no tray.
     bool FormCloseQuery();
     // Ends the event loop; the window is destroyed after it.
     void EndProgram();
@@ -76,6 +84,9 @@ private:
     // the task's row.
     void ActOnReminder(const QString& aTaskId, const TStoreResult& aStored, const QString& aWhat);
     void ResizeOuter(QSize aOuter);
+    // Gives the window the outer size ResizeOuter asked for, once the window
+    // manager's frame is known.
+    void CorrectPendingSize();
 
     TtasksListPanel* FList = nullptr;
     TtasksEditorPanel* FEditor = nullptr;
@@ -94,6 +105,8 @@ private:
     QToolButton* btnDeleteTask = nullptr;
     QToolButton* btnSettings = nullptr;
     QToolButton* btnTasksPool = nullptr;
+    // The tray menu's "Exit", on the bar only while the desktop has no tray.
+    QToolButton* btnExit = nullptr;
     QShortcut* FNewTaskShortcut = nullptr;
     // The reminder pass, once a minute from creation to destruction.
     QTimer* notifications = nullptr;

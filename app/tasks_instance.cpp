@@ -78,6 +78,8 @@ TExchange Exchange(IPipeConnection& aConnection, const TInstanceRequest& aReques
         return TExchange::Closing;
     if (result == kResultOk) {
         aReply = TInstanceReply();
+        // What the instance did, when it says (the counts of an import).
+        aReply.message = reply.ReadText(QStringLiteral("Message"));
         return TExchange::Answered;
     }
     bool number = false;
@@ -102,6 +104,10 @@ TInstanceRequest InstanceRequestOf(const TCommandLine& aCommand)
         request.command = kInstanceAdd;
         request.task = aCommand.task;
         break;
+    case TCommandAction::Import:
+        request.command = kInstanceImport;
+        request.file = aCommand.file;
+        break;
     case TCommandAction::Hidden:
         request.command = kInstancePing;
         break;
@@ -115,6 +121,8 @@ TInstanceRequest InstanceRequestOf(const TCommandLine& aCommand)
 void WriteInstanceRequest(const TInstanceRequest& aRequest, IMessageData& aMessage)
 {
     aMessage.WriteText(QStringLiteral("Command"), aRequest.command);
+    if (aRequest.command == kInstanceImport)
+        aMessage.WriteText(QStringLiteral("File"), aRequest.file);
     if (aRequest.command != kInstanceAdd)
         return;
     // Empty texts are not written; they read back empty.
@@ -130,6 +138,7 @@ TInstanceRequest ReadInstanceRequest(const IMessageData& aMessage)
 {
     TInstanceRequest request;
     request.command = aMessage.ReadText(QStringLiteral("Command"));
+    request.file = aMessage.ReadText(QStringLiteral("File"));
     request.task.summary = aMessage.ReadText(QStringLiteral("Summary"));
     request.task.note = aMessage.ReadText(QStringLiteral("Note"));
     request.task.due = aMessage.ReadText(QStringLiteral("Due"));

@@ -22,6 +22,8 @@
 // The requests of the channel ("Command").
 inline const QString kInstanceShow = QStringLiteral("show");
 inline const QString kInstanceAdd = QStringLiteral("add");
+// --import: the running program reads the file and lists what it added.
+inline const QString kInstanceImport = QStringLiteral("import");
 // A start that only has to know that an instance runs (--hidden).
 inline const QString kInstancePing = QStringLiteral("ping");
 
@@ -30,6 +32,8 @@ struct TInstanceRequest
     QString command;
     // For kInstanceAdd.
     TQuickTask task;
+    // For kInstanceImport: the file, as an absolute path.
+    QString file = QString();
 };
 
 struct TInstanceReply
@@ -44,7 +48,7 @@ struct TInstanceReply
 TInstanceRequest InstanceRequestOf(const TCommandLine& aCommand);
 
 // The message bodies: "Command", "Summary", "Note", "Due", "TagCount" and
-// "Tag1"..."TagN"; the reply's "Result" ("ok", "error", or "closing" for a
+// "Tag1"..."TagN" (add), "File" (import); the reply's "Result" ("ok", "error", or "closing" for a
 // request that an ending instance did not take), "Status" and "Message".
 void WriteInstanceRequest(const TInstanceRequest& aRequest, IMessageData& aMessage);
 TInstanceRequest ReadInstanceRequest(const IMessageData& aMessage);

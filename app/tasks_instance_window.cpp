@@ -14,6 +14,13 @@ TInstanceReply AnswerInstanceRequest(TfrmTaskList& aWindow, const TInstanceReque
         // The list shows the new task at once, under the tab that is selected.
         if (stored.status == kExitOk)
             aWindow.LoadTagTabs();
+    } else if (aRequest.command == kInstanceImport) {
+        const TQuickResult imported = ImportTasksFile(aRequest.file);
+        reply.status = imported.status;
+        reply.message = imported.message;
+        // The added tasks and tags are listed at once.
+        if (imported.status == kExitOk)
+            aWindow.LoadTagTabs();
     } else if (aRequest.command != kInstancePing) {
         reply.status = kExitUsage;
         reply.message = QStringLiteral("the running Ulmora does not know the request \"%1\".")

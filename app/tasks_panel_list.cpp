@@ -234,6 +234,11 @@ void TtasksListPanel::BuildMenu()
     itDatemoveTomorrow->setData(QVariant::fromValue(TDueChoice::Tomorrow));
     itDatemoveUnplanned->setData(QVariant::fromValue(TDueChoice::Unplanned));
     FDateMoves = {itDatemoveImmediately, itDatemoveToday, itDatemoveTomorrow, itDatemoveUnplanned};
+    tasklist_popup->addSeparator();
+    actExportSelectedTasks = MakeAction(tasklist_popup, "actExportSelectedTasks",
+                                        QStringLiteral("Export Selected Tasks..."), "save_24");
+    ConnectGuarded(actExportSelectedTasks, &QAction::triggered, this,
+                   &TtasksListPanel::ExportSelectedAsked);
     ConnectGuarded(tasklist_popup, &QMenu::aboutToShow, this,
                    &TtasksListPanel::tasklist_popupPopup);
     ConnectGuarded(itTreeNewTask, &QAction::triggered, this, &TtasksListPanel::NewTaskAsked);
@@ -599,6 +604,8 @@ void TtasksListPanel::SetCommandsEnabled(bool aNewTask, bool aEditTask, bool aDe
     itTreeNewTask->setEnabled(aNewTask);
     itTreeEditTask->setEnabled(aEditTask);
     itTreeDeleteTask->setEnabled(aDeleteTask);
+    // What may be deleted may be exported: the selected tasks.
+    actExportSelectedTasks->setEnabled(aDeleteTask);
     for (QAction* item : FDateMoves)
         item->setEnabled(aDateMoves);
 }

@@ -125,6 +125,8 @@ Q_SIGNALS:
     void NewTaskAsked();
     void EditTaskAsked();
     void DeleteTaskAsked();
+    // "Export Selected Tasks...": the selected tasks to an iCalendar file.
+    void ExportSelectedAsked();
 
 protected:
     bool eventFilter(QObject* aWatched, QEvent* aEvent) override;
@@ -162,5 +164,6 @@ private:
     QAction* itTreeNewTask = nullptr;
     QAction* itTreeEditTask = nullptr;
     QAction* itTreeDeleteTask = nullptr;
+    QAction* actExportSelectedTasks = nullptr;
     std::vector<QAction*> FDateMoves;
 };

@@ -7,9 +7,16 @@
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
+
+// How often the tray watch looks: a tray that comes or goes is followed
+// within this time. One look asks the X server for a selection owner.
+constexpr int kTrayWatchInterval = 3000;
+
+std::optional<bool> gAvailableForTests;
 
 QAction* MakeAction(QMenu* aMenu, const char* aName, const QString& aCaption, const char* aIcon)
 {
@@ -32,7 +39,14 @@ TtasksTray::TtasksTray(QWidget* aWindow) : QObject(aWindow)
     QAction* itTraySettings =
         MakeAction(tray_popup, "itTraySettings", QStringLiteral("Settings"), "settings_24");
     tray_popup->addSeparator();
+    QAction* actImportTasks =
+        MakeAction(tray_popup, "actImportTasks", QStringLiteral("Import Tasks..."), "checklist_24");
+    QAction* actExportTasks =
+        MakeAction(tray_popup, "actExportTasks", QStringLiteral("Export Tasks..."), "save_24");
+    tray_popup->addSeparator();
     QAction* itExit = MakeAction(tray_popup, "itExit", QStringLiteral("Exit"), "exit_24");
+    ConnectGuarded(actImportTasks, &QAction::triggered, this, &TtasksTray::ImportAsked);
+    ConnectGuarded(actExportTasks, &QAction::triggered, this, &TtasksTray::ExportAsked);
     ConnectGuarded(tray_popup, &QMenu::aboutToShow, this, &TtasksTray::tray_popupPopup);
     ConnectGuarded(itTrayNewTask, &QAction::triggered, this, &TtasksTray::NewTaskAsked);
     ConnectGuarded(itTrayTasksPool, &QAction::triggered, this, &TtasksTray::TasksPoolAsked);
@@ -53,12 +67,45 @@ TtasksTray::TtasksTray(QWidget* aWindow) : QObject(aWindow)
         });
     ConnectGuarded(tray, &QSystemTrayIcon::messageClicked, this, &TtasksTray::trayBalloonClick);
     tray->show();
+    FPresent = Available();
+    trayWatch = new QTimer(this);
+    trayWatch->setObjectName(QStringLiteral("trayWatch"));
+    trayWatch->setInterval(kTrayWatchInterval);
+    ConnectGuarded(trayWatch, &QTimer::timeout, this, &TtasksTray::CheckAvailable);
+    trayWatch->start();
     // Desktop notifications with actions where a notification service
     // answers, the icon's balloon otherwise.
     FNotifier = CreateDesktopNotifier(tray);
 }
 
 TtasksTray::~TtasksTray() = default;
+
+bool TtasksTray::Available()
+{
+    if (gAvailableForTests)
+        return *gAvailableForTests;
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TtasksTray::SetAvailableForTests(std::optional<bool> aAvailable)
+{
+    gAvailableForTests = aAvailable;
+}
+
+void TtasksTray::CheckAvailable()
+{
+    const bool available = Available();
+    if (available == FPresent)
+        return;
+    FPresent = available;
+    if (available) {
+        // The icon is put into the tray that exists when it is shown; hiding
+        // it first makes show put it into the new one.
+        tray->hide();
+        tray->show();
+    }
+    Q_EMIT AvailabilityChanged(available);
+}
 
 void TtasksTray::SetNewTaskEnabled(bool aEnabled)
 {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -17,6 +18,9 @@ QQueue<QMessageBox::StandardButton> gAnswers;
 QList<TkvdMessageBox::TShown> gShown;
 QStringList gWaitShown;
 QPointer<QDialog> gCurrentWait;
+bool gFileTestMode = false;
+QQueue<QString> gFileAnswers;
+QStringList gFileAsked;
 
 // The wait box: its text, a busy bar and Cancel. Every way of dismissing it
 // (the button, Escape, closing its frame) is the user's Cancel; only its owner
@@ -158,4 +162,48 @@ QDialog* TkvdWaitBox::Current()
 const QStringList& TkvdWaitBox::Shown()
 {
     return gWaitShown;
+}
+
+// ---------------------------------------------------------------- file names
+
+QString TkvdFileDialog::GetOpenFileName(QWidget* aParent, const QString& aCaption,
+                                        const QString& aFilter)
+{
+    if (gFileTestMode) {
+        gFileAsked << aCaption;
+        return gFileAnswers.isEmpty() ? QString() : gFileAnswers.dequeue();
+    }
+    return QFileDialog::getOpenFileName(aParent, aCaption, QString(), aFilter);
+}
+
+QString TkvdFileDialog::GetSaveFileName(QWidget* aParent, const QString& aCaption,
+                                        const QString& aFilter, const QString& aSuggested)
+{
+    if (gFileTestMode) {
+        gFileAsked << aCaption;
+        return gFileAnswers.isEmpty() ? QString() : gFileAnswers.dequeue();
+    }
+    return QFileDialog::getSaveFileName(aParent, aCaption, aSuggested, aFilter);
+}
+
+void TkvdFileDialog::SetTestMode(bool aOn)
+{
+    gFileTestMode = aOn;
+    gFileAnswers.clear();
+    gFileAsked.clear();
+}
+
+void TkvdFileDialog::SetNextAnswer(const QString& aFileName)
+{
+    gFileAnswers.enqueue(aFileName);
+}
+
+const QStringList& TkvdFileDialog::Asked()
+{
+    return gFileAsked;
+}
+
+void TkvdFileDialog::ClearAsked()
+{
+    gFileAsked.clear();
 }

@@ -48,6 +48,28 @@ public:
     static void ClearShown();
 };
 
+// Every file name the program asks the user for goes through here. In test
+// mode no dialog is shown: each call is recorded (its caption) and answered
+// with the next queued name, or with an empty name (the user's Cancel) when
+// none is queued.
+class TkvdFileDialog
+{
+public:
+    // aFilter as QFileDialog takes it ("iCalendar files (*.ics)"). An empty
+    // name when the user cancelled.
+    static QString GetOpenFileName(QWidget* aParent, const QString& aCaption,
+                                   const QString& aFilter);
+    // Asks before replacing an existing file, as the toolkit's dialog does.
+    static QString GetSaveFileName(QWidget* aParent, const QString& aCaption,
+                                   const QString& aFilter, const QString& aSuggested = QString());
+
+    static void SetTestMode(bool aOn);
+    static void SetNextAnswer(const QString& aFileName);
+    // The captions of the dialogs asked for since ClearAsked.
+    static const QStringList& Asked();
+    static void ClearAsked();
+};
+
 // A modal box that says what the program is waiting for, with a Cancel
 // button. It does not wait itself: it is shown when constructed, the owner
 // waits in an event loop of its own and destroys the box when the wait ends,

@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -448,6 +449,46 @@ private Q_SLOTS:
         QVERIFY(W<TtasksSplitter>(window, "splitterEditTask")->isVisibleTo(&window));
     }
 
+    // The tray's export writes every task, the list's export the selected
+    // ones; the tray's import brings them back and the list shows them.
+    void icsFilesFromTheMenus()
+    {
+        AddTask("IcsAaaaaaaaaaaaa", "First");
+        AddTask("IcsBbbbbbbbbbbbb", "Second");
+        TfrmTaskList window;
+        window.show();
+        TkvdFileDialog::SetTestMode(true);
+        const auto cleanup = qScopeGuard([] { TkvdFileDialog::SetTestMode(false); });
+        const auto vtodos = [](const QString& aFile) {
+            QFile file(aFile);
+            return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("BEGIN:VTODO")) : -1;
+        };
+
+        const QString all = FEnv->File(QStringLiteral("all.ics"));
+        TkvdFileDialog::SetNextAnswer(all);
+        W<QAction>(window, "actExportTasks")->trigger();
+        QCOMPARE(vtodos(all), 2);
+
+        QTreeView* tree = Tree(window);
+        tree->setCurrentIndex(tree->model()->index(0, 0));
+        tree->selectionModel()->select(tree->model()->index(0, 0),
+                                       QItemSelectionModel::ClearAndSelect |
+                                           QItemSelectionModel::Rows);
+        window.UpdateControls();
+        const QString one = FEnv->File(QStringLiteral("one.ics"));
+        TkvdFileDialog::SetNextAnswer(one);
+        W<QAction>(window, "actExportSelectedTasks")->trigger();
+        QCOMPARE(vtodos(one), 1);
+
+        Sql("delete from tasks");
+        window.LoadTagTabs();
+        QCOMPARE(tree->model()->rowCount(), 0);
+        TkvdFileDialog::SetNextAnswer(all);
+        W<QAction>(window, "actImportTasks")->trigger();
+        QCOMPARE(tree->model()->rowCount(), 2);
+        QVERIFY(TkvdFileDialog::Asked().size() == 3);
+    }
+
     void menusHoldTheirItemsInOrder()
     {
         TfrmTaskList window;
@@ -460,17 +501,23 @@ private Q_SLOTS:
         };
         QCOMPARE(describe(W<QMenu>(window, "tray_popup")),
                  QStringLiteral("itTrayNewTask=New Task|itTrayTasksPool=New Tasks...|"
-                                "itTrayShowList=Show List|itTraySettings=Settings|-|itExit=Exit"));
+                                "itTrayShowList=Show List|itTraySettings=Settings|-|"
+                                "actImportTasks=Import Tasks...|actExportTasks=Export Tasks...|-|"
+                                "itExit=Exit"));
         QCOMPARE(describe(W<QMenu>(window, "tasklist_popup")),
                  QStringLiteral("itTreeNewTask=New Task|itTreeEditTask=Edit Task|"
                                 "itTreeDeleteTask=Delete Task|-|itDatemoveImmediately=Immediately|"
                                 "itDatemoveToday=Today|itDatemoveTomorrow=Tomorrow|-|"
-                                "itDatemoveUnplanned=Unplanned"));
+                                "itDatemoveUnplanned=Unplanned|-|"
+                                "actExportSelectedTasks=Export Selected Tasks..."));
         QCOMPARE(W<QSystemTrayIcon>(window, "tray")->contextMenu(), W<QMenu>(window, "tray_popup"));
         for (QAction* action : W<QMenu>(window, "tray_popup")->actions())
             QVERIFY(action->isSeparator() || !action->icon().isNull());
         QStringList buttons;
         for (QToolButton* button : W<QWidget>(window, "pnlButtons")->findChildren<QToolButton*>()) {
+            // "Exit" shows only on a desktop without a tray.
+            if (button->isHidden())
+                continue;
             QCOMPARE(button->size(), QSize(70, 58));
             QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
             QVERIFY(!button->icon().isNull());

@@ -45,6 +45,9 @@ inline std::unique_ptr<TTestEnv> StartWindowTest()
     TkvdMessageBox::SetTestMode(true);
     TkvdMessageBox::ClearShown();
     ApplyTheme(TasksDefaults::theme);
+    // The offscreen platform has no tray; the window tests run as on a
+    // desktop with one unless they say otherwise.
+    TtasksTray::SetAvailableForTests(true);
     return env;
 }
 

@@ -34,7 +34,8 @@ run --version
 
 run --help
 [ "$status" = 0 ] || fail "--help ended with $status"
-for option in "--add SUMMARY" "--note TEXT" "--tag TITLE" "--due WHEN" --show --hidden --version; do
+for option in "--add SUMMARY" "--note TEXT" "--tag TITLE" "--due WHEN" --show --hidden --version \
+    "--import FILE" "--export FILE"; do
     grep -qe "$option" "$work/stdout" || fail "--help does not list $option"
 done
 
@@ -92,6 +93,25 @@ now="$(date +%s)"
 due_s="$(date -d "$due" +%s)"
 [ $((due_s - now)) -ge $((3 * 3600 + 1800 - 120)) ] && [ $((due_s - now)) -le $((4 * 3600 + 1800 + 120)) ] ||
     fail "--due 4hours gave $due"
+
+# --export writes every task; --import of that file into the same database
+# skips them all by UID; a file that is not iCalendar ends with status 1.
+run --export "$work/all.ics"
+[ "$status" = 0 ] || fail "--export ended with $status: $(cat "$work/stderr")"
+grep -qF "Exported 3 tasks to $work/all.ics." "$work/stdout" || fail "--export printed: $(cat "$work/stdout")"
+grep -qF "SUMMARY:Call Anna" "$work/all.ics" || fail "the export lacks a task"
+run --import "$work/all.ics"
+[ "$status" = 0 ] || fail "--import ended with $status: $(cat "$work/stderr")"
+grep -qF "0 added, 3 skipped (already present), 0 refused." "$work/stdout" || fail "--import printed: $(cat "$work/stdout")"
+printf 'BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//T//T//EN\r\nBEGIN:VTODO\r\nUID:shell@example.org\r\nDTSTAMP:20260301T070000Z\r\nSUMMARY:From a file\r\nEND:VTODO\r\nEND:VCALENDAR\r\n' >"$work/one.ics"
+(cd "$work" && run --import one.ics)
+[ "$status" = 0 ] || fail "--import of a relative path ended with $status: $(cat "$work/stderr")"
+[ "$(sql "select count(*) from tasks where summary = 'From a file'")" = 1 ] || fail "--import stored nothing"
+echo "Buy milk" >"$work/plain.txt"
+run --import "$work/plain.txt"
+[ "$status" = 1 ] || fail "--import of a text file ended with $status"
+grep -qF "not an iCalendar file" "$work/stderr" || fail "--import of a text file said: $(cat "$work/stderr")"
+refused "cannot be combined" --import "$work/one.ics" --export "$work/x.ics"
 
 # The database refuses: status 1 with the reason, nothing stored.
 sql "create trigger no_tasks before insert on tasks begin select raise(abort, 'tasks are switched off'); end"

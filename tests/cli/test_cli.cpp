@@ -5,6 +5,7 @@
 
 #include "app/tasks_cli.h"
 #include "app/tasks_instance.h"
+#include "ical/tasks_ics.h"
 
 #include "../common/test_env.h"
 #include "store/tasks_store.h"
@@ -157,6 +158,18 @@ private Q_SLOTS:
             << QStringList{"--show", "--hidden"} << "cannot be combined";
         QTest::newRow("--add and --show")
             << QStringList{"--add", "x", "--show"} << "cannot be combined";
+        QTest::newRow("--import and --export")
+            << QStringList{"--import", "a.ics", "--export", "b.ics"} << "cannot be combined";
+        QTest::newRow("--import and --add")
+            << QStringList{"--import", "a.ics", "--add", "x"} << "cannot be combined";
+        QTest::newRow("--import without a file")
+            << QStringList{"--import"} << "Missing value after '--import'";
+        QTest::newRow("--export with an empty file")
+            << QStringList{"--export", ""} << "the file of --export is empty";
+        QTest::newRow("two imports") << QStringList{"--import", "a.ics", "--import", "b.ics"}
+                                     << "--import is given more than once";
+        QTest::newRow("--tag with --import")
+            << QStringList{"--import", "a.ics", "--tag", "x"} << "--tag belongs to --add";
         QTest::newRow("blank summary")
             << QStringList{"--add", "  \t"} << "summary of --add is blank";
         QTest::newRow("empty summary") << QStringList{"--add", ""} << "summary of --add is blank";
@@ -197,7 +210,8 @@ private Q_SLOTS:
         const QString help = HelpText();
         for (const char* option :
              {"--add SUMMARY", "--note TEXT", "--tag TITLE", "--due WHEN", "--show", "--hidden",
-              "--version", "--help", "4hours", "YYYY-MM-DD HH:MM", "Exit status"})
+              "--import FILE", "--export FILE", "--version", "--help", "4hours", "YYYY-MM-DD HH:MM",
+              "Exit status"})
             QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 
@@ -427,6 +441,70 @@ private Q_SLOTS:
         message.WriteText("TagCount", "2000000000");
         message.WriteText("Tag1", "Home");
         QCOMPARE(ReadInstanceRequest(message).task.tags, QStringList{"Home"});
+    }
+
+    // --import and --export name their file as an absolute path, for a
+    // running program with another working folder; the import goes to it.
+    void importAndExportOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<TCommandAction>("action");
+        QTest::addColumn<QString>("file");
+        const QString here = QDir::currentPath();
+        QTest::newRow("import") << QStringList{"--import", "tasks.ics"} << TCommandAction::Import
+                                << here + "/tasks.ics";
+        QTest::newRow("export, absolute")
+            << QStringList{"--export=/tmp/out.ics"} << TCommandAction::Export << "/tmp/out.ics";
+    }
+    void importAndExportOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, file);
+        const TCommandLine command = ParseCommandLine(arguments);
+        QCOMPARE(command.error, QString());
+        QTEST(command.action, "action");
+        QCOMPARE(command.file, file);
+        if (command.action == TCommandAction::Import) {
+            const TInstanceRequest request = InstanceRequestOf(command);
+            QCOMPARE(request.command, kInstanceImport);
+            TMessageData message;
+            WriteInstanceRequest(request, message);
+            TMessageData received;
+            received.GetData().Assign(message.GetData().Stream().Bytes());
+            QCOMPARE(ReadInstanceRequest(received).file, file);
+        }
+    }
+
+    // What --import and --export print and end with.
+    void importAndExportFiles()
+    {
+        if (!IcsSupported())
+            QSKIP("this build has no iCalendar files");
+        const QString ics = FEnv->File("in.ics");
+        {
+            QFile file(ics);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//T//T//EN\r\nBEGIN:VTODO\r\n"
+                       "UID:a@example.org\r\nDTSTAMP:20260301T070000Z\r\nSUMMARY:Imported\r\n"
+                       "END:VTODO\r\nBEGIN:VTODO\r\nUID:b@example.org\r\n"
+                       "DTSTAMP:20260301T070000Z\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+        }
+        TQuickResult result = ImportTasksFile(ics);
+        QCOMPARE(result.status, kExitOk);
+        QVERIFY2(result.message.contains("1 added, 0 skipped (already present), 1 refused"),
+                 qPrintable(result.message));
+        QVERIFY(result.message.contains("Refused \"b@example.org\": it has no summary"));
+        result = ImportTasksFile(FEnv->File("missing.ics"));
+        QCOMPARE(result.status, kExitFailure);
+        QVERIFY(result.message.contains("missing.ics"));
+
+        const QString out = FEnv->File("out.ics");
+        result = ExportTasksFile(out);
+        QCOMPARE(result.status, kExitOk);
+        QCOMPARE(result.message, QStringLiteral("Exported 1 task to %1.").arg(out));
+        QVERIFY(QFile::exists(out));
+        result = ExportTasksFile(FEnv->File("no/such/folder/out.ics"));
+        QCOMPARE(result.status, kExitFailure);
     }
 
     void requestOfTheCommandLine()

@@ -8,6 +8,8 @@
 #include "app/tasks_form_main.h"
 #include "app/tasks_instance.h"
 #include "app/tasks_instance_window.h"
+#include "app/tasks_tray.h"
+#include "ical/tasks_ics.h"
 #include "resources/tasks_themes.h"
 #include "store/tasks_db.h"
 #include "util/kvd_dialogs.h"
@@ -16,6 +18,7 @@
 #include "../common/test_env.h"
 
 #include <QAbstractItemModel>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
@@ -63,6 +66,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         TkvdMessageBox::SetTestMode(true);
+        // As on a desktop with a tray, where closing hides the window.
+        TtasksTray::SetAvailableForTests(true);
         QVERIFY(FRuntime.isValid());
         qputenv("XDG_RUNTIME_DIR", FRuntime.path().toUtf8());
     }
@@ -117,6 +122,37 @@ private Q_SLOTS:
                        "t.duedt='2030-01-02 10:30:00'"),
                  1);
         QCOMPARE(TkvdMessageBox::Shown().size(), 0);
+    }
+
+    // --import with the program running: the running program imports the
+    // file and lists the new tasks at once; the counts go back to the start.
+    void importReachesTheRunningList()
+    {
+        if (!IcsSupported())
+            QSKIP("this build has no iCalendar files");
+        const QString path = FEnv->File("in.ics");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//T//T//EN\r\nBEGIN:VTODO\r\n"
+                   "UID:a@example.org\r\nDTSTAMP:20260301T070000Z\r\nSUMMARY:From a file\r\n"
+                   "CATEGORIES:Work\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+        file.close();
+        FWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+        TInstanceRequest request{kInstanceImport, {}, path};
+        const TInstanceReach reach = Send(request);
+        QCOMPARE(reach.outcome, TInstanceReach::TOutcome::HandedOver);
+        QCOMPARE(reach.reply.status, kExitOk);
+        QVERIFY2(reach.reply.message.contains("1 added, 0 skipped"),
+                 qPrintable(reach.reply.message));
+        const QStringList listed = ListedTexts(*FWindow);
+        QVERIFY2(listed.contains("From a file"), qPrintable(listed.join(" | ")));
+        QCOMPARE(TkvdMessageBox::Shown().size(), 0);
+
+        request.file = FEnv->File("missing.ics");
+        const TInstanceReach missing = Send(request);
+        QCOMPARE(missing.reply.status, kExitFailure);
+        QVERIFY(missing.reply.message.contains("missing.ics"));
     }
 
     // A refused entry is told to the start that sent it; the window shows no

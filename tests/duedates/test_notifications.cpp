@@ -424,11 +424,15 @@ private Q_SLOTS:
         QVERIFY(id != 0);
 
         FServer->EmitActionInvoked(id, key);
-        // A click on B comes after it, so once B is heard A's action was handled.
+        // A click on B after it: the bus does not promise that the two reach
+        // the program in that order, so both are awaited; an action that is
+        // not offered must be heard as nothing by the time B's click is.
         FServer->EmitActionInvoked(notifier->NotificationOf(QStringLiteral("B")),
                                    QStringLiteral("default"));
         QTRY_VERIFY(window.Heard.contains(QStringLiteral("open B")));
-        QCOMPARE(window.Heard.first(), heard.isEmpty() ? QStringLiteral("open B") : heard);
+        if (!heard.isEmpty())
+            QTRY_VERIFY(window.Heard.contains(heard));
+        QCOMPARE(window.Heard.size(), heard.isEmpty() ? 1 : 2);
         for (const TStoreResult& result : window.Results)
             QVERIFY2(result.ok, qPrintable(result.reason));
         const TStoredTask task = StoredTask(QStringLiteral("A"));
