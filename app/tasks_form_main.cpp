@@ -265,6 +265,8 @@ void TfrmTaskList::Wire()
                    [this, ics] { ics->ExportAsked(this, QStringList()); });
     ConnectGuarded(FList, &TtasksListPanel::ExportSelectedAsked, ics,
                    [this, ics] { ics->ExportAsked(this, FList->SelectedIds()); });
+    ConnectGuarded(FList, &TtasksListPanel::ImportAsked, ics,
+                   [this, ics] { ics->ImportAsked(this); });
     ConnectGuarded(ics, &TtasksIcsActions::TasksImported, this, &TfrmTaskList::LoadTagTabs);
 
     ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);

@@ -239,6 +239,11 @@ void TtasksListPanel::BuildMenu()
                                         QStringLiteral("Export Selected Tasks..."), "save_24");
     ConnectGuarded(actExportSelectedTasks, &QAction::triggered, this,
                    &TtasksListPanel::ExportSelectedAsked);
+    // Import is in the tray menu too; here it stays reachable on a desktop
+    // without a tray.
+    QAction* actListImportTasks = MakeAction(tasklist_popup, "actListImportTasks",
+                                             QStringLiteral("Import Tasks..."), "checklist_24");
+    ConnectGuarded(actListImportTasks, &QAction::triggered, this, &TtasksListPanel::ImportAsked);
     ConnectGuarded(tasklist_popup, &QMenu::aboutToShow, this,
                    &TtasksListPanel::tasklist_popupPopup);
     ConnectGuarded(itTreeNewTask, &QAction::triggered, this, &TtasksListPanel::NewTaskAsked);

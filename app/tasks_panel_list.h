@@ -127,6 +127,8 @@ Q_SIGNALS:
     void DeleteTaskAsked();
     // "Export Selected Tasks...": the selected tasks to an iCalendar file.
     void ExportSelectedAsked();
+    // "Import Tasks...": tasks from an iCalendar file.
+    void ImportAsked();
 
 protected:
     bool eventFilter(QObject* aWatched, QEvent* aEvent) override;
