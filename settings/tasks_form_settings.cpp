@@ -363,8 +363,10 @@ void TfrmSettings::SettingsToControls()
     cbxCloseMinimizes->setChecked(close_minimizes);
     cbxStartAtLogin->setChecked(StartsAtLogin());
     TtasksSettings* settings = GetTasksSettings();
-    lblConfigFile->setText(ExpandEnvVars(settings ? settings->FileName() : DefaultConfigFile()));
-    lblDBFile->setText(ExpandEnvVars(db_file));
+    // Shown as the system writes paths; the stored setting keeps its form.
+    lblConfigFile->setText(
+        NativePath(ExpandEnvVars(settings ? settings->FileName() : DefaultConfigFile())));
+    lblDBFile->setText(NativePath(ExpandEnvVars(db_file)));
     for (QLineEdit* field : {lblConfigFile, lblDBFile}) {
         field->setCursorPosition(0);
         field->setToolTip(field->text());

@@ -8,6 +8,7 @@
 #include "settings/tasks_autostart.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
+#include "util/kvd_utils.h"
 
 #include "../common/dialog_fixture.h"
 #include "../common/unprivileged.h"
@@ -247,8 +248,12 @@ private Q_SLOTS:
         QTEST(dialog.cbDefaultDueDateTime->currentIndex(), "shownDue");
         QCOMPARE(dialog.cbxCloseMinimizes->isChecked(), closeMinimizes);
         QCOMPARE(dialog.cbApplicationTheme->currentText(), QStringLiteral("Carbon"));
-        QCOMPARE(dialog.lblConfigFile->text(), FEnv->Path() + "\\BEXO\\config.ini");
-        QCOMPARE(dialog.lblDBFile->text(), FEnv->Path() + "\\BEXO\\other.db");
+        // Expanded and with the platform's separators, while the setting
+        // keeps the backslashes it was stored with.
+        QCOMPARE(dialog.lblConfigFile->text(), NativePath(FEnv->Path() + "/BEXO/config.ini"));
+        QCOMPARE(dialog.lblDBFile->text(), NativePath(FEnv->Path() + "/BEXO/other.db"));
+        QVERIFY(!dialog.lblDBFile->text().contains(QDir::separator() == '/' ? '\\' : '/'));
+        QCOMPARE(db_file, QStringLiteral("%APPDATA%\\BEXO\\other.db"));
         QVERIFY(dialog.lblConfigFile->isReadOnly());
         QVERIFY(dialog.lblDBFile->isReadOnly());
     }
