@@ -56,7 +56,7 @@ ulmora_skip_functions_on_windows(test_store
     "the Linux error texts for a database path that is a folder or cannot be made"
     connectFailuresNameThePath)
 ulmora_skip_functions_on_windows(test_cli
-    "the channel name of a path through a symbolic link, made with a Linux symlink"
-    channelName)
+    "the channel name of a path through a symbolic link, made with a Linux symlink, and command-line file options whose rows are Unix absolute paths"
+    channelName importAndExportOptions)
 ulmora_exclude_on_windows(test_ipc_load
     "counts on clients past the ceiling of 64 waiting in the listen queue without a time limit, while on Windows they wait for a pipe instance within their connect time-out (under wine 8 of 200 clients gave up after 10 s, and a failed check leaves client threads running), and test_pipe_win runs the ceiling, the time limit and Stop under load on Windows semantics")
