@@ -1,6 +1,7 @@
 #include "app/tasks_list_view.h"
 
 #include "tags/tasks_tags.h"
+#include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
 #include "util/kvd_widgets.h"
 
@@ -312,6 +313,36 @@ TtasksTagFilter::TtasksTagFilter(TtasksListModel* aModel, QObject* aParent)
     setSourceModel(aModel);
     // The rows keep the model's order: nothing is sorted here.
     setDynamicSortFilter(false);
+    // The folded copies follow the rows. The model announces each change
+    // before the filter takes in its rows, so the copies are in place by then.
+    ConnectGuarded(aModel, &QAbstractItemModel::rowsAboutToBeInserted, this,
+                   [this](const QModelIndex&, int aFirst, int aLast) {
+                       if (!FFolded.empty() && static_cast<size_t>(aFirst) <= FFolded.size())
+                           FFolded.insert(FFolded.begin() + aFirst,
+                                          static_cast<size_t>(aLast - aFirst + 1), TFolded());
+                   });
+    ConnectGuarded(aModel, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+                   [this](const QModelIndex&, int aFirst, int aLast) {
+                       if (static_cast<size_t>(aLast) < FFolded.size())
+                           FFolded.erase(FFolded.begin() + aFirst, FFolded.begin() + aLast + 1);
+                       else
+                           FFolded.clear();
+                   });
+    ConnectGuarded(aModel, &QAbstractItemModel::dataChanged, this,
+                   [this](const QModelIndex& aTopLeft, const QModelIndex& aBottomRight,
+                          const QList<int>& aRoles) {
+                       // An unread mark changes no text.
+                       if (!aRoles.isEmpty() && !aRoles.contains(Qt::DisplayRole))
+                           return;
+                       for (int row = aTopLeft.row();
+                            row <= aBottomRight.row() && static_cast<size_t>(row) < FFolded.size();
+                            ++row)
+                           FFolded[static_cast<size_t>(row)].Ready = false;
+                   });
+    const auto dropAll = [this] { FFolded.clear(); };
+    ConnectGuarded(aModel, &QAbstractItemModel::modelAboutToBeReset, this, dropAll);
+    ConnectGuarded(aModel, &QAbstractItemModel::layoutAboutToBeChanged, this, dropAll);
+    ConnectGuarded(aModel, &QAbstractItemModel::rowsAboutToBeMoved, this, dropAll);
 }
 
 void TtasksTagFilter::SetTagId(const QString& aTagId)
@@ -338,12 +369,66 @@ int TtasksTagFilter::SourceRow(int aViewRow) const
     return mapToSource(index(aViewRow, 0)).row();
 }
 
+void TtasksTagFilter::SetFindText(const QString& aText)
+{
+    if (FFindText == aText)
+        return;
+    FFindText = aText;
+    FFoldedFindText = aText.toCaseFolded();
+    // As with a tab: most rows come or go with a keystroke.
+    invalidate();
+}
+
+void TtasksTagFilter::PrepareFind()
+{
+    for (int row = 0; row < FModel->Count(); ++row)
+        Folded(row);
+}
+
+void TtasksTagFilter::DropFind()
+{
+    std::vector<TFolded>().swap(FFolded);
+}
+
+const TtasksTagFilter::TFolded& TtasksTagFilter::Folded(int aSourceRow) const
+{
+    // A model changed in a way the copies missed is folded again.
+    if (FFolded.size() != static_cast<size_t>(FModel->Count())) {
+        FFolded.clear();
+        FFolded.resize(static_cast<size_t>(FModel->Count()));
+    }
+    TFolded& folded = FFolded[static_cast<size_t>(aSourceRow)];
+    if (!folded.Ready) {
+        const TTaskRecord* record = FModel->Record(aSourceRow);
+        folded.Summary = record ? record->summary.toCaseFolded() : QString();
+        folded.Note = record ? record->note.toCaseFolded() : QString();
+        folded.Ready = true;
+    }
+    return folded;
+}
+
 bool TtasksTagFilter::filterAcceptsRow(int aSourceRow, const QModelIndex&) const
 {
-    if (FTagId.isEmpty())
+    if (FTagId.isEmpty() && FFindText.isEmpty())
         return true;
     const TTaskRecord* record = FModel->Record(aSourceRow);
-    return record && TagsIdsContain(record->tagsids, FTagId);
+    if (!record)
+        return false;
+    if (!FTagId.isEmpty() && !TagsIdsContain(record->tagsids, FTagId))
+        return false;
+    if (FFindText.isEmpty())
+        return true;
+    // The same comparison as TaskMatchesFind, on copies folded once.
+    const TFolded& folded = Folded(aSourceRow);
+    return folded.Summary.contains(FFoldedFindText) || folded.Note.contains(FFoldedFindText);
+}
+
+bool TaskMatchesFind(const TTaskRecord& aRecord, const QString& aText)
+{
+    // Qt compares case-insensitively by folding each character, a surrogate
+    // pair as one: "σ", "ς" and "Σ" find each other, so do "𐐨" and "𐐀".
+    return aText.isEmpty() || aRecord.summary.contains(aText, Qt::CaseInsensitive) ||
+           aRecord.note.contains(aText, Qt::CaseInsensitive);
 }
 
 // ---------------------------------------------------------------- painting rules

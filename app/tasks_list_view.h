@@ -119,8 +119,14 @@ private:
 // date-time and the finished mark.
 void SetRecordFields(TTaskRecord& aRecord, TStoredTask& aTask);
 
+// Whether a task's summary or note holds aText, letter case ignored (by
+// Unicode case folding, characters beyond the BMP included). An empty text
+// is found in every task.
+bool TaskMatchesFind(const TTaskRecord& aRecord, const QString& aText);
+
 // The rows the list shows: all records, or those of one tag (the tab's), in
-// the model's order. A tab switch changes only this filter; nothing is read
+// the model's order, narrowed to those that hold the find text. A tab switch
+// or a keystroke in the find field changes only this filter; nothing is read
 // from the database and the records stay as they are.
 class TtasksTagFilter : public QSortFilterProxyModel
 {
@@ -131,6 +137,15 @@ public:
     // An empty id shows every row.
     void SetTagId(const QString& aTagId);
     const QString& TagId() const { return FTagId; }
+    // An empty text shows every row of the tab.
+    void SetFindText(const QString& aText);
+    const QString& FindText() const { return FFindText; }
+    // The find compares folded copies of the summaries and notes, made for a
+    // row when it is first compared and kept until the row changes. Prepare
+    // makes them all at once (as the find field opens), Drop lets them go
+    // (as it closes).
+    void PrepareFind();
+    void DropFind();
     // The record of a row of the view, nullptr for none.
     TTaskRecord* Record(const QModelIndex& aViewIndex) const;
     // The model row of a row of the view, -1 for none.
@@ -140,8 +155,21 @@ protected:
     bool filterAcceptsRow(int aSourceRow, const QModelIndex& aSourceParent) const override;
 
 private:
+    // The summary and note of a row in folded case, for the find.
+    struct TFolded
+    {
+        QString Summary;
+        QString Note;
+        bool Ready = false;
+    };
+    const TFolded& Folded(int aSourceRow) const;
+
     TtasksListModel* FModel;
     QString FTagId;
+    QString FFindText;
+    QString FFoldedFindText;
+    // By model row; empty while no find uses them.
+    mutable std::vector<TFolded> FFolded;
 };
 
 // Whether a comma-joined id list holds aId, letter case ignored.

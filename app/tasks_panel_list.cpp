@@ -15,9 +15,12 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSet>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QToolButton>
@@ -86,9 +89,11 @@ TtasksListPanel::TtasksListPanel(QWidget* aParent) : QWidget(aParent)
     layout->setSpacing(0);
     QWidget* title = BuildTitle();
     BuildTree();
+    QWidget* find = BuildFind();
     BuildTabs();
     BuildMenu();
     layout->addWidget(title);
+    layout->addWidget(find);
     layout->addWidget(treeTaskList, 1);
     layout->addWidget(tabsGroups);
 }
@@ -121,6 +126,41 @@ QWidget* TtasksListPanel::BuildTitle()
     ConnectGuarded(btnMarkAsRead, &QToolButton::clicked, this,
                    &TtasksListPanel::btnMarkAsReadClick);
     return pnlTaskListTitle;
+}
+
+QWidget* TtasksListPanel::BuildFind()
+{
+    pnlFind = new QWidget(this);
+    pnlFind->setObjectName(QStringLiteral("pnlFind"));
+    auto* row = new QHBoxLayout(pnlFind);
+    row->setContentsMargins(4, 2, 4, 2);
+    edtFind = new QLineEdit(pnlFind);
+    edtFind->setObjectName(QStringLiteral("edtFind"));
+    edtFind->setPlaceholderText(QStringLiteral("Find in summaries and notes"));
+    edtFind->setClearButtonEnabled(true);
+    lblFindCount = new QLabel(pnlFind);
+    lblFindCount->setObjectName(QStringLiteral("lblFindCount"));
+    row->addWidget(edtFind, 1);
+    row->addWidget(lblFindCount);
+    pnlFind->setVisible(false);
+    edtFind->installEventFilter(this);
+    treeTaskList->installEventFilter(this);
+    ConnectGuarded(edtFind, &QLineEdit::textChanged, this, &TtasksListPanel::edtFindChange);
+    // Anywhere in the window, the editor's fields included.
+    FFindShortcut = new QShortcut(QKeySequence::Find, this);
+    FFindShortcut->setObjectName(QStringLiteral("actFind"));
+    FFindShortcut->setContext(Qt::WindowShortcut);
+    ConnectGuarded(FFindShortcut, &QShortcut::activated, this, &TtasksListPanel::ShowFind);
+    // The count follows the rows as the list changes under a find.
+    ConnectGuarded(FTaskRows, &QAbstractItemModel::modelReset, this,
+                   &TtasksListPanel::ShowFindCount);
+    ConnectGuarded(FTaskRows, &QAbstractItemModel::layoutChanged, this,
+                   &TtasksListPanel::ShowFindCount);
+    ConnectGuarded(FTaskRows, &QAbstractItemModel::rowsInserted, this,
+                   &TtasksListPanel::ShowFindCount);
+    ConnectGuarded(FTaskRows, &QAbstractItemModel::rowsRemoved, this,
+                   &TtasksListPanel::ShowFindCount);
+    return pnlFind;
 }
 
 void TtasksListPanel::BuildTree()
@@ -312,6 +352,7 @@ void TtasksListPanel::LoadTasks(const TtasksTag* aTag)
         }
     }
     Q_EMIT ControlsChanged();
+    Q_EMIT TasksChanged({});
 }
 
 void TtasksListPanel::ClearTasks()
@@ -391,6 +432,7 @@ void TtasksListPanel::ToggleFinished(TTaskRecord* aRecord)
     // The row stays where it is; the next update of the list places it.
     FTaskRecords->MarkUnplaced(*aRecord);
     treeTaskList->viewport()->update();
+    Q_EMIT TasksChanged({aRecord->taskid});
 }
 
 QString TtasksListPanel::TaskHintText(const TTaskRecord& aRecord) const
@@ -474,6 +516,7 @@ void TtasksListPanel::UpdateTasks(const QStringList& aIds)
     treeTaskList->selectionModel()->clear();
     FTaskRecords->UpdateRows(ids, tasks, QSet<QString>(aIds.cbegin(), aIds.cend()));
     Q_EMIT ControlsChanged();
+    Q_EMIT TasksChanged(aIds);
 }
 
 void TtasksListPanel::MoveDueDate(const QStringList& aIds, TDateTime aDue)
@@ -542,6 +585,20 @@ bool TtasksListPanel::eventFilter(QObject* aWatched, QEvent* aEvent)
     if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) &&
         aWatched == treeTaskList->viewport())
         FDoubleClickPress = type == QEvent::MouseButtonDblClick;
+    if (type == QEvent::KeyPress && (aWatched == edtFind || aWatched == treeTaskList)) {
+        const int key = static_cast<QKeyEvent*>(aEvent)->key();
+        // Escape ends a find from its field or from the list it narrows.
+        if (key == Qt::Key_Escape && pnlFind->isVisible()) {
+            CloseFind();
+            return true;
+        }
+        // From the field, the arrow down or Enter goes on to the rows found.
+        if (aWatched == edtFind &&
+            (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            FocusList();
+            return true;
+        }
+    }
     return QWidget::eventFilter(aWatched, aEvent);
 }
 
@@ -578,6 +635,60 @@ void TtasksListPanel::tabsGroupsClick()
     const TtasksTag* tag = CurrentTag();
     FTaskRows->SetTagId(tag ? tag->tagid : QString());
     Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::ShowFind()
+{
+    pnlFind->setVisible(true);
+    FTaskRows->PrepareFind();
+    edtFind->setFocus(Qt::ShortcutFocusReason);
+    edtFind->selectAll();
+}
+
+void TtasksListPanel::CloseFind()
+{
+    const bool hadFocus = edtFind->hasFocus();
+    // Clearing the text shows every row through edtFindChange.
+    edtFind->clear();
+    pnlFind->setVisible(false);
+    FTaskRows->DropFind();
+    if (hadFocus)
+        treeTaskList->setFocus(Qt::OtherFocusReason);
+}
+
+void TtasksListPanel::edtFindChange()
+{
+    // The selected rows that stay in view stay selected; those that leave it
+    // are deselected with their rows, so no command acts on a hidden task.
+    FTaskRows->SetFindText(edtFind->text());
+    ShowFindCount();
+    Q_EMIT ControlsChanged();
+}
+
+void TtasksListPanel::ShowFindCount()
+{
+    if (FTaskRows->FindText().isEmpty()) {
+        lblFindCount->clear();
+        return;
+    }
+    const int found = FTaskRows->rowCount();
+    lblFindCount->setText(found == 0   ? QStringLiteral("No task found")
+                          : found == 1 ? QStringLiteral("1 task")
+                                       : QStringLiteral("%1 tasks").arg(found));
+}
+
+void TtasksListPanel::FocusList()
+{
+    // With nothing selected, the current row (or the first) is selected, so
+    // that Edit, Delete and the date moves act on a row found. The view's
+    // focus-in makes the first row current without selecting it.
+    QItemSelectionModel* selection = treeTaskList->selectionModel();
+    if (!selection->hasSelection() && FTaskRows->rowCount() > 0) {
+        const QModelIndex current = selection->currentIndex();
+        selection->setCurrentIndex(current.isValid() ? current : FTaskRows->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    treeTaskList->setFocus(Qt::OtherFocusReason);
 }
 
 void TtasksListPanel::btnMarkAsReadClick()

@@ -1,9 +1,10 @@
 #pragma once
 
 // The list panel of the main window: the title row with "Mark as Read", the
-// task list over its model and tag filter, the tag tabs, the list's context
-// menu with the due-date items, the selection and the unread marks. A change
-// of one task updates its row in place; only LoadTasks reads the whole list.
+// find field (Ctrl+F) that narrows the rows of the tab, the task list over its
+// model and tag filter, the tag tabs, the list's context menu with the
+// due-date items, the selection and the unread marks. A change of one task
+// updates its row in place; only LoadTasks reads the whole list.
 
 #include "app/tasks_missed.h"
 #include "app/tasks_records.h"
@@ -17,7 +18,10 @@
 class ItasksNotifier;
 class ItasksTagsControler;
 class QAction;
+class QLabel;
+class QLineEdit;
 class QMenu;
+class QShortcut;
 class QTabBar;
 class QToolButton;
 class TtasksListDelegate;
@@ -100,6 +104,13 @@ public:
     // Drops the tabs, the records and the id lists: the window is going.
     void Release();
 
+    // Shows the find field above the list and puts the cursor in it, its text
+    // selected (Ctrl+F).
+    void ShowFind();
+    // Empties and hides the find field: every row of the tab shows again
+    // (Escape). The list takes the focus when the field had it.
+    void CloseFind();
+
 public Q_SLOTS:
     void treeTaskListChecked(int aRow);
     void treeTaskListClick();
@@ -112,6 +123,8 @@ public Q_SLOTS:
     void btnMarkAsReadClick();
     void tasklist_popupPopup();
     void itDuedateMoveClick();
+    // The find text changed: the rows of the tab are narrowed to it.
+    void edtFindChange();
 
 Q_SIGNALS:
     // What UpdateControls shows may have changed.
@@ -129,12 +142,21 @@ Q_SIGNALS:
     void ExportSelectedAsked();
     // "Import Tasks...": tasks from an iCalendar file.
     void ImportAsked();
+    // The panel stored a change (a tick) or read rows again after a change
+    // stored elsewhere: aIds are the tasks concerned, empty for a whole reload.
+    void TasksChanged(const QStringList& aIds);
 
 protected:
     bool eventFilter(QObject* aWatched, QEvent* aEvent) override;
 
 private:
     QWidget* BuildTitle();
+    QWidget* BuildFind();
+    // Puts the focus in the list, selecting its current row (or its first)
+    // when none is selected.
+    void FocusList();
+    // How many rows of the tab hold the find text, beside the field.
+    void ShowFindCount();
     void BuildTree();
     void BuildTabs();
     void BuildMenu();
@@ -160,6 +182,10 @@ private:
     bool FDoubleClickPress = false;
 
     QToolButton* btnMarkAsRead = nullptr;
+    QWidget* pnlFind = nullptr;
+    QLineEdit* edtFind = nullptr;
+    QLabel* lblFindCount = nullptr;
+    QShortcut* FFindShortcut = nullptr;
     TtasksTaskTree* treeTaskList = nullptr;
     QTabBar* tabsGroups = nullptr;
     QMenu* tasklist_popup = nullptr;

@@ -4,8 +4,9 @@
 // of one screenful of rows (30 rows with three tags each); and, on the real
 // window shown, each click that changes what the list shows until the view
 // has laid its rows out again: a tag tab (ALL to the first tag's tab and
-// back), "Save" of a new task with three tags, "Delete" of a task, and a tick
-// of a row's box (finish and re-open in turn).
+// back), Ctrl+F and Escape, a keystroke in the find field (these two at
+// 1,000 and 100,000 tasks), "Save" of a new task with three tags, "Delete"
+// of a task, and a tick of a row's box (finish and re-open in turn).
 //
 //   build/bench/app/bench_task_list
 
@@ -132,6 +133,55 @@ void BM_TabSwitch(benchmark::State& aState)
         next = 1 - next;
     }
     tabs->setCurrentIndex(0);
+    aState.counters["rows"] = window->ListPanel()->TaskRecords()->Count();
+}
+
+// One keystroke in the find field per iteration, the window shown, until the
+// view has laid its rows out again: typing "number 4217" letter by letter and
+// taking it back, from every row found (the first letters) to a few.
+void BM_FindKeystroke(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    TfrmTaskList* window = WindowFor(tasks);
+    auto* find = window->findChild<QLineEdit*>(QStringLiteral("edtFind"));
+    if (!find) {
+        aState.SkipWithError("no find field");
+        return;
+    }
+    window->show();
+    window->ListPanel()->ShowFind();
+    QCoreApplication::processEvents();
+    const QString word = QStringLiteral("number 4217");
+    QStringList keystrokes;
+    for (qsizetype length = 1; length <= word.size(); ++length)
+        keystrokes << word.left(length);
+    for (qsizetype length = word.size() - 1; length >= 0; --length)
+        keystrokes << word.left(length);
+    qsizetype next = 0;
+    for (auto _ : aState) {
+        find->setText(keystrokes[next]);
+        QCoreApplication::processEvents();
+        next = (next + 1) % keystrokes.size();
+    }
+    window->ListPanel()->CloseFind();
+    QCoreApplication::processEvents();
+    aState.counters["rows"] = window->ListPanel()->TaskRecords()->Count();
+}
+
+// Ctrl+F and Escape: the find field opens, which folds the summaries and
+// notes once for the keystrokes to come, and closes, which lets them go.
+void BM_FindOpen(benchmark::State& aState)
+{
+    const int tasks = static_cast<int>(aState.range(0));
+    TfrmTaskList* window = WindowFor(tasks);
+    window->show();
+    QCoreApplication::processEvents();
+    for (auto _ : aState) {
+        window->ListPanel()->ShowFind();
+        QCoreApplication::processEvents();
+        window->ListPanel()->CloseFind();
+        QCoreApplication::processEvents();
+    }
     aState.counters["rows"] = window->ListPanel()->TaskRecords()->Count();
 }
 
@@ -307,6 +357,18 @@ BENCHMARK(BM_LoadTasks)
     ->ArgNames({"tasks", "filtered"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TabSwitch)->Arg(10000)->Arg(100000)->ArgName("tasks")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindOpen)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->ArgName("tasks")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_FindKeystroke)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->ArgName("tasks")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_SaveTask)
     ->Arg(10000)
     ->Arg(100000)
