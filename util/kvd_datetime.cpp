@@ -8,7 +8,9 @@
 
 namespace {
 
-const QDate kEpoch(1899, 12, 30);
+// 1899-12-30, day 0 of the day count. Constant-initialised, so that a static
+// object of another file may count days before this file's initialisers run.
+constexpr QDate kEpoch = QDate::fromJulianDay(2415019);
 
 std::mutex gClockLock;
 bool gFixed = false;

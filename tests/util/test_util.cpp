@@ -12,6 +12,10 @@
 #include <limits>
 #include <optional>
 
+// A day count made while the program's static objects are initialised, in a
+// file whose initialisers may run before those of the date arithmetic.
+const double kCountedAtStart = EncodeDateTime(2000, 1, 1);
+
 class TestUtil : public QObject
 {
     Q_OBJECT
@@ -329,6 +333,7 @@ private Q_SLOTS:
     {
         QCOMPARE(EncodeDateTime(1899, 12, 30), 0.0);
         QCOMPARE(EncodeDateTime(1900, 1, 1, 12), 2.5);
+        QCOMPARE(kCountedAtStart, 36526.0);
         QCOMPARE(QDateTimeFromDateTime(EncodeDateTime(2012, 5, 8, 15, 10, 0, 500)),
                  QDateTime(QDate(2012, 5, 8), QTime(15, 10, 0, 500)));
         // The fraction of a second is cut off, not rounded.
