@@ -14,6 +14,7 @@
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
 
+#include "../common/store_rows.h"
 #include "window_fixture.h"
 
 #include <QAction>
@@ -46,30 +47,6 @@ const QString kTagBlue = QStringLiteral("HHHHHHHHHHHHHHHH");
 
 // Set by the store's commit while a test refuses to read the links after it.
 bool gLinksRefused = false;
-
-// The rows of a select, each row's columns joined by '|' (NULL as "<null>").
-QStringList Rows(const QString& aSQL)
-{
-    QStringList rows;
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    if (!GetTasksDB()->Query(aSQL, query.get()))
-        return {QStringLiteral("<failed>")};
-    const QStringList names = query->FieldNames();
-    for (; !query->Eof(); query->Next()) {
-        QStringList columns;
-        for (const QString& name : names) {
-            const TZField field = query->FieldByName(name);
-            columns << (field.IsNull() ? QStringLiteral("<null>") : field.AsString());
-        }
-        rows << columns.join(QLatin1Char('|'));
-    }
-    return rows;
-}
-
-QString One(const QString& aSQL)
-{
-    return Rows(aSQL).value(0);
-}
 
 QStringList LinksOf(const QString& aTaskId)
 {

@@ -3,6 +3,7 @@
 // by another iCalendar program, the export and its round trip, and the
 // faults of files and folders that an ordinary user meets.
 
+#include "../common/store_rows.h"
 #include "../common/test_env.h"
 #include "../common/unprivileged.h"
 
@@ -27,28 +28,6 @@ const QString kTagHome = QStringLiteral("TagHomeaaaaaaaaa");
 void Sql(const QString& aSQL)
 {
     QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
-}
-
-QStringList Rows(const QString& aSQL)
-{
-    auto query = GetTasksDB()->NewQuery();
-    if (!GetTasksDB()->Query(aSQL, query.get()))
-        return {QStringLiteral("<failed>")};
-    QStringList rows;
-    for (; !query->Eof(); query->Next()) {
-        QStringList columns;
-        for (const QString& name : query->FieldNames()) {
-            const TZField field = query->FieldByName(name);
-            columns << (field.IsNull() ? QStringLiteral("<null>") : field.AsString());
-        }
-        rows << columns.join(QLatin1Char('|'));
-    }
-    return rows;
-}
-
-QString One(const QString& aSQL)
-{
-    return Rows(aSQL).value(0);
 }
 
 void WriteFile(const QString& aPath, const QByteArray& aText)

@@ -3,6 +3,7 @@
 // refuses, the engine giving up the transaction, a file locked by another
 // program) names its reason and leaves nothing half-written.
 
+#include "../common/store_rows.h"
 #include "../common/test_env.h"
 
 #include "store/tasks_db.h"
@@ -29,29 +30,6 @@ const QString kLocked = QStringLiteral("the database is locked");
 void Sql(const QString& aSQL)
 {
     QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
-}
-
-// Every row of a statement, its columns joined by "|", NULL as "<null>".
-QStringList Rows(const QString& aSQL)
-{
-    auto query = GetTasksDB()->NewQuery();
-    if (!GetTasksDB()->Query(aSQL, query.get()))
-        return {QStringLiteral("<failed>")};
-    QStringList rows;
-    for (; !query->Eof(); query->Next()) {
-        QStringList columns;
-        for (const QString& name : query->FieldNames()) {
-            const TZField field = query->FieldByName(name);
-            columns << (field.IsNull() ? QStringLiteral("<null>") : field.AsString());
-        }
-        rows << columns.join(QLatin1Char('|'));
-    }
-    return rows;
-}
-
-QString One(const QString& aSQL)
-{
-    return Rows(aSQL).value(0);
 }
 
 // Everything the three tables hold, to tell that an operation changed nothing.
