@@ -8,6 +8,8 @@
 #   fail MESSAGE         ends the test, showing the program's output in $work/out
 #   e2e_wait_main_window PID  waits for the program's main window
 #   e2e_start_tray       starts the trayer tray host at the top right
+#   e2e_make_db FILE     makes a database with the program's schema and runs
+#                        the statements on standard input in it
 
 e2e_require() {
     for tool in "$@"; do
@@ -107,4 +109,19 @@ e2e_wait_ended() {
         sleep 0.1
     done
     fail "the program $1 kept running"
+}
+
+# e2e_make_db FILE: a database with the program's five schema statements, then
+# the statements read from standard input (the rows a test starts with).
+e2e_make_db() {
+    {
+        cat <<'SQL'
+CREATE TABLE IF NOT EXISTS tasks( taskid VARCHAR(16), summary VARCHAR(1024) DEFAULT NULL, note TEXT DEFAULT NULL, createddt DATETIME DEFAULT NULL, duedt DATETIME DEFAULT NULL, finisheddt DATETIME DEFAULT NULL, PRIMARY KEY(taskid ASC));
+CREATE INDEX IF NOT EXISTS i_tasks_duedt ON tasks( duedt );
+CREATE INDEX IF NOT EXISTS i_tasks_id ON tasks( taskid );
+CREATE TABLE IF NOT EXISTS tags( tagid VARCHAR(16), title VARCHAR(1024) DEFAULT NULL, color INT(11) DEFAULT NULL, image INT(2) DEFAULT NULL, createddt DATETIME DEFAULT NULL, PRIMARY KEY(tagid ASC));
+CREATE TABLE IF NOT EXISTS tags_tasks( tagid VARCHAR(16) DEFAULT NULL, taskid VARCHAR(16) DEFAULT NULL, createddt DATETIME DEFAULT NULL, PRIMARY KEY(tagid, taskid ASC));
+SQL
+        cat
+    } | sqlite3 "$1"
 }

@@ -25,12 +25,7 @@ e2e_start_tray
 mkdir -p "$work/appdata/BEXO" "$work/run"
 chmod 700 "$work/run"
 due="$(date -d '+30 seconds' '+%Y-%m-%d %H:%M:%S')"
-sqlite3 "$work/appdata/BEXO/tasks.db" <<SQL
-CREATE TABLE IF NOT EXISTS tasks( taskid VARCHAR(16), summary VARCHAR(1024) DEFAULT NULL, note TEXT DEFAULT NULL, createddt DATETIME DEFAULT NULL, duedt DATETIME DEFAULT NULL, finisheddt DATETIME DEFAULT NULL, PRIMARY KEY(taskid ASC));
-CREATE INDEX IF NOT EXISTS i_tasks_duedt ON tasks( duedt );
-CREATE INDEX IF NOT EXISTS i_tasks_id ON tasks( taskid );
-CREATE TABLE IF NOT EXISTS tags( tagid VARCHAR(16), title VARCHAR(1024) DEFAULT NULL, color INT(11) DEFAULT NULL, image INT(2) DEFAULT NULL, createddt DATETIME DEFAULT NULL, PRIMARY KEY(tagid ASC));
-CREATE TABLE IF NOT EXISTS tags_tasks( tagid VARCHAR(16) DEFAULT NULL, taskid VARCHAR(16) DEFAULT NULL, createddt DATETIME DEFAULT NULL, PRIMARY KEY(tagid, taskid ASC));
+e2e_make_db "$work/appdata/BEXO/tasks.db" <<SQL
 insert into tasks (taskid, summary, note, createddt, duedt)
     values ('RemindMeAaaaaaaa', 'Call the dentist', 'Ask for a morning appointment', datetime('now'), '$due');
 SQL
