@@ -2,6 +2,7 @@
 
 #include "app/tasks_notifier.h"
 #include "resources/tasks_resources.h"
+#include "sync_ui/tasks_sync_controler.h"
 #include "util/kvd_guard.h"
 
 #include <QAction>
@@ -15,6 +16,8 @@ namespace {
 // How often the tray watch looks: a tray that comes or goes is followed
 // within this time. One look asks the X server for a selection owner.
 constexpr int kTrayWatchInterval = 3000;
+
+const QString kToolTip = QStringLiteral("Ulmora");
 
 std::optional<bool> gAvailableForTests;
 
@@ -43,10 +46,14 @@ TtasksTray::TtasksTray(QWidget* aWindow) : QObject(aWindow)
         MakeAction(tray_popup, "actImportTasks", QStringLiteral("Import Tasks..."), "checklist_24");
     QAction* actExportTasks =
         MakeAction(tray_popup, "actExportTasks", QStringLiteral("Export Tasks..."), "save_24");
+    actSyncNow = MakeAction(tray_popup, "actSyncNow", QStringLiteral("Sync Now"), "update_24");
+    actSyncNow->setVisible(TtasksSyncControler::Supported());
+    actSyncNow->setEnabled(false);
     tray_popup->addSeparator();
     QAction* itExit = MakeAction(tray_popup, "itExit", QStringLiteral("Exit"), "exit_24");
     ConnectGuarded(actImportTasks, &QAction::triggered, this, &TtasksTray::ImportAsked);
     ConnectGuarded(actExportTasks, &QAction::triggered, this, &TtasksTray::ExportAsked);
+    ConnectGuarded(actSyncNow, &QAction::triggered, this, &TtasksTray::SyncNowAsked);
     ConnectGuarded(tray_popup, &QMenu::aboutToShow, this, &TtasksTray::tray_popupPopup);
     ConnectGuarded(itTrayNewTask, &QAction::triggered, this, &TtasksTray::NewTaskAsked);
     ConnectGuarded(itTrayTasksPool, &QAction::triggered, this, &TtasksTray::TasksPoolAsked);
@@ -56,7 +63,7 @@ TtasksTray::TtasksTray(QWidget* aWindow) : QObject(aWindow)
 
     tray = new QSystemTrayIcon(TasksAppIcon(), this);
     tray->setObjectName(QStringLiteral("tray"));
-    tray->setToolTip(QStringLiteral("Ulmora"));
+    tray->setToolTip(kToolTip);
     tray->setContextMenu(tray_popup);
     ConnectGuarded(
         tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason aReason) {
@@ -110,6 +117,16 @@ void TtasksTray::CheckAvailable()
 void TtasksTray::SetNewTaskEnabled(bool aEnabled)
 {
     itTrayNewTask->setEnabled(aEnabled);
+}
+
+void TtasksTray::SetSyncNowEnabled(bool aEnabled)
+{
+    actSyncNow->setEnabled(aEnabled);
+}
+
+void TtasksTray::SetSyncResult(const QString& aText)
+{
+    tray->setToolTip(aText.isEmpty() ? kToolTip : kToolTip + QLatin1Char('\n') + aText);
 }
 
 void TtasksTray::trayDblClick()

@@ -31,6 +31,12 @@ public:
     ItasksNotifier* Notifier() const { return FNotifier.get(); }
     // "New Task" of the menu, which UpdateControls sets.
     void SetNewTaskEnabled(bool aEnabled);
+    // "Sync Now" of the menu: there only where the build has sync, enabled
+    // while sync is configured.
+    void SetSyncNowEnabled(bool aEnabled);
+    // The last sync's result, on the tooltip's line below the program's name;
+    // empty for none.
+    void SetSyncResult(const QString& aText);
 
     // Whether the desktop has a tray to show the icon in, as last seen by
     // CheckAvailable (the first look is taken at creation).
@@ -66,6 +72,8 @@ Q_SIGNALS:
     // "Import Tasks..." and "Export Tasks..." (every task, to an iCalendar file).
     void ImportAsked();
     void ExportAsked();
+    // "Sync Now".
+    void SyncNowAsked();
     // A tray came (true) or went (false).
     void AvailabilityChanged(bool aAvailable);
 
@@ -73,6 +81,7 @@ private:
     QSystemTrayIcon* tray = nullptr;
     QMenu* tray_popup = nullptr;
     QAction* itTrayNewTask = nullptr;
+    QAction* actSyncNow = nullptr;
     std::shared_ptr<ItasksNotifier> FNotifier;
     // Polls for a tray: the toolkit has no signal for one coming or going.
     QTimer* trayWatch = nullptr;

@@ -88,6 +88,18 @@ void TkvdSettings::WriteString(const QString& aKey, const QString& aValue)
     FIni.WriteString(kSection, aKey, aValue);
 }
 
+QString TkvdSettings::ReadSectionString(const QString& aSection, const QString& aKey,
+                                        const QString& aDefault) const
+{
+    return FIni.ReadString(aSection, aKey, aDefault);
+}
+
+void TkvdSettings::WriteSectionString(const QString& aSection, const QString& aKey,
+                                      const QString& aValue)
+{
+    FIni.WriteString(aSection, aKey, aValue);
+}
+
 void TkvdSettings::Flush()
 {
     FIni.Flush();

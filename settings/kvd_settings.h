@@ -31,6 +31,11 @@ public:
     void WriteBool(const QString& aKey, bool aValue);
     void WriteInteger(const QString& aKey, int32_t aValue);
     void WriteString(const QString& aKey, const QString& aValue);
+    // The same for a key of another section of the file, for a facility whose
+    // keys keep to a section of their own.
+    QString ReadSectionString(const QString& aSection, const QString& aKey,
+                              const QString& aDefault) const;
+    void WriteSectionString(const QString& aSection, const QString& aKey, const QString& aValue);
     void Flush();
 
     const QString& FileName() const { return FIni.FileName(); }

@@ -4,6 +4,8 @@
 #include "settings/tasks_autostart.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_store.h"
+#include "sync_ui/tasks_sync_controler.h"
+#include "sync_ui/tasks_sync_section.h"
 #include "tags/tasks_tags.h"
 #include "update/kvd_services.h"
 #include "util/kvd_dialogs.h"
@@ -248,6 +250,13 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     vtTagsList = new QTreeView(right);
     vtTagsList->setObjectName(QStringLiteral("vtTagsList"));
     rightLayout->addWidget(vtTagsList, 1);
+    // Sync with a CalDAV collection, below the tags, where the build has it.
+    if (TtasksSyncControler::Supported()) {
+        rightLayout->addSpacing(6);
+        rightLayout->addWidget(Heading(QStringLiteral("Sync"), right));
+        pnlSync = new TtasksSyncSection(right);
+        rightLayout->addWidget(pnlSync);
+    }
 
     // ---- bottom bar
     btnOK = Button(QStringLiteral("btnOK"), QStringLiteral("OK"), QStyle::SP_DialogOkButton, this);
@@ -371,6 +380,8 @@ void TfrmSettings::SettingsToControls()
         field->setCursorPosition(0);
         field->setToolTip(field->text());
     }
+    if (pnlSync)
+        pnlSync->SettingsToControls();
 }
 
 void TfrmSettings::ControlsToSettings()
@@ -386,6 +397,8 @@ void TfrmSettings::ControlsToSettings()
     close_minimizes = cbxCloseMinimizes->isChecked();
     if (TtasksSettings* settings = GetTasksSettings())
         settings->Save();
+    if (pnlSync)
+        pnlSync->ControlsToSettings();
 }
 
 bool TfrmSettings::ControlsToStartAtLogin()

@@ -20,6 +20,7 @@ class QPushButton;
 class QSpinBox;
 class QTreeView;
 class QWidget;
+class TtasksSyncSection;
 
 class TfrmSettings : public QDialog
 {
@@ -125,6 +126,8 @@ private:
     void vtTagsListDblClick();
 
     std::shared_ptr<ItasksTagsControler> FTagsControler;
+    // The "Sync" section; nullptr where the build has no sync.
+    TtasksSyncSection* pnlSync = nullptr;
     bool FTagEditing = false;
     bool FTagCreating = false;
     QString FTagId;

@@ -4,7 +4,9 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QQueue>
@@ -21,6 +23,10 @@ QPointer<QDialog> gCurrentWait;
 bool gFileTestMode = false;
 QQueue<QString> gFileAnswers;
 QStringList gFileAsked;
+
+bool gPasswordTestMode = false;
+QQueue<std::optional<QString>> gPasswordAnswers;
+QStringList gPasswordAsked;
 
 // The wait box: its text, a busy bar and Cancel. Every way of dismissing it
 // (the button, Escape, closing its frame) is the user's Cancel; only its owner
@@ -206,4 +212,45 @@ const QStringList& TkvdFileDialog::Asked()
 void TkvdFileDialog::ClearAsked()
 {
     gFileAsked.clear();
+}
+
+bool TkvdPasswordDialog::Ask(QWidget* aParent, const QString& aTitle, const QString& aText,
+                             QString& aPassword)
+{
+    if (gPasswordTestMode) {
+        gPasswordAsked << aText;
+        const std::optional<QString> answer =
+            gPasswordAnswers.isEmpty() ? std::nullopt : gPasswordAnswers.dequeue();
+        if (answer)
+            aPassword = *answer;
+        return answer.has_value();
+    }
+    bool ok = false;
+    const QString password =
+        QInputDialog::getText(aParent, aTitle, aText, QLineEdit::Password, QString(), &ok);
+    if (ok)
+        aPassword = password;
+    return ok;
+}
+
+void TkvdPasswordDialog::SetTestMode(bool aOn)
+{
+    gPasswordTestMode = aOn;
+    gPasswordAnswers.clear();
+    gPasswordAsked.clear();
+}
+
+void TkvdPasswordDialog::SetNextAnswer(std::optional<QString> aPassword)
+{
+    gPasswordAnswers.enqueue(std::move(aPassword));
+}
+
+const QStringList& TkvdPasswordDialog::Asked()
+{
+    return gPasswordAsked;
+}
+
+void TkvdPasswordDialog::ClearAsked()
+{
+    gPasswordAsked.clear();
 }

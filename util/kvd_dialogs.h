@@ -70,6 +70,24 @@ public:
     static void ClearAsked();
 };
 
+// Every password the program asks the user for goes through here. In test
+// mode no dialog is shown: each call is recorded (its text) and answered with
+// the next queued answer, or with the user's Cancel when none is queued.
+class TkvdPasswordDialog
+{
+public:
+    // The password in aPassword and true after "OK"; false after Cancel.
+    static bool Ask(QWidget* aParent, const QString& aTitle, const QString& aText,
+                    QString& aPassword);
+
+    static void SetTestMode(bool aOn);
+    // std::nullopt answers with Cancel.
+    static void SetNextAnswer(std::optional<QString> aPassword);
+    // The texts of the prompts shown since ClearAsked.
+    static const QStringList& Asked();
+    static void ClearAsked();
+};
+
 // A modal box that says what the program is waiting for, with a Cancel
 // button. It does not wait itself: it is shown when constructed, the owner
 // waits in an event loop of its own and destroys the box when the wait ends,

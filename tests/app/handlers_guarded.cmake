@@ -3,7 +3,7 @@
 # so that no exception passes through Qt's signal delivery.
 # Run: cmake -DROOT=<source folder> -P handlers_guarded.cmake
 set(unguarded "")
-foreach(folder app pool settings tags resources)
+foreach(folder app pool settings sync_ui tags resources)
     file(GLOB_RECURSE sources ${ROOT}/${folder}/*.cpp ${ROOT}/${folder}/*.h)
     foreach(source IN LISTS sources)
         file(STRINGS ${source} lines REGEX "(^|[^A-Za-z_:])connect\\(|::connect\\(")

@@ -511,7 +511,8 @@ private Q_SLOTS:
         QCOMPARE(describe(W<QMenu>(window, "tray_popup")),
                  QStringLiteral("itTrayNewTask=New Task|itTrayTasksPool=New Tasks...|"
                                 "itTrayShowList=Show List|itTraySettings=Settings|-|"
-                                "actImportTasks=Import Tasks...|actExportTasks=Export Tasks...|-|"
+                                "actImportTasks=Import Tasks...|actExportTasks=Export Tasks...|"
+                                "actSyncNow=Sync Now|-|"
                                 "itExit=Exit"));
         QCOMPARE(describe(W<QMenu>(window, "tasklist_popup")),
                  QStringLiteral("itTreeNewTask=New Task|itTreeEditTask=Edit Task|"

@@ -1,0 +1,82 @@
+// The sync engine on a worker thread of its own: TSyncWorker lives there and
+// its Finished signal comes back queued to the GUI thread.
+
+#include "sync_ui/tasks_sync_runner.h"
+
+#include "sync/tasks_sync.h"
+#include "util/kvd_guard.h"
+
+#include <QObject>
+#include <QThread>
+
+namespace {
+
+class TtasksThreadRunner : public TtasksSyncRunner
+{
+public:
+    TtasksThreadRunner(QObject* aContext, TFinished aFinished)
+    {
+        qRegisterMetaType<TSyncConfig>();
+        qRegisterMetaType<TSyncResult>();
+        FThread.setObjectName(QStringLiteral("ulmora-sync"));
+        FWorker = new TSyncWorker;
+        FWorker->moveToThread(&FThread);
+        ConnectGuarded(&FThread, &QThread::finished, FWorker, &QObject::deleteLater);
+        // Queued: the worker emits on its thread, aContext lives on the GUI thread.
+        ConnectGuarded(FWorker, &TSyncWorker::Finished, aContext,
+                       [finished = std::move(aFinished)](const TSyncResult& aResult) {
+                           TSyncOutcome outcome;
+                           outcome.ok = aResult.ok;
+                           outcome.error = aResult.error;
+                           outcome.finishedAt = aResult.finishedAt;
+                           outcome.conflicts = aResult.conflicts;
+                           outcome.changedTaskIds = aResult.changedTaskIds;
+                           finished(outcome);
+                       });
+        FThread.start();
+    }
+
+    ~TtasksThreadRunner() override { Stop(); }
+
+    void Run(const QString& aUrl, const QString& aUser, const QString& aPassword,
+             int aTimeoutMs) override
+    {
+        TSyncConfig config;
+        config.url = aUrl;
+        config.user = aUser;
+        config.password = aPassword;
+        if (aTimeoutMs > 0)
+            config.timeoutMs = aTimeoutMs;
+        QMetaObject::invokeMethod(FWorker, "Sync", Qt::QueuedConnection,
+                                  Q_ARG(TSyncConfig, config));
+    }
+
+    void Stop() override
+    {
+        if (!FThread.isRunning())
+            return;
+        // The flag ends the sync at its next step; quitting the thread also
+        // ends the event loop a request waits in, so a server that never
+        // answers does not hold the program's end for the request's time-out.
+        FWorker->Stop();
+        FThread.quit();
+        FThread.wait();
+    }
+
+private:
+    QThread FThread;
+    TSyncWorker* FWorker = nullptr;
+};
+
+} // namespace
+
+bool SyncBuilt()
+{
+    return true;
+}
+
+std::unique_ptr<TtasksSyncRunner> CreateSyncRunner(QObject* aContext,
+                                                   TtasksSyncRunner::TFinished aFinished)
+{
+    return std::make_unique<TtasksThreadRunner>(aContext, std::move(aFinished));
+}
