@@ -14,6 +14,9 @@
 #include "settings/tasks_form_settings.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_db.h"
+#include "store/tasks_store.h"
+#include "sync_ui/tasks_sync_controler.h"
+#include "tags/tasks_tags.h"
 #include "update/kvd_services.h"
 #include "util/kvd_desktop.h"
 #include "util/kvd_dialogs.h"
@@ -24,12 +27,15 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -106,6 +112,39 @@ QToolButton* MakeBarButton(QWidget* aParent, const char* aName, const QString& a
     return button;
 }
 
+// Calls its handler, queued, after a move, resize or expose of the platform
+// window it watches. On X11 the window manager's frame first shows in these
+// events of the native window, while the widget's own geometry, and so its
+// own move and resize events, may stay as they were.
+class TFrameWatch : public QObject
+{
+public:
+    TFrameWatch(QObject* aParent, std::function<void()> aHandler)
+        : QObject(aParent), FHandler(std::move(aHandler))
+    {
+    }
+
+    bool eventFilter(QObject* aWatched, QEvent* aEvent) override
+    {
+        switch (aEvent->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Expose:
+            // After the platform window's own handling, which brings the
+            // widget's geometry up to date.
+            QMetaObject::invokeMethod(
+                this, [this] { RunGuarded(FHandler); }, Qt::QueuedConnection);
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(aWatched, aEvent);
+    }
+
+private:
+    std::function<void()> FHandler;
+};
+
 } // namespace
 
 // The update service is started here once it exists; until then there is
@@ -138,10 +177,12 @@ TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
     FNewTaskShortcut->setObjectName(QStringLiteral("events"));
     FNewTaskShortcut->setContext(Qt::ApplicationShortcut);
     resize(kClientWidth, kClientHeight);
+    FFrameWatch = new TFrameWatch(this, [this] { CorrectPendingSize(); });
 
     notifications = new QTimer(this);
     notifications->setObjectName(QStringLiteral("notifications"));
     notifications->setInterval(kNotificationsInterval);
+    FSync = new TtasksSyncControler(this);
     Wire();
     notifications->start();
     FormCreate();
@@ -269,6 +310,17 @@ void TfrmTaskList::Wire()
                    [this, ics] { ics->ImportAsked(this); });
     ConnectGuarded(ics, &TtasksIcsActions::TasksImported, this, &TfrmTaskList::LoadTagTabs);
 
+    // The sync: a stored change asks for one a few seconds later, the tray
+    // asks for one now, and what a sync changed is shown.
+    ConnectGuarded(FList, &TtasksListPanel::TasksChanged, FSync, [this] {
+        if (!FApplyingSync)
+            FSync->LocalChanged();
+    });
+    ConnectGuarded(FTray, &TtasksTray::SyncNowAsked, FSync, &TtasksSyncControler::SyncNow);
+    ConnectGuarded(FSync, &TtasksSyncControler::TasksSynced, this, &TfrmTaskList::SyncChangedTasks);
+    ConnectGuarded(FSync, &TtasksSyncControler::ResultChanged, this,
+                   &TfrmTaskList::SyncResultChanged);
+
     ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
     ConnectGuarded(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
 
@@ -306,8 +358,13 @@ void TfrmTaskList::ActOnReminder(const QString& aTaskId, const TStoreResult& aSt
 void TfrmTaskList::FormCreate()
 {
     try {
-        // 1. The update and command service.
-        StartUpdateService();
+        // 1. The update and command service. The tasks do not depend on it:
+        // its failure (logged by the service) is shown, and the start goes on.
+        try {
+            StartUpdateService();
+        } catch (const std::exception& error) {
+            TkvdMessageBox::Error(this, ErrorMessage(error));
+        }
         // 2.
         setWindowTitle(kAppTitle);
         // 3. The settings come first, so the database named by them is the one opened.
@@ -329,6 +386,9 @@ void TfrmTaskList::FormCreate()
         WarnOfAccessProblem(this);
         LoadTagTabs();
         // 8.
+        UpdateControls();
+        // 9. The sync's schedule, once the tasks are there to be synced.
+        FSync->Start();
         UpdateControls();
     } catch (const std::exception& error) {
         // The window still opens; the remaining steps are skipped. Its
@@ -352,12 +412,28 @@ void TfrmTaskList::showEvent(QShowEvent* aEvent)
     // not the window going from hidden to shown.
     if (!aEvent->spontaneous())
         FormShow();
+    // The platform window may have been made anew since the last showing;
+    // installing the watch again replaces the earlier installation.
+    if (QWindow* handle = windowHandle())
+        handle->installEventFilter(FFrameWatch);
     QWidget::showEvent(aEvent);
+}
+
+QSize TfrmTaskList::FrameSize() const
+{
+    // The platform window's margins, as the window manager reported them
+    // (none before it framed the window). The widget's frame geometry may
+    // still hold an old size while the new one is on its way, which would
+    // give a frame of any size, even a negative one.
+    const QWindow* handle = windowHandle();
+    const QMargins margins = handle ? handle->frameMargins() : QMargins();
+    return QSize(std::max(0, margins.left() + margins.right()),
+                 std::max(0, margins.top() + margins.bottom()));
 }
 
 void TfrmTaskList::ResizeOuter(QSize aOuter)
 {
-    const QSize frame = frameGeometry().size() - size();
+    const QSize frame = FrameSize();
     FPendingOuter = aOuter;
     FPendingFrame = frame;
     resize(aOuter - frame);
@@ -378,17 +454,23 @@ void TfrmTaskList::changeEvent(QEvent* aEvent)
 
 void TfrmTaskList::CorrectPendingSize()
 {
-    // The frame is known only once the window manager has put it around the
-    // window; the stored size is that of the outer frame, so correct it then.
-    // A minimised window waits until it is restored: on X11 a change of size
-    // would restore it.
-    if (!FPendingOuter.isValid() || isMinimized())
+    // On X11 the frame is known only once the window manager has put it
+    // around the mapped window, after FormShow placed it. The stored geometry
+    // and the first run's corner are those of the outer frame, so the window
+    // is placed again once the frame is known. A minimised window waits until
+    // it is restored: on X11 a change of geometry would restore it.
+    if (FDestroyed || !FPendingOuter.isValid() || isMinimized())
         return;
-    const QSize frame = frameGeometry().size() - size();
+    const QSize frame = FrameSize();
     if (frame != FPendingFrame) {
-        const QSize outer = FPendingOuter;
+        // The moves of the new placement come back here: nothing is pending then.
         FPendingOuter = QSize();
-        resize(outer - frame);
+        FormShow();
+        FPendingOuter = QSize();
+    } else if (!frame.isNull()) {
+        // Placed with its frame known. A later change of the frame (openbox
+        // takes the border off a maximised window) is the window manager's.
+        FPendingOuter = QSize();
     }
 }
 
@@ -402,7 +484,8 @@ void TfrmTaskList::FormShow()
         return QPoint(area.x() + area.width() - aOuter.width(),
                       area.y() + area.height() - aOuter.height() - TaskbarHeight());
     };
-    QSize outer = frameGeometry().size();
+    // The window as it is now, with its frame where it has one yet.
+    QSize outer = size() + FrameSize();
     const QPoint corner = cornerFor(outer);
     move(corner);
 
@@ -421,8 +504,7 @@ void TfrmTaskList::FormShow()
     const QScreen* screen = QGuiApplication::screenAt(position);
     if (!screen)
         screen = primary;
-    const QSize frame = frameGeometry().size() - size();
-    const QSize minimum = minimumSizeHint().expandedTo(minimumSize()) + frame;
+    const QSize minimum = minimumSizeHint().expandedTo(minimumSize()) + FrameSize();
     outer = QSize(width, height);
     if (screen)
         outer = outer.boundedTo(screen->availableGeometry().size());
@@ -480,6 +562,9 @@ void TfrmTaskList::FormDestroy()
     settings->WriteInteger(kKeyHeight, frame.height());
     settings->WriteInteger(kKeyEditHeight, FEditor->height());
     notifications->stop();
+    // The sync's thread writes to the database: it ends before the store
+    // is released.
+    FSync->Stop();
     // The next start looks back over the due times from this moment on.
     FList->CloseReminders();
 
@@ -562,9 +647,53 @@ void TfrmTaskList::TrayAvailabilityChanged(bool aAvailable)
         ShowMinimised();
 }
 
+void TfrmTaskList::SyncChangedTasks(const QStringList& aIds)
+{
+    if (FDestroyed)
+        return;
+    const QScopedValueRollback<bool> applying(FApplyingSync, true);
+    const bool tagsChanged = TagsDifferFromStore();
+    if (tagsChanged && !FEditor->Editing()) {
+        LoadTagTabs();
+    } else {
+        // Reloading the tags would clear the open editor's ticks: they come
+        // once it closes (UpdateControls).
+        FSyncTagsStale = FSyncTagsStale || tagsChanged;
+        FList->UpdateTasks(aIds);
+    }
+    UpdateControls();
+}
+
+bool TfrmTaskList::TagsDifferFromStore() const
+{
+    const ItasksTagsControler* tags = FEditor->TagsControler();
+    std::vector<TStoredTag> stored;
+    if (!tags || !TtasksStore::ListTags(stored))
+        return false;
+    if (static_cast<int>(stored.size()) != tags->Count())
+        return true;
+    return std::any_of(stored.cbegin(), stored.cend(), [tags](const TStoredTag& aStored) {
+        const TtasksTag* shown = tags->GetTag(aStored.tagid);
+        return !shown || shown->title != aStored.title || shown->color != aStored.color;
+    });
+}
+
+void TfrmTaskList::SyncResultChanged(const QString& aText)
+{
+    if (!FDestroyed)
+        FTray->SetSyncResult(aText);
+}
+
 void TfrmTaskList::UpdateControls()
 {
     const bool editing = FEditor->Editing();
+    if (FSyncTagsStale && !editing && !FDestroyed) {
+        FSyncTagsStale = false;
+        const QScopedValueRollback<bool> applying(FApplyingSync, true);
+        // Ends with ControlsChanged, which comes back here.
+        LoadTagTabs();
+        return;
+    }
     const bool selected = FList->SelectedTask() != nullptr;
     btnSaveTask->setEnabled(editing);
     btnEdit->setEnabled(!editing && selected);
@@ -575,6 +704,7 @@ void TfrmTaskList::UpdateControls()
     // items, which work also while editing.
     FList->SetCommandsEnabled(!editing, !editing && selected, !editing && selected, selected);
     FTray->SetNewTaskEnabled(!editing);
+    FTray->SetSyncNowEnabled(FSync->Configured());
     FList->SetMarkAsReadVisible(!FList->UnreadIds().isEmpty());
     FEditor->ShowStatus();
     FList->RepaintRows();

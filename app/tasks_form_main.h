@@ -14,6 +14,7 @@ class QTimer;
 class QToolButton;
 class TtasksEditorPanel;
 class TtasksListPanel;
+class TtasksSyncControler;
 class TtasksTray;
 struct TStoreResult;
 
@@ -52,6 +53,7 @@ public:
     TtasksListPanel* ListPanel() const { return FList; }
     TtasksEditorPanel* EditorPanel() const { return FEditor; }
     TtasksTray* Tray() const { return FTray; }
+    TtasksSyncControler* SyncControler() const { return FSync; }
 
 public Q_SLOTS:
     void btnSettingsClick();
@@ -83,19 +85,35 @@ private:
     // After "Done" or "Snooze" on a reminder: reports a refusal and updates
     // the task's row.
     void ActOnReminder(const QString& aTaskId, const TStoreResult& aStored, const QString& aWhat);
+    // A sync changed these tasks: their rows show the stored state, and tags
+    // that came or went are loaded again (once the editor is closed, so its
+    // ticks stay). None of this counts as a local change.
+    void SyncChangedTasks(const QStringList& aIds);
+    // Whether the stored tags differ from those the window shows.
+    bool TagsDifferFromStore() const;
+    void SyncResultChanged(const QString& aText);
+    // The size the window manager's frame adds to the client area.
+    QSize FrameSize() const;
     void ResizeOuter(QSize aOuter);
-    // Gives the window the outer size ResizeOuter asked for, once the window
-    // manager's frame is known.
+    // Places the window again (FormShow) once the window manager's frame is
+    // known, when FormShow placed it before.
     void CorrectPendingSize();
 
     TtasksListPanel* FList = nullptr;
     TtasksEditorPanel* FEditor = nullptr;
     TtasksTray* FTray = nullptr;
+    TtasksSyncControler* FSync = nullptr;
+    // The window is showing what a sync changed: no local change to report.
+    bool FApplyingSync = false;
+    // A sync changed the tags while the editor was open.
+    bool FSyncTagsStale = false;
     bool FDestroyed = false;
     // The outer size asked for by FormShow, kept until the window manager has
     // put its frame around the window.
     QSize FPendingOuter;
     QSize FPendingFrame;
+    // Runs CorrectPendingSize after the platform window's geometry events.
+    QObject* FFrameWatch = nullptr;
 
     QWidget* pnlButtons = nullptr;
     QToolButton* btnNewTask = nullptr;

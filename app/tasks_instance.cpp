@@ -3,6 +3,7 @@
 #include "ipc/kvd_pipe.h"
 #include "util/kvd_errors.h"
 #include "util/kvd_utils.h"
+#include "util/tasks_log.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -351,7 +352,16 @@ bool TInstanceServer::Start(THandler aHandler)
                                       "in time; nothing was done.");
         WriteInstanceReply(busy, aReply);
     };
-    return FServer.Start();
+    try {
+        return FServer.Start();
+    } catch (const std::exception& error) {
+        // No thread could be made for the listener or its pool: the program
+        // runs on without the channel, which its caller reports; the log
+        // keeps the reason.
+        if (TtasksLog* log = GetTasksLog())
+            log->LogException(error);
+        return false;
+    }
 }
 
 void TInstanceServer::Stop()

@@ -265,8 +265,14 @@ private:
     {
         int error = 0;
         PPipeListener listener = CreatePipeListener(FPipePath, FStop, error);
-        if (!listener)
+        if (!listener) {
+            // The error's fixed text does not say why: the log line before it does.
+            if (TtasksLog* log = GetTasksLog())
+                log->Log(QStringLiteral("the pipe %1 cannot be served: %2 (error code %3)")
+                             .arg(FPipePath, qt_error_string(error))
+                             .arg(error));
             throw EIPCError(QStringLiteral("Could not create new pipe instance."));
+        }
         {
             std::lock_guard<std::mutex> guard(FLock);
             FReady = true;

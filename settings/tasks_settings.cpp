@@ -3,6 +3,7 @@
 #include "util/kvd_utils.h"
 #include "util/tasks_log.h"
 
+#include <QFileInfo>
 #include <memory>
 
 QString db_file = TasksDefaults::db_file;
@@ -102,6 +103,10 @@ void StartTasksLog()
     auto log = std::make_unique<TtasksLog>();
     log->FileName = FileBeside(DefaultConfigFile(), QStringLiteral("ulmora.log"));
     log->Level = 4;
+    // The folder that reading the settings would make, made now: on a first
+    // run what fails before that (the update service starts first) is logged
+    // too, not lost.
+    CreatePrivateFolder(QFileInfo(NativePath(log->FileName)).absolutePath());
     SetTasksLog(std::move(log));
 }
 

@@ -1,6 +1,8 @@
 #include "update/kvd_services.h"
 
+#include "util/kvd_errors.h"
 #include "util/kvd_utils.h"
+#include "util/tasks_log.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -277,8 +279,19 @@ void TkvdServices::HandleRequest(IMessageData& aRequest, IMessageData& aReply)
 
 void StartServices(const QString& aAppName, const QString& aVersion)
 {
-    if (!gServices.load())
+    if (gServices.load())
+        return;
+    try {
         gServices.store(new TkvdServices(aAppName, aVersion));
+    } catch (const std::exception& error) {
+        // Nothing of the service runs (its threads could not be made). The
+        // failure says what did not start, and the log keeps it.
+        const EkvdError failure(
+            QStringLiteral("The update service could not start: %1").arg(ErrorMessage(error)));
+        if (TtasksLog* log = GetTasksLog())
+            log->LogException(failure);
+        throw failure;
+    }
 }
 
 TkvdServices* GetServices()

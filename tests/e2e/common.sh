@@ -8,6 +8,7 @@
 #   fail MESSAGE         ends the test, showing the program's output in $work/out
 #   e2e_wait_main_window PID  waits for the program's main window
 #   e2e_start_tray       starts the trayer tray host at the top right
+#   e2e_start_openbox    starts the openbox window manager and waits for it
 #   e2e_make_db FILE     makes a database with the program's schema and runs
 #                        the statements on standard input in it
 
@@ -124,4 +125,16 @@ CREATE TABLE IF NOT EXISTS tags_tasks( tagid VARCHAR(16) DEFAULT NULL, taskid VA
 SQL
         cat
     } | sqlite3 "$1"
+}
+
+# e2e_start_openbox: starts openbox as the display's window manager and waits
+# up to 10 seconds for it to announce itself on the root window.
+e2e_start_openbox() {
+    openbox --sm-disable >"$work/openbox" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+    fail "openbox did not start: $(cat "$work/openbox")"
 }

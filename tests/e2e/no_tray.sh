@@ -15,14 +15,7 @@ e2e_start_display
 # The icon would otherwise go to a notifier host on the session bus.
 unset DBUS_SESSION_BUS_ADDRESS
 
-openbox --sm-disable >"$work/openbox" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
-done
-xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
-    fail "openbox did not start: $(cat "$work/openbox")"
+e2e_start_openbox
 
 export APPDATA="$work/appdata" XDG_RUNTIME_DIR="$work/run"
 export ULMORA_UPDATE_URL="http://127.0.0.1:9/scripts/kvd_services.php"
