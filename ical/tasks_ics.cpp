@@ -3,6 +3,7 @@
 #include "ical/tasks_ical.h"
 #include "store/tasks_db.h"
 #include "store/tasks_store.h"
+#include "util/kvd_colors.h"
 #include "util/kvd_datetime.h"
 #include "util/kvd_errors.h"
 #include "util/kvd_utils.h"
@@ -53,10 +54,6 @@ const QString kExportPlainStatement = QStringLiteral(
 const QString kTableExistsStatement = QStringLiteral(
     "select count(*) as n from sqlite_master where type='table' and name='ical_tasks'");
 
-// The tag editor's colours (red in the low byte), in its order.
-const int32_t kTagColors[] = {0x000000, 0x000080, 0x008000, 0x008080, 0x800000, 0x800080, 0x808000,
-                              0x808080, 0xC0C0C0, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF,
-                              0xFFFF00, 0xFFFFFF, 0xC0DCC0, 0xF0CAA6, 0xF0FBFF, 0xA4A0A0};
 constexpr int32_t kWhite = 0xFFFFFF;
 constexpr int32_t kCream = 0xF0FBFF;
 
@@ -213,9 +210,9 @@ bool IcsSupported()
 int32_t ImportTagColor(int aTagCount)
 {
     std::vector<int32_t> colors;
-    for (const int32_t color : kTagColors) {
-        if (color != kWhite && color != kCream)
-            colors.push_back(color);
+    for (const TNamedColor& color : kTagColors) {
+        if (color.Value != kWhite && color.Value != kCream)
+            colors.push_back(color.Value);
     }
     const int count = static_cast<int>(colors.size());
     return colors[((aTagCount % count) + count) % count];

@@ -8,6 +8,7 @@
 #include "sync_ui/tasks_sync_section.h"
 #include "tags/tasks_tags.h"
 #include "update/kvd_services.h"
+#include "util/kvd_colors.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
@@ -31,23 +32,6 @@
 #include <utility>
 
 namespace {
-
-struct TNamedColor
-{
-    const char* Name;
-    int32_t Value;
-};
-
-// The 16 standard colours, then the 4 extended ones; red is the low byte.
-const TNamedColor kNamedColors[] = {
-    {"clBlack", 0x000000}, {"clMaroon", 0x000080},     {"clGreen", 0x008000},
-    {"clOlive", 0x008080}, {"clNavy", 0x800000},       {"clPurple", 0x800080},
-    {"clTeal", 0x808000},  {"clGray", 0x808080},       {"clSilver", 0xC0C0C0},
-    {"clRed", 0x0000FF},   {"clLime", 0x00FF00},       {"clYellow", 0x00FFFF},
-    {"clBlue", 0xFF0000},  {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
-    {"clWhite", 0xFFFFFF}, {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
-    {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0},
-};
 
 // An entry's position is its TDueChoice, the number default_duedatetime stores.
 const char* const kDueDateEntries[] = {"Unplanned", "1 Hour", "4 Hours", "Tomorrow", "Exact"};
@@ -229,7 +213,7 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     edTagColor = new QComboBox(pnlTagsEdit);
     edTagColor->setObjectName(QStringLiteral("edTagColor"));
     edTagColor->setMaxVisibleItems(20);
-    for (const TNamedColor& color : kNamedColors)
+    for (const TNamedColor& color : kTagColors)
         edTagColor->addItem(Swatch(color.Value), QString::fromLatin1(color.Name), color.Value);
     for (const TtasksSystemColor& color : SystemColors()) {
         const int32_t value = static_cast<int32_t>(0xFF000000u + color.Index);
