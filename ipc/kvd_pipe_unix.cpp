@@ -2,6 +2,7 @@
 // user can enter, accepting only peers of the same user id.
 
 #include "ipc/kvd_pipe.h"
+#include "ipc/kvd_pipe_buffered.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,8 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int64_t ReadBufferSize = 65536;
 
 bool FillAddress(const QByteArray& aPath, sockaddr_un& aAddress)
 {
@@ -75,39 +74,14 @@ int RemoveStaleSocket(const QByteArray& aPath, const sockaddr_un& aAddress)
     return 0;
 }
 
-class TUnixConnection : public IPipeConnection
+class TUnixConnection : public TBufferedPipeConnection
 {
 public:
-    TUnixConnection(int aHandle, PStopSignal aStop) : FHandle(aHandle), FStop(std::move(aStop)) {}
+    TUnixConnection(int aHandle, PStopSignal aStop)
+        : TBufferedPipeConnection(std::move(aStop)), FHandle(aHandle)
+    {
+    }
     ~TUnixConnection() override { Close(); }
-
-    void SetDeadline(int aMilliseconds) override
-    {
-        FHasDeadline = aMilliseconds >= 0;
-        if (FHasDeadline)
-            FDeadline = TClock::now() + std::chrono::milliseconds(aMilliseconds);
-    }
-
-    int64_t ReadSome(void* aTarget, int64_t aMax) override
-    {
-        if (FHandle < 0 || aMax <= 0 || Stopped())
-            return -1;
-        if (FBegin == FEnd) {
-            // Large reads bypass the buffer; small fields are served from it so
-            // that a whole frame usually costs one system call.
-            if (aMax >= ReadBufferSize)
-                return Receive(aTarget, aMax);
-            const int64_t got = Receive(FBuffer, ReadBufferSize);
-            if (got <= 0)
-                return got;
-            FBegin = 0;
-            FEnd = got;
-        }
-        const int64_t count = std::min(aMax, FEnd - FBegin);
-        std::memcpy(aTarget, FBuffer + FBegin, static_cast<size_t>(count));
-        FBegin += count;
-        return count;
-    }
 
     bool WriteAll(const void* aSource, int64_t aSize) override
     {
@@ -167,8 +141,6 @@ public:
     bool IsOpen() const override { return FHandle >= 0; }
 
 private:
-    bool Stopped() const { return FStop && FStop->IsSet(); }
-
     // Waits until the socket is ready for aEvents; fails on the stop signal and
     // when the deadline passes first.
     bool WaitFor(short aEvents)
@@ -176,12 +148,10 @@ private:
         pollfd fds[2] = {{FHandle, aEvents, 0}, {FStop ? FStop->Handle() : -1, POLLIN, 0}};
         for (;;) {
             int timeout = -1;
-            if (FHasDeadline) {
-                const auto left =
-                    std::chrono::ceil<std::chrono::milliseconds>(FDeadline - TClock::now());
-                if (left.count() <= 0)
+            if (const std::optional<int64_t> left = MillisecondsLeft()) {
+                if (*left <= 0)
                     return false;
-                timeout = static_cast<int>(std::min<int64_t>(left.count(), 1 << 30));
+                timeout = static_cast<int>(std::min<int64_t>(*left, 1 << 30));
             }
             const int ready = ::poll(fds, FStop ? 2 : 1, timeout);
             if (ready == 0 || (ready < 0 && errno == EINTR))
@@ -192,7 +162,7 @@ private:
         }
     }
 
-    int64_t Receive(void* aTarget, int64_t aMax)
+    int64_t Receive(void* aTarget, int64_t aMax) override
     {
         for (;;) {
             const ssize_t got = ::recv(FHandle, aTarget, static_cast<size_t>(aMax), MSG_DONTWAIT);
@@ -206,15 +176,7 @@ private:
         }
     }
 
-    using TClock = std::chrono::steady_clock;
-
     int FHandle;
-    PStopSignal FStop;
-    bool FHasDeadline = false;
-    TClock::time_point FDeadline;
-    char FBuffer[ReadBufferSize];
-    int64_t FBegin = 0;
-    int64_t FEnd = 0;
 };
 
 class TUnixListener : public IPipeListener

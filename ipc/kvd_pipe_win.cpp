@@ -11,6 +11,7 @@
 
 #include "ipc/kvd_pipe_win.h"
 #include "ipc/kvd_pipe.h"
+#include "ipc/kvd_pipe_buffered.h"
 
 #include <QAtomicInt>
 #include <QtGlobal>
@@ -30,7 +31,6 @@
 namespace {
 
 constexpr DWORD kBufferSize = 65536;
-constexpr int64_t kReadBufferSize = 65536;
 // The longest single wait; the stop event and the deadline are checked at
 // least this often.
 constexpr DWORD kSliceMs = 100;
@@ -120,11 +120,11 @@ bool IsEndOfStream(DWORD aError)
            aError == ERROR_NO_DATA;
 }
 
-class TWinConnection : public IPipeConnection
+class TWinConnection : public TBufferedPipeConnection
 {
 public:
     TWinConnection(HANDLE aHandle, PStopSignal aStop)
-        : FHandle(aHandle), FStop(std::move(aStop)),
+        : TBufferedPipeConnection(std::move(aStop)), FHandle(aHandle),
           FEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), FServerEnd(IsServerEnd(aHandle))
     {
     }
@@ -133,34 +133,6 @@ public:
         Close();
         if (FEvent)
             ::CloseHandle(FEvent);
-    }
-
-    void SetDeadline(int aMilliseconds) override
-    {
-        FHasDeadline = aMilliseconds >= 0;
-        if (FHasDeadline)
-            FDeadline = TClock::now() + std::chrono::milliseconds(aMilliseconds);
-    }
-
-    int64_t ReadSome(void* aTarget, int64_t aMax) override
-    {
-        if (!IsOpen() || aMax <= 0 || Stopped())
-            return -1;
-        if (FBegin == FEnd) {
-            // Large reads bypass the buffer; small fields are served from it so
-            // that a whole frame usually costs one read.
-            if (aMax >= kReadBufferSize)
-                return Receive(aTarget, aMax);
-            const int64_t got = Receive(FBuffer, kReadBufferSize);
-            if (got <= 0)
-                return got;
-            FBegin = 0;
-            FEnd = got;
-        }
-        const int64_t count = std::min(aMax, FEnd - FBegin);
-        std::memcpy(aTarget, FBuffer + FBegin, static_cast<size_t>(count));
-        FBegin += count;
-        return count;
     }
 
     bool WriteAll(const void* aSource, int64_t aSize) override
@@ -205,10 +177,6 @@ public:
     bool IsOpen() const override { return FHandle != INVALID_HANDLE_VALUE; }
 
 private:
-    using TClock = std::chrono::steady_clock;
-
-    bool Stopped() const { return FStop && FStop->IsSet(); }
-
     // Waits for the overlapped operation in slices, watching the stop signal
     // and the deadline. The bytes moved, or -1 (the operation cancelled) when
     // the stop signal or the deadline came first; aError is set on failure.
@@ -218,16 +186,14 @@ private:
         const DWORD count = FStop ? 2 : 1;
         for (;;) {
             DWORD slice = kSliceMs;
-            if (FHasDeadline) {
-                const auto left =
-                    std::chrono::ceil<std::chrono::milliseconds>(FDeadline - TClock::now());
-                if (left.count() <= 0) {
+            if (const std::optional<int64_t> left = MillisecondsLeft()) {
+                if (*left <= 0) {
                     CancelAndSettle(FHandle, aOverlapped);
                     FCutOff = true;
                     aError = ERROR_TIMEOUT;
                     return -1;
                 }
-                slice = static_cast<DWORD>(std::min<int64_t>(left.count(), kSliceMs));
+                slice = static_cast<DWORD>(std::min<int64_t>(*left, kSliceMs));
             }
             const DWORD ready = ::WaitForMultipleObjects(count, events, FALSE, slice);
             if (ready == WAIT_OBJECT_0) {
@@ -247,8 +213,7 @@ private:
         }
     }
 
-    // Up to aMax bytes; 0 at the end of the stream, -1 on failure.
-    int64_t Receive(void* aTarget, int64_t aMax)
+    int64_t Receive(void* aTarget, int64_t aMax) override
     {
         const DWORD want = static_cast<DWORD>(std::min<int64_t>(aMax, 1 << 30));
         for (;;) {
@@ -307,15 +272,9 @@ private:
     }
 
     HANDLE FHandle;
-    PStopSignal FStop;
     HANDLE FEvent;
     bool FServerEnd;
     bool FCutOff = false;
-    bool FHasDeadline = false;
-    TClock::time_point FDeadline;
-    char FBuffer[kReadBufferSize];
-    int64_t FBegin = 0;
-    int64_t FEnd = 0;
 };
 
 class TWinListener : public IPipeListener
