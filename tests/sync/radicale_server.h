@@ -26,6 +26,10 @@ public:
     static inline const QString kUser = QStringLiteral("ulmora");
     static inline const QString kPassword = QStringLiteral("s3cret pass");
 
+    TRadicaleServer() = default;
+    // Runs the server through a script of its own (python3 SCRIPT --config
+    // FILE) instead of the radicale program: the benchmark's server.
+    explicit TRadicaleServer(const QString& aScript) : FScript(aScript) {}
     ~TRadicaleServer() { Stop(); }
 
     static QString Program() { return QStandardPaths::findExecutable(QStringLiteral("radicale")); }
@@ -62,8 +66,12 @@ public:
         FProcess = std::make_unique<QProcess>();
         FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FProcess->setStandardOutputFile(QProcess::nullDevice());
-        FProcess->start(Program(),
-                        {QStringLiteral("--config"), FDir.filePath(QStringLiteral("config"))});
+        const QStringList options{QStringLiteral("--config"),
+                                  FDir.filePath(QStringLiteral("config"))};
+        if (FScript.isEmpty())
+            FProcess->start(Program(), options);
+        else
+            FProcess->start(QStringLiteral("/usr/bin/python3"), QStringList{FScript} + options);
         if (!FProcess->waitForStarted(10000)) {
             aError = QStringLiteral("radicale did not start: %1").arg(FProcess->errorString());
             return false;
@@ -151,6 +159,7 @@ public:
     }
 
 private:
+    QString FScript;
     QTemporaryDir FDir;
     quint16 FPort = 0;
     std::unique_ptr<QProcess> FProcess;
