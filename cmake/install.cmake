@@ -92,13 +92,7 @@ if(UNIX AND NOT APPLE)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
     set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ULMORA_HOMEPAGE}")
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    # Libraries a part of the build names itself (the keyring library of
-    # the sync) are listed too, though dpkg-shlibdeps finds them as well.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-    get_property(ulmora_runtime_debs GLOBAL PROPERTY ULMORA_RUNTIME_DEBS)
-    foreach(deb IN LISTS ulmora_runtime_debs)
-        string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${deb}")
-    endforeach()
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     include(CPack)
 endif()
