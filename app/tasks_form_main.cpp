@@ -178,6 +178,11 @@ TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
     FNewTaskShortcut->setContext(Qt::ApplicationShortcut);
     resize(kClientWidth, kClientHeight);
     FFrameWatch = new TFrameWatch(this, [this] { CorrectPendingSize(); });
+    // The frame's size may come after the last move or resize of the window
+    // (a busy window manager): the placement is looked at a few times more.
+    FPlacementTimer = new QTimer(this);
+    FPlacementTimer->setObjectName(QStringLiteral("placementTimer"));
+    FPlacementTimer->setInterval(kPlacementIntervalMs);
 
     notifications = new QTimer(this);
     notifications->setObjectName(QStringLiteral("notifications"));
@@ -321,6 +326,11 @@ void TfrmTaskList::Wire()
     ConnectGuarded(FSync, &TtasksSyncControler::ResultChanged, this,
                    &TfrmTaskList::SyncResultChanged);
 
+    ConnectGuarded(FPlacementTimer, &QTimer::timeout, this, [this] {
+        CorrectPendingSize();
+        if (!FPendingOuter.isValid() || ++FPlacementChecks >= kPlacementChecks)
+            FPlacementTimer->stop();
+    });
     ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
     ConnectGuarded(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
 
@@ -416,6 +426,8 @@ void TfrmTaskList::showEvent(QShowEvent* aEvent)
     // installing the watch again replaces the earlier installation.
     if (QWindow* handle = windowHandle())
         handle->installEventFilter(FFrameWatch);
+    FPlacementChecks = 0;
+    FPlacementTimer->start();
     QWidget::showEvent(aEvent);
 }
 
@@ -435,7 +447,14 @@ void TfrmTaskList::ResizeOuter(QSize aOuter)
 {
     const QSize frame = FrameSize();
     FPendingOuter = aOuter;
-    FPendingFrame = frame;
+    // On X11, before the window is on the screen, the toolkit may put its
+    // client area, not its frame, where it was asked to, even when the window
+    // manager has told the frame's size already: there the window is placed
+    // again once it is shown with its frame.
+    const QWindow* handle = windowHandle();
+    const bool placedAgain =
+        QGuiApplication::platformName() == QLatin1String("xcb") && !(handle && handle->isExposed());
+    FPendingFrame = placedAgain ? QSize(-1, -1) : frame;
     resize(aOuter - frame);
 }
 
@@ -462,12 +481,16 @@ void TfrmTaskList::CorrectPendingSize()
     if (FDestroyed || !FPendingOuter.isValid() || isMinimized())
         return;
     const QSize frame = FrameSize();
+    // Without a frame (yet, or ever: no window manager) there is nothing to
+    // put right.
+    if (frame.isNull())
+        return;
     if (frame != FPendingFrame) {
         // The moves of the new placement come back here: nothing is pending then.
         FPendingOuter = QSize();
         FormShow();
         FPendingOuter = QSize();
-    } else if (!frame.isNull()) {
+    } else {
         // Placed with its frame known. A later change of the frame (openbox
         // takes the border off a maximised window) is the window manager's.
         FPendingOuter = QSize();

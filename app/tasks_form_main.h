@@ -114,6 +114,12 @@ private:
     QSize FPendingFrame;
     // Runs CorrectPendingSize after the platform window's geometry events.
     QObject* FFrameWatch = nullptr;
+    // Runs it every kPlacementIntervalMs for kPlacementChecks times after a
+    // show, or until the placement is done.
+    QTimer* FPlacementTimer = nullptr;
+    int FPlacementChecks = 0;
+    static constexpr int kPlacementIntervalMs = 100;
+    static constexpr int kPlacementChecks = 30;
 
     QWidget* pnlButtons = nullptr;
     QToolButton* btnNewTask = nullptr;
