@@ -9,6 +9,8 @@
 #   e2e_wait_main_window PID  waits for the program's main window
 #   e2e_start_tray       starts the trayer tray host at the top right
 #   e2e_start_openbox    starts the openbox window manager and waits for it
+#   e2e_managed_window PID STATE WHAT  waits for the program's main window
+#                        as the window manager keeps it; its id in $main
 #   e2e_make_db FILE     makes a database with the program's schema and runs
 #                        the statements on standard input in it
 
@@ -137,4 +139,23 @@ e2e_start_openbox() {
         sleep 0.1
     done
     fail "openbox did not start: $(cat "$work/openbox")"
+}
+
+# e2e_managed_window PID STATE WHAT: waits up to 20 seconds for a window of
+# PID captioned "Ulmora" whose WM_STATE (set by the window manager) matches
+# STATE ('window state' for any, 'window state: Normal' for shown) and leaves
+# its id in $main; fails naming WHAT when PID ends first or none comes.
+e2e_managed_window() {
+    main=""
+    for _ in $(seq 200); do
+        for id in $(xdotool search --all --pid "$1" --name '^Ulmora$' 2>/dev/null || true); do
+            if xprop -id "$id" WM_STATE 2>/dev/null | grep -q "$2"; then
+                main="$id"
+                return 0
+            fi
+        done
+        kill -0 "$1" 2>/dev/null || fail "$3: the program ended early"
+        sleep 0.1
+    done
+    fail "$3: no main window came up"
 }

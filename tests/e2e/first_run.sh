@@ -78,18 +78,7 @@ start_run() {
     QT_QPA_PLATFORM=xcb "$bin" >"$work/out" 2>&1 &
     app=$!
     pids+=("$app")
-    main=""
-    for _ in $(seq 200); do
-        for id in $(xdotool search --pid "$app" --name '^Ulmora$' 2>/dev/null || true); do
-            if xprop -id "$id" WM_STATE 2>/dev/null | grep -q 'window state: Normal'; then
-                main="$id"
-                break 2
-            fi
-        done
-        kill -0 "$app" 2>/dev/null || fail "$name: the program ended early"
-        sleep 0.1
-    done
-    [ -n "$main" ] || fail "$name: no main window came up"
+    e2e_managed_window "$app" 'window state: Normal' "$name"
 }
 
 # frame_is CW CH OX OY OW OH: true when the client area is CW by CH and the

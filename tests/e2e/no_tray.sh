@@ -55,18 +55,7 @@ restore_window() {
 
 # The main window is the program's window captioned "Ulmora" that openbox
 # manages: it carries a WM_STATE.
-main=""
-for _ in $(seq 200); do
-    for id in $(xdotool search --pid "$app" --name '^Ulmora$' 2>/dev/null || true); do
-        if xprop -id "$id" WM_STATE 2>/dev/null | grep -q 'window state'; then
-            main="$id"
-            break 2
-        fi
-    done
-    kill -0 "$app" 2>/dev/null || fail "the program ended early"
-    sleep 0.1
-done
-[ -n "$main" ] || fail "no main window came up"
+e2e_managed_window "$app" 'window state' "the start"
 wait_state Iconic "a hidden start without a tray"
 
 restore_window "restored from the task bar"
