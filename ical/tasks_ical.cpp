@@ -1,6 +1,10 @@
 #include "ical/tasks_ical.h"
 
+#include "ical/tasks_ical_text.h"
+
 #include <QDateTime>
+#include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <libical/ical.h>
 #include <memory>
@@ -35,36 +39,27 @@ QByteArray Serialized(icalcomponent* aComponent)
     return result;
 }
 
-// A UTC date-time of libical from the database's UTC text.
-icaltimetype UtcTime(const QDateTime& aUtc)
-{
-    icaltimetype time = icaltime_null_time();
-    time.year = aUtc.date().year();
-    time.month = aUtc.date().month();
-    time.day = aUtc.date().day();
-    time.hour = aUtc.time().hour();
-    time.minute = aUtc.time().minute();
-    time.second = aUtc.time().second();
-    time.is_date = 0;
-    time.zone = icaltimezone_get_utc_timezone();
-    return time;
-}
-
 QDateTime LocalFromText(const QString& aText)
 {
     return QDateTime::fromString(aText, kTextFormat);
 }
 
-icaltimetype UtcFromLocalText(const QString& aLocal)
+QDateTime UtcFromLocalText(const QString& aLocal)
 {
-    return UtcTime(LocalFromText(aLocal).toUTC());
+    return LocalFromText(aLocal).toUTC();
 }
 
-icaltimetype UtcFromUtcText(const QString& aUtc)
+QDateTime UtcFromUtcText(const QString& aUtc)
 {
     QDateTime time = QDateTime::fromString(aUtc, kTextFormat);
     time.setTimeSpec(Qt::UTC);
-    return UtcTime(time);
+    return time;
+}
+
+// A DATE-TIME value in UTC, "20270314T083000Z".
+QByteArray UtcValue(const QDateTime& aUtc)
+{
+    return aUtc.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
 // The time zone of a TZID that the calendar holding the property does not
@@ -127,14 +122,6 @@ QString UtcText(const QDateTime& aTime)
 icalproperty* First(icalcomponent* aComponent, icalproperty_kind aKind)
 {
     return icalcomponent_get_first_property(aComponent, aKind);
-}
-
-void RemoveAll(icalcomponent* aComponent, icalproperty_kind aKind)
-{
-    while (icalproperty* property = First(aComponent, aKind)) {
-        icalcomponent_remove_property(aComponent, property);
-        icalproperty_free(property);
-    }
 }
 
 // The tags of CATEGORIES: libical splits a list into one property per value;
@@ -285,14 +272,112 @@ bool ErrorOfMappedProperty(const QString& aError)
     return false;
 }
 
-void SetText(icalcomponent* aTodo, icalproperty_kind aKind, const QString& aValue)
+// The to-do of a calendar that stands for the task: its first VTODO without a
+// RECURRENCE-ID (the others are changed occurrences of a repeating one),
+// else its first VTODO. The same choice as TIcalText::TaskTodo.
+icalcomponent* TaskTodoOf(icalcomponent* aCalendar)
 {
-    RemoveAll(aTodo, aKind);
-    if (aValue.isEmpty())
-        return;
-    icalproperty* property = icalproperty_new(aKind);
-    icalproperty_set_value(property, icalvalue_new_text(aValue.toUtf8().constData()));
-    icalcomponent_add_property(aTodo, property);
+    if (!aCalendar)
+        return nullptr;
+    icalcomponent* first = nullptr;
+    for (icalcomponent* todo = icalcomponent_get_first_component(aCalendar, ICAL_VTODO_COMPONENT);
+         todo; todo = icalcomponent_get_next_component(aCalendar, ICAL_VTODO_COMPONENT)) {
+        if (!First(todo, ICAL_RECURRENCEID_PROPERTY))
+            return todo;
+        if (!first)
+            first = todo;
+    }
+    return first;
+}
+
+// The TZIDs that the lines of iCalendar text name in their parameters.
+QSet<QString> TzidsOfText(const QByteArray& aText)
+{
+    static const QRegularExpression kTzid(QStringLiteral(";TZID=(\"[^\"]*\"|[^;:\r\n]*)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    // Folds joined first: a parameter may be split over two lines.
+    QString text = QString::fromUtf8(aText);
+    text.replace(QStringLiteral("\r\n "), QString()).replace(QStringLiteral("\r\n\t"), QString());
+    text.replace(QStringLiteral("\n "), QString()).replace(QStringLiteral("\n\t"), QString());
+    QSet<QString> tzids;
+    for (const QRegularExpressionMatch& match : kTzid.globalMatch(text)) {
+        QString tzid = match.captured(1);
+        if (tzid.startsWith(QLatin1Char('"')))
+            tzid = tzid.mid(1, tzid.size() - 2);
+        tzids.insert(tzid);
+    }
+    return tzids;
+}
+
+// The components of one calendar of the text, found once: a file of
+// thousands of to-dos is read in one pass, not one pass per to-do.
+struct TCalendarLines
+{
+    TIcalText::TComponent calendar;
+    // The calendar's own property lines but METHOD, which a stored object
+    // must not carry.
+    QByteArray properties;
+    // The VTODOs of each UID in their order, and the time zones by TZID.
+    QHash<QString, std::vector<TIcalText::TComponent>> todos;
+    QHash<QString, TIcalText::TComponent> zones;
+};
+
+std::vector<TCalendarLines> IndexCalendars(const TIcalText& aText)
+{
+    std::vector<TCalendarLines> index;
+    for (const TIcalText::TComponent& calendar : aText.Calendars()) {
+        TCalendarLines& lines = index.emplace_back();
+        lines.calendar = calendar;
+        lines.properties = aText.PropertyLines(calendar, {"METHOD"});
+        for (const TIcalText::TComponent& child : aText.Children(calendar)) {
+            if (child.name == "VTODO")
+                lines.todos[aText.Value(child, "UID")].push_back(child);
+            else if (child.name == "VTIMEZONE")
+                lines.zones.insert(aText.Value(child, "TZID"), child);
+        }
+    }
+    return index;
+}
+
+// The lines of the to-do that stands for the task aUid: the first without a
+// RECURRENCE-ID, else the first. False when the calendar has none of it.
+bool TaskTodoLines(const TIcalText& aText, const TCalendarLines& aCalendar, const QString& aUid,
+                   TIcalText::TComponent& aTodo)
+{
+    const auto todos = aCalendar.todos.constFind(aUid);
+    if (aUid.isEmpty() || todos == aCalendar.todos.constEnd() || todos->empty())
+        return false;
+    aTodo = todos->front();
+    for (const TIcalText::TComponent& todo : *todos) {
+        if (!aText.Has(todo, "RECURRENCE-ID")) {
+            aTodo = todo;
+            break;
+        }
+    }
+    return true;
+}
+
+// The object kept for the to-do aUid of a calendar, from the text as it
+// came: the calendar's own properties, the time zones the to-do refers to, and every VTODO of
+// that UID (a repeating one with its changed occurrences). Empty when the
+// calendar holds none of that UID.
+QByteArray KeptText(const TIcalText& aText, const TCalendarLines& aCalendar, const QString& aUid)
+{
+    const auto found = aCalendar.todos.constFind(aUid);
+    if (aUid.isEmpty() || found == aCalendar.todos.constEnd())
+        return QByteArray();
+    QByteArray todos;
+    for (const TIcalText::TComponent& todo : *found)
+        todos += aText.Lines(todo);
+    QByteArray zones;
+    for (const QString& tzid : TzidsOfText(todos)) {
+        const auto zone = aCalendar.zones.constFind(tzid);
+        if (zone != aCalendar.zones.constEnd())
+            zones += aText.Lines(*zone);
+    }
+    const QByteArray end = todos.endsWith("\r\n") ? "\r\n" : "\n";
+    return "BEGIN:VCALENDAR" + end + aCalendar.properties + zones +
+           todos + "END:VCALENDAR" + end;
 }
 
 } // namespace
@@ -300,123 +385,122 @@ void SetText(icalcomponent* aTodo, icalproperty_kind aKind, const QString& aValu
 QByteArray TaskToIcs(const TIcalTask& aTask, const QString& aNowUtc)
 {
     QuietErrors();
+    // The kept object as it came, edited line by line; without one (or when
+    // it holds no to-do) a new object.
+    TIcalText text(aTask.kept);
+    TIcalText::TComponent line;
     TComponent base;
     icalcomponent* todo = nullptr;
-    if (!aTask.kept.isEmpty()) {
+    if (!aTask.kept.isEmpty() && text.TaskTodo(line)) {
         base.reset(icalparser_parse_string(aTask.kept.constData()));
-        icalcomponent* calendar = FirstCalendar(base.get());
-        if (calendar)
-            todo = icalcomponent_get_first_component(calendar, ICAL_VTODO_COMPONENT);
+        todo = TaskTodoOf(FirstCalendar(base.get()));
     }
-    TComponent fresh;
     const bool known = todo != nullptr;
-    if (!todo) {
-        fresh.reset(icalcomponent_new_vtodo());
-        todo = fresh.get();
+    if (!known) {
+        text = TIcalText(QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kIcalProductId +
+                         "\r\nBEGIN:VTODO\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
     }
     // What the kept object says, with the task's own finish time standing in
     // for a missing COMPLETED, so that only what changed here is written.
-    const TIcalTask old = ReadFields(todo, aTask.finished);
+    TIcalTask old = known ? ReadFields(todo, aTask.finished) : TIcalTask();
+    // The tags as the text lists them: libical reads an escaped comma in a
+    // list as the end of the list's splitting.
+    if (known)
+        old.tags = text.ListValues(line, "CATEGORIES");
     bool changed = !known;
+    // Each change replaces the lines of one property of the task's to-do.
+    const auto set = [&text](const QByteArray& aName, const QList<QByteArray>& aLines) {
+        TIcalText::TComponent at;
+        if (text.TaskTodo(at))
+            text.SetProperty(at, aName, aLines);
+    };
+    const auto textLine = [](const QByteArray& aName, const QString& aValue) {
+        return aValue.isEmpty() ? QList<QByteArray>()
+                                : QList<QByteArray>{aName + ':' + TIcalText::EscapeText(aValue)};
+    };
 
-    if (old.uid != aTask.uid) {
-        RemoveAll(todo, ICAL_UID_PROPERTY);
-        icalcomponent_add_property(todo, icalproperty_new_uid(aTask.uid.toUtf8().constData()));
-    }
+    if (old.uid != aTask.uid)
+        set("UID", {"UID:" + aTask.uid.toUtf8()});
+    set("DTSTAMP", {"DTSTAMP:" + UtcValue(UtcFromUtcText(aNowUtc))});
+    if (!aTask.created.isEmpty() && old.created != aTask.created)
+        set("CREATED", {"CREATED:" + UtcValue(UtcFromUtcText(aTask.created))});
     if (old.summary != aTask.summary) {
-        SetText(todo, ICAL_SUMMARY_PROPERTY, aTask.summary);
+        set("SUMMARY", textLine("SUMMARY", aTask.summary));
         changed = true;
     }
     if (old.note != aTask.note) {
-        SetText(todo, ICAL_DESCRIPTION_PROPERTY, aTask.note);
+        set("DESCRIPTION", textLine("DESCRIPTION", aTask.note));
         changed = true;
     }
     if (old.due != aTask.due) {
-        RemoveAll(todo, ICAL_DUE_PROPERTY);
-        RemoveAll(todo, ICAL_DURATION_PROPERTY);
-        if (!aTask.due.isEmpty())
-            icalcomponent_add_property(todo, icalproperty_new_due(UtcFromLocalText(aTask.due)));
+        set("DURATION", {});
+        set("DUE", aTask.due.isEmpty()
+                       ? QList<QByteArray>()
+                       : QList<QByteArray>{"DUE:" + UtcValue(UtcFromLocalText(aTask.due))});
         changed = true;
     }
     const bool wasFinished = !old.finished.isEmpty();
     const bool finished = !aTask.finished.isEmpty();
     if (wasFinished != finished || old.finished != aTask.finished) {
-        RemoveAll(todo, ICAL_COMPLETED_PROPERTY);
         if (finished) {
             // A cancelled to-do stays cancelled while it is finished here.
             if (!wasFinished) {
-                RemoveAll(todo, ICAL_STATUS_PROPERTY);
-                icalcomponent_add_property(todo, icalproperty_new_status(ICAL_STATUS_COMPLETED));
+                set("STATUS", {"STATUS:COMPLETED"});
+                set("PERCENT-COMPLETE", {"PERCENT-COMPLETE:100"});
             }
-            icalcomponent_add_property(
-                todo, icalproperty_new_completed(UtcFromLocalText(aTask.finished)));
-            if (icalproperty* percent = First(todo, ICAL_PERCENTCOMPLETE_PROPERTY))
-                icalproperty_set_percentcomplete(percent, 100);
+            set("COMPLETED", {"COMPLETED:" + UtcValue(UtcFromLocalText(aTask.finished))});
         } else {
-            RemoveAll(todo, ICAL_STATUS_PROPERTY);
-            icalcomponent_add_property(todo, icalproperty_new_status(ICAL_STATUS_NEEDSACTION));
-            icalproperty* percent = First(todo, ICAL_PERCENTCOMPLETE_PROPERTY);
-            if (percent && icalproperty_get_percentcomplete(percent) >= 100) {
-                icalcomponent_remove_property(todo, percent);
-                icalproperty_free(percent);
-            }
+            // Open again: nothing of the finish is left for another client
+            // to read as done.
+            set("STATUS", {"STATUS:NEEDS-ACTION"});
+            set("COMPLETED", {});
+            set("PERCENT-COMPLETE", {});
         }
         changed = true;
     } else if (!known) {
-        icalcomponent_add_property(todo, icalproperty_new_status(ICAL_STATUS_NEEDSACTION));
-    }
-    if (!aTask.created.isEmpty() && old.created != aTask.created) {
-        RemoveAll(todo, ICAL_CREATED_PROPERTY);
-        icalcomponent_add_property(todo, icalproperty_new_created(UtcFromUtcText(aTask.created)));
+        set("STATUS", {"STATUS:NEEDS-ACTION"});
     }
     if (QSet<QString>(old.tags.cbegin(), old.tags.cend()) !=
         QSet<QString>(aTask.tags.cbegin(), aTask.tags.cend())) {
-        RemoveAll(todo, ICAL_CATEGORIES_PROPERTY);
-        for (const QString& title : aTask.tags) {
-            icalproperty* property = icalproperty_new(ICAL_CATEGORIES_PROPERTY);
-            icalproperty_set_value(property, icalvalue_new_text(title.toUtf8().constData()));
-            icalcomponent_add_property(todo, property);
-        }
+        // One property with the list, as most clients write and every one
+        // reads; a property per tag hides the to-do from some (todoman).
+        QList<QByteArray> values;
+        for (const QString& title : aTask.tags)
+            values << TIcalText::EscapeText(title);
+        set("CATEGORIES", values.isEmpty() ? QList<QByteArray>()
+                                           : QList<QByteArray>{"CATEGORIES:" + values.join(',')});
         changed = true;
     }
-    RemoveAll(todo, ICAL_DTSTAMP_PROPERTY);
-    icalcomponent_add_property(todo, icalproperty_new_dtstamp(UtcFromUtcText(aNowUtc)));
-    if (changed && known) {
-        RemoveAll(todo, ICAL_LASTMODIFIED_PROPERTY);
-        icalcomponent_add_property(todo, icalproperty_new_lastmodified(UtcFromUtcText(aNowUtc)));
-    }
-    return KeptObject(todo, FirstCalendar(base.get()));
+    if (changed && known)
+        set("LAST-MODIFIED", {"LAST-MODIFIED:" + UtcValue(UtcFromUtcText(aNowUtc))});
+    return text.Text();
 }
 
 QByteArray JoinIcs(const std::vector<QByteArray>& aObjects)
 {
-    QuietErrors();
-    TComponent calendar(NewCalendar());
-    std::vector<icalcomponent*> todos;
-    QSet<QString> zones;
+    // The to-dos and time zones of every object as their lines stand.
+    QByteArray zones;
+    QByteArray todos;
+    QSet<QString> tzids;
     for (const QByteArray& object : aObjects) {
-        const TComponent root(icalparser_parse_string(object.constData()));
-        icalcomponent* source = FirstCalendar(root.get());
-        if (!source)
-            continue;
-        for (icalcomponent* child = icalcomponent_get_first_component(source, ICAL_ANY_COMPONENT);
-             child; child = icalcomponent_get_next_component(source, ICAL_ANY_COMPONENT)) {
-            const icalcomponent_kind kind = icalcomponent_isa(child);
-            if (kind == ICAL_VTIMEZONE_COMPONENT) {
-                const QString tzid = TzidOf(child);
-                if (!zones.contains(tzid)) {
-                    zones.insert(tzid);
-                    icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(child));
+        const TIcalText text(object);
+        for (const TIcalText::TComponent& calendar : text.Calendars()) {
+            for (const TIcalText::TComponent& child : text.Children(calendar)) {
+                if (child.name == "VTIMEZONE") {
+                    const QString tzid = text.Value(child, "TZID");
+                    if (!tzids.contains(tzid)) {
+                        tzids.insert(tzid);
+                        zones += text.Lines(child);
+                    }
+                } else if (child.name == "VTODO") {
+                    todos += text.Lines(child);
                 }
-            } else if (kind == ICAL_VTODO_COMPONENT) {
-                todos.push_back(icalcomponent_new_clone(child));
             }
         }
     }
     // Time zones first, as most writers place them.
-    for (icalcomponent* todo : todos)
-        icalcomponent_add_component(calendar.get(), todo);
-    return Serialized(calendar.get());
+    return QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kIcalProductId + "\r\n" +
+           zones + todos + "END:VCALENDAR\r\n";
 }
 
 bool IcsToTasks(const QByteArray& aText, const QString& aNowLocal, std::vector<TIcalRead>& aRead,
@@ -445,13 +529,25 @@ bool IcsToTasks(const QByteArray& aText, const QString& aNowLocal, std::vector<T
              calendar = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
             calendars.push_back(calendar);
     }
-    for (icalcomponent* calendar : calendars) {
+    // The text as it came, for the objects kept: libical's own writing of
+    // what it read is not the same text.
+    const TIcalText text(aText);
+    const std::vector<TCalendarLines> lines = IndexCalendars(text);
+    const bool sameCalendars = lines.size() == calendars.size();
+    for (size_t index = 0; index < calendars.size(); ++index) {
+        icalcomponent* calendar = calendars[index];
         // Collected first: reading a to-do walks the calendar's time zones,
         // which moves libical's one iterator of the calendar.
         std::vector<icalcomponent*> children;
+        QSet<QString> repeating;
         for (icalcomponent* child = icalcomponent_get_first_component(calendar, ICAL_ANY_COMPONENT);
-             child; child = icalcomponent_get_next_component(calendar, ICAL_ANY_COMPONENT))
+             child; child = icalcomponent_get_next_component(calendar, ICAL_ANY_COMPONENT)) {
             children.push_back(child);
+            if (icalcomponent_isa(child) == ICAL_VTODO_COMPONENT &&
+                !First(child, ICAL_RECURRENCEID_PROPERTY))
+                repeating.insert(Text(icalcomponent_get_uid(child)));
+        }
+        QSet<QString> occurrencesRead;
         for (icalcomponent* child : children) {
             const icalcomponent_kind kind = icalcomponent_isa(child);
             if (kind == ICAL_VTIMEZONE_COMPONENT)
@@ -459,6 +555,15 @@ bool IcsToTasks(const QByteArray& aText, const QString& aNowLocal, std::vector<T
             if (kind != ICAL_VTODO_COMPONENT) {
                 ++aOthers;
                 continue;
+            }
+            // A changed occurrence of a repeating to-do belongs to the to-do
+            // of its UID, and is kept with it; where that is missing, the
+            // first occurrence stands for the task.
+            const QString uid = Text(icalcomponent_get_uid(child));
+            if (First(child, ICAL_RECURRENCEID_PROPERTY) && !uid.isEmpty()) {
+                if (repeating.contains(uid) || occurrencesRead.contains(uid))
+                    continue;
+                occurrencesRead.insert(uid);
             }
             TIcalRead& read = aRead.emplace_back();
             for (const QString& error : ParseErrors(child)) {
@@ -471,14 +576,20 @@ bool IcsToTasks(const QByteArray& aText, const QString& aNowLocal, std::vector<T
             // of the kept object.
             icalcomponent_strip_errors(child);
             read.task = ReadFields(child, aNowLocal);
+            TIcalText::TComponent todoLines;
+            if (sameCalendars && TaskTodoLines(text, lines[index], uid, todoLines))
+                read.task.tags = text.ListValues(todoLines, "CATEGORIES");
             read.label = read.task.summary.isEmpty() ? read.task.uid : read.task.summary;
             if (read.refusal.isEmpty() && read.task.summary.trimmed().isEmpty())
                 read.refusal = QStringLiteral("it has no summary");
             if (read.refusal.isEmpty() && First(child, ICAL_DUE_PROPERTY) &&
                 read.task.due.isEmpty())
                 read.refusal = QStringLiteral("its due date cannot be read");
-            if (read.refusal.isEmpty())
-                read.task.kept = KeptObject(child, calendar);
+            if (read.refusal.isEmpty()) {
+                read.task.kept = sameCalendars ? KeptText(text, lines[index], uid) : QByteArray();
+                if (read.task.kept.isEmpty())
+                    read.task.kept = KeptObject(child, calendar);
+            }
         }
     }
     return true;

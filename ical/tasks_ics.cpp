@@ -39,6 +39,11 @@ const QString kLinkStatement =
     QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
 const QString kInsertKeptStatement =
     QStringLiteral("insert into ical_tasks (taskid, uid, vtodo) values (:taskid, :uid, :vtodo)");
+const QString kMembersStatement = QStringLiteral("select taskid, uid, vtodo from ical_tasks");
+// A UID names one task: the row of another task with it gives way.
+const QString kWriteMemberStatement = QStringLiteral(
+    "insert or replace into ical_tasks (taskid, uid, vtodo) values (:taskid, :uid, :vtodo)");
+const QString kDropMemberStatement = QStringLiteral("delete from ical_tasks where taskid=:taskid");
 const QString kExportStatement = QStringLiteral(
     "select ts.taskid, ts.summary, ts.note, ts.duedt, ts.finisheddt, ts.createddt, it.uid, "
     "it.vtodo from tasks ts left join ical_tasks it on it.taskid=ts.taskid order by "
@@ -201,6 +206,41 @@ QString CannotRead(const QString& aPath, const QString& aReason)
 }
 
 } // namespace
+
+bool MakeMemberTable()
+{
+    return GetTasksDB()->Exec(kTable);
+}
+
+bool ReadMembers(std::vector<TIcsMember>& aMembers)
+{
+    aMembers.clear();
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    if (!Run(*query, kMembersStatement))
+        return false;
+    const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
+    const TZField uid = query->FieldByName(QStringLiteral("uid"));
+    const TZField vtodo = query->FieldByName(QStringLiteral("vtodo"));
+    for (; !query->Eof(); query->Next())
+        aMembers.push_back({taskid.AsString(), uid.AsString(), vtodo.AsString().toUtf8()});
+    return true;
+}
+
+bool WriteMember(const TIcsMember& aMember)
+{
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    Bind(*query, kWriteMemberStatement, QStringLiteral("taskid"), aMember.taskid);
+    query->ParamByName(QStringLiteral("uid")).SetAsString(aMember.uid);
+    query->ParamByName(QStringLiteral("vtodo")).SetAsString(QString::fromUtf8(aMember.vtodo));
+    return Run(*query, kWriteMemberStatement);
+}
+
+bool DropMember(const QString& aTaskId)
+{
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    Bind(*query, kDropMemberStatement, QStringLiteral("taskid"), aTaskId);
+    return Run(*query, kDropMemberStatement);
+}
 
 bool IcsSupported()
 {

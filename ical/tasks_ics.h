@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 // A file larger than this is refused before it is read.
 inline constexpr qint64 kMaxIcsFileSize = 64LL * 1024 * 1024;
@@ -60,6 +61,25 @@ TIcsImportResult ImportIcs(const QString& aPath);
 // Writes the tasks of aIds (every task, open and finished, when empty) to
 // aPath as one calendar. The file is replaced only when all of it was written.
 TIcsExportResult ExportIcs(const QString& aPath, const QStringList& aIds);
+
+// The iCalendar object kept for one task in "ical_tasks": the one stored
+// member of the task, which the import writes and the sync reads and writes,
+// so that its UID and every property Ulmora does not map travel with it.
+struct TIcsMember
+{
+    QString taskid;
+    QString uid;
+    QByteArray vtodo;
+};
+
+// The table's statements for a caller that holds the store's operation or
+// transaction; each returns false when the engine refused (the database's
+// LastFailureReason says why). MakeMemberTable makes the table where missing.
+bool MakeMemberTable();
+bool ReadMembers(std::vector<TIcsMember>& aMembers);
+// Stores the member of its task, replacing the one it had.
+bool WriteMember(const TIcsMember& aMember);
+bool DropMember(const QString& aTaskId);
 
 // Whether this build reads and writes iCalendar files.
 bool IcsSupported();
