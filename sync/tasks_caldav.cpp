@@ -291,6 +291,7 @@ TCalDavClient::TReply TCalDavClient::Send(const QByteArray& aVerb, const QUrl& a
     }
     result.body = received;
     result.etag = QString::fromUtf8(reply->rawHeader("ETag"));
+    result.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     return result;
 }
 
@@ -325,6 +326,16 @@ TCalDavCollection TCalDavClient::Probe()
     if (status.responses.empty())
         throw ECalDavError(QStringLiteral("the server said nothing about %1").arg(url));
     const TDavResponse& collection = status.responses.front();
+    // Some servers (Xandikos) answer a missing collection with a multistatus
+    // whose response, or every property of it, is not found.
+    bool missing = collection.status == 404 || collection.status == 410;
+    if (!missing && collection.status == 0 && !collection.props.empty()) {
+        missing = true;
+        for (const TDavProp& prop : collection.props)
+            missing = missing && (prop.status == 404 || prop.status == 410);
+    }
+    if (missing)
+        RaiseStatus({404, QByteArray(), QString(), QString()}, FSettings.url);
     const TDavProp* type = collection.Find(kDav, QStringLiteral("resourcetype"));
     if (!type || !type->children.contains(kCalDav + QStringLiteral("|calendar")))
         throw ECalDavError(QStringLiteral("%1 is not a calendar collection").arg(url));
@@ -448,6 +459,18 @@ std::vector<TCalDavItem> TCalDavClient::Multiget(const QStringList& aHrefs)
     return items;
 }
 
+namespace {
+
+TCalDavWrite WriteOutcome(const TCalDavClient::TReply& aReply)
+{
+    QString answer = QString::number(aReply.status);
+    if (!aReply.reason.trimmed().isEmpty())
+        answer += QLatin1Char(' ') + aReply.reason.trimmed();
+    return {aReply.status, aReply.etag, answer};
+}
+
+} // namespace
+
 TCalDavWrite TCalDavClient::Put(const QString& aHref, const QByteArray& aData, const QString& aEtag)
 {
     const QUrl url = UrlOf(aHref);
@@ -456,10 +479,10 @@ TCalDavWrite TCalDavClient::Put(const QString& aHref, const QByteArray& aData, c
              {{"Content-Type", "text/calendar; charset=utf-8"},
               aEtag.isEmpty() ? std::pair<QByteArray, QByteArray>("If-None-Match", "*")
                               : std::pair<QByteArray, QByteArray>("If-Match", aEtag.toUtf8())});
-    const TCalDavWrite result{reply.status, reply.etag};
-    if (!result.Ok() && !result.PreconditionFailed())
+    // A refused password refuses every request: no item goes through.
+    if (reply.status == 401)
         RaiseStatus(reply, url);
-    return result;
+    return WriteOutcome(reply);
 }
 
 TCalDavWrite TCalDavClient::Delete(const QString& aHref, const QString& aEtag)
@@ -469,8 +492,7 @@ TCalDavWrite TCalDavClient::Delete(const QString& aHref, const QString& aEtag)
     if (!aEtag.isEmpty())
         headers.append({"If-Match", aEtag.toUtf8()});
     const TReply reply = Send("DELETE", url, QByteArray(), headers);
-    const TCalDavWrite result{reply.status, reply.etag};
-    if (!result.Ok() && !result.PreconditionFailed() && !result.NotFound())
+    if (reply.status == 401)
         RaiseStatus(reply, url);
-    return result;
+    return WriteOutcome(reply);
 }

@@ -67,6 +67,8 @@ struct TCalDavWrite
     int status = 0;
     // The new entity tag when the server sent one.
     QString etag;
+    // The server's answer in words ("412 Precondition Failed").
+    QString answer;
 
     bool Ok() const { return status >= 200 && status < 300; }
     bool PreconditionFailed() const { return status == 412; }
@@ -96,10 +98,12 @@ public:
     // server no longer has are left out.
     std::vector<TCalDavItem> Multiget(const QStringList& aHrefs);
     // PUT: with aEtag empty only when nothing is there yet (If-None-Match: *),
-    // otherwise only over that version (If-Match). A refused precondition
-    // (412) comes back; any other failure raises.
+    // otherwise only over that version (If-Match). The server's status comes
+    // back, so that one refused item does not stop the others; a refused
+    // password and a failed connection raise.
     TCalDavWrite Put(const QString& aHref, const QByteArray& aData, const QString& aEtag);
-    // DELETE only that version (If-Match), or any with aEtag empty.
+    // DELETE only that version (If-Match), or any with aEtag empty; its
+    // status comes back as PUT's does.
     TCalDavWrite Delete(const QString& aHref, const QString& aEtag);
 
     // The member href for a file name inside the collection.
@@ -110,6 +114,7 @@ public:
         int status = 0;
         QByteArray body;
         QString etag;
+        QString reason;
     };
 
 private:

@@ -46,6 +46,13 @@ struct TSyncResult
     int deletedRemote = 0;
     int deletedLocal = 0;
     int conflicts = 0;
+    // One text per task that did not go through this time (refused by the
+    // server, or a member that cannot be read), naming the task by its
+    // summary; the others were synced. Not empty means not ok.
+    QStringList itemErrors;
+    // What the user should know of a sync that went through, in words:
+    // a collection that was found empty or reset and was filled again.
+    QString notice;
     // The local tasks the sync created, changed or deleted, for the window's rows.
     QStringList changedTaskIds;
 };

@@ -141,7 +141,7 @@ TStoreResult TSyncLocal::Open(const QString& aUrl, QString& aToken)
     aToken.clear();
     {
         const TDBOperation operation;
-        if (!MakeTables())
+        if (!MakeTables() || !MakeMemberTable())
             return Outcome(false);
     }
     TDBTransaction transaction;
@@ -175,10 +175,28 @@ TStoreResult TSyncLocal::Open(const QString& aUrl, QString& aToken)
 
 TStoreResult TSyncLocal::SaveToken(const QString& aToken)
 {
+    return SaveValue(QStringLiteral("token"), aToken);
+}
+
+TStoreResult TSyncLocal::ReadValue(const QString& aKey, QString& aValue)
+{
+    aValue.clear();
     const TDBOperation operation;
     std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    SetText(*query, QStringLiteral("key"), QStringLiteral("token"));
-    SetText(*query, QStringLiteral("value"), aToken);
+    SetText(*query, QStringLiteral("key"), aKey);
+    if (!Run(*query, kReadStateStatement))
+        return Outcome(false);
+    if (!query->Eof())
+        aValue = query->FieldByName(QStringLiteral("value")).AsString();
+    return Outcome(true);
+}
+
+TStoreResult TSyncLocal::SaveValue(const QString& aKey, const QString& aValue)
+{
+    const TDBOperation operation;
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    SetText(*query, QStringLiteral("key"), aKey);
+    SetText(*query, QStringLiteral("value"), aValue);
     return Outcome(Run(*query, kWriteStateStatement));
 }
 
@@ -234,6 +252,12 @@ TStoreResult TSyncLocal::ReadItems(std::vector<TSyncItem>& aItems)
         aItems.push_back({taskid.AsString(), href.AsString(), etag.AsString(), base.AsString(),
                           vtodo.AsString().toUtf8()});
     return Outcome(true);
+}
+
+TStoreResult TSyncLocal::ReadMembers(std::vector<TIcsMember>& aMembers)
+{
+    const TDBOperation operation;
+    return Outcome(::ReadMembers(aMembers));
 }
 
 TStoreResult TSyncBatch::Add(TSyncWrite aWrite)
@@ -350,9 +374,14 @@ TStoreResult TSyncBatch::Flush()
                 SetText(*query, QStringLiteral("href"), item.href);
                 SetText(*query, QStringLiteral("etag"), item.etag);
                 SetText(*query, QStringLiteral("base"), item.base);
-                SetText(*query, QStringLiteral("vtodo"), QString::fromUtf8(item.vtodo));
+                // The object itself is the task's member below.
+                SetText(*query, QStringLiteral("vtodo"), QString());
                 stored = stored && Run(*query, kWriteItemStatement);
             }
+            if (stored && write.member)
+                stored = WriteMember(*write.member);
+            if (stored && write.dropMember)
+                stored = DropMember(write.taskid);
             if (stored && write.dropItem) {
                 SetText(*query, QStringLiteral("taskid"), write.taskid);
                 stored = Run(*query, kDropItemStatement);

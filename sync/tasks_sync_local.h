@@ -4,14 +4,20 @@
 // what it remembers of the last sync in two tables of its own beside the
 // schema, made on the first sync of a database:
 //   sync_items(taskid, href, etag, base, vtodo): per synced task, its member
-//     on the server, the entity tag and the server's text as last seen, and
-//     the canonical fields both sides agreed on then;
+//     on the server, the entity tag as last seen, and the canonical fields
+//     both sides agreed on then (vtodo: the server's text, written by older
+//     versions only; it stands for the task's object where the next table
+//     holds none);
 //   sync_state(key, value): the collection and its sync token.
-// A database that never synced holds neither table.
+// A database that never synced holds neither table. The object of each task
+// as last stored on a server or read from a file, with its UID, lives in the
+// import's table ical_tasks (ical/tasks_ics.h): one object per task, whatever
+// the collection, so that a task goes to any collection whole.
 //
 // Every read and write holds the store's lock briefly: a read of all tasks,
 // or one transaction per batch of writes.
 
+#include "ical/tasks_ics.h"
 #include "store/tasks_store.h"
 #include "sync/tasks_sync_vtodo.h"
 
@@ -49,8 +55,13 @@ public:
     // to the new one. aToken is the stored sync token, empty when none.
     static TStoreResult Open(const QString& aUrl, QString& aToken);
     static TStoreResult SaveToken(const QString& aToken);
+    // Other values of the collection's state ("restored": the members the
+    // last sync put back into an emptied collection).
+    static TStoreResult ReadValue(const QString& aKey, QString& aValue);
+    static TStoreResult SaveValue(const QString& aKey, const QString& aValue);
     static TStoreResult ReadTasks(std::map<QString, TLocalTask>& aTasks);
     static TStoreResult ReadItems(std::vector<TSyncItem>& aItems);
+    static TStoreResult ReadMembers(std::vector<TIcsMember>& aMembers);
 };
 
 // Writes that belong together, for one task: its row (or its deletion) and
@@ -69,6 +80,9 @@ struct TSyncWrite
     bool deleteTask = false;
     std::optional<TSyncItem> item;
     bool dropItem = false;
+    // The task's object as now stored on the server, or its removal.
+    std::optional<TIcsMember> member;
+    bool dropMember = false;
     // A new task written along with this one (the local side of a conflict).
     struct TCopy
     {

@@ -63,7 +63,7 @@ bool ParseVTodo(const QByteArray& aIcs, TSyncTodo& aTodo, QString& aError)
 }
 
 QByteArray WriteVTodo(const QByteArray& aBase, const QString& aUid, const QString& aCreated,
-                      const TSyncFields& aFields)
+                      const TSyncFields& aFields, QString* aWrittenUid)
 {
     TIcalTask task;
     task.uid = aUid;
@@ -76,6 +76,8 @@ QByteArray WriteVTodo(const QByteArray& aBase, const QString& aUid, const QStrin
         task.created = base.created.isEmpty() ? aCreated : base.created;
         task.kept = aBase;
     }
+    if (aWrittenUid)
+        *aWrittenUid = task.uid;
     task.summary = aFields.summary;
     task.note = aFields.note;
     task.due = aFields.due;

@@ -44,8 +44,9 @@ struct TSyncTodo
 // sync leaves alone.
 bool ParseVTodo(const QByteArray& aIcs, TSyncTodo& aTodo, QString& aError);
 
-// The iCalendar object for aFields. With aBase (the server's text of the
-// item as last seen) every property and component the sync does not map is
-// kept as it was; without it a new object is made with aUid and aCreated.
+// The iCalendar object for aFields. With aBase (the member as last stored)
+// every property and component the sync does not map is kept as it was, and
+// its UID with it; without it a new object is made with aUid and aCreated.
+// aWrittenUid, when given, receives the UID written.
 QByteArray WriteVTodo(const QByteArray& aBase, const QString& aUid, const QString& aCreated,
-                      const TSyncFields& aFields);
+                      const TSyncFields& aFields, QString* aWrittenUid = nullptr);

@@ -39,6 +39,8 @@ QString OutcomeText(const TSyncOutcome& aOutcome)
     else if (aOutcome.conflicts > 1)
         text += QStringLiteral(" (%1 conflicts: your versions were kept as copies)")
                     .arg(aOutcome.conflicts);
+    if (!aOutcome.notice.isEmpty())
+        text += QStringLiteral("; ") + aOutcome.notice;
     return text;
 }
 

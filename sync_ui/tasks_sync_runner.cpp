@@ -30,6 +30,7 @@ public:
                            outcome.error = aResult.error;
                            outcome.finishedAt = aResult.finishedAt;
                            outcome.conflicts = aResult.conflicts;
+                           outcome.notice = aResult.notice;
                            outcome.changedTaskIds = aResult.changedTaskIds;
                            finished(outcome);
                        });

@@ -18,6 +18,8 @@ struct TSyncOutcome
     QString error;
     QDateTime finishedAt;
     int conflicts = 0;
+    // What the user should know of a sync that went through.
+    QString notice;
     QStringList changedTaskIds;
 };
 

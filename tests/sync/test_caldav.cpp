@@ -82,6 +82,172 @@ private:
     QTcpServer FServer;
 };
 
+// The content lines of iCalendar text, unfolded, without their line ends.
+QList<QByteArray> ContentLines(const QByteArray& aText)
+{
+    QByteArray text = aText;
+    text.replace("\r\n ", "").replace("\r\n\t", "");
+    QList<QByteArray> lines = text.split('\n');
+    for (QByteArray& line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
+// The lines of aLines whose property is not one of aNames, in order.
+QList<QByteArray> LinesWithout(const QList<QByteArray>& aLines, const QList<QByteArray>& aNames)
+{
+    QList<QByteArray> kept;
+    for (const QByteArray& line : aLines) {
+        bool named = false;
+        for (const QByteArray& name : aNames)
+            named = named || line.startsWith(name + ':') || line.startsWith(name + ';');
+        if (!named)
+            kept << line;
+    }
+    return kept;
+}
+
+// A to-do as another client writes it: its own product, parameters that
+// repeat a default, a list of categories, a repeat rule with a changed
+// occurrence, an alarm and properties of its own.
+const QByteArray kForeignMember =
+    "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other Client//Tasks 2.1//EN\r\n"
+    "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\n"
+    "TZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\n"
+    "END:STANDARD\r\nEND:VTIMEZONE\r\n"
+    "BEGIN:VTODO\r\nUID:trip-42@other.example\r\nDTSTAMP:20261201T080000Z\r\n"
+    "CREATED;VALUE=DATE-TIME:20261201T080000Z\r\nSUMMARY:Pack for the trip\r\n"
+    "DESCRIPTION:passport\\, tickets\r\nDUE;VALUE=DATE-TIME:20270314T093000Z\r\n"
+    "DTSTART;TZID=Europe/Berlin:20270301T090000\r\nCATEGORIES:Travel,Home\r\n"
+    "PRIORITY:1\r\nRRULE:FREQ=WEEKLY;COUNT=4\r\nRELATED-TO;RELTYPE=PARENT:trip-1@other.example\r\n"
+    "X-OTHER-COLOR:#ff0000\r\nSTATUS:NEEDS-ACTION\r\n"
+    "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Reminder\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"
+    "END:VTODO\r\n"
+    "BEGIN:VTODO\r\nUID:trip-42@other.example\r\nDTSTAMP:20261201T080000Z\r\n"
+    "RECURRENCE-ID:20270321T093000Z\r\nSUMMARY:Pack for the second trip\r\n"
+    "DUE:20270321T093000Z\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+
+// A calendar kept in memory behind a THostileServer, as an old server
+// without sync reports answers (calendar-query, multiget, conditional PUT and
+// DELETE), with faults the test switches on: a status instead of storing
+// (once or for ever) for the PUT of a task's summary, or storing and then
+// answering 500.
+class TMemoryCalendar
+{
+public:
+    struct TFault
+    {
+        QByteArray summary;
+        QByteArray status;
+        bool store = false;
+        int times = -1;
+    };
+    std::map<QString, std::pair<QByteArray, QByteArray>> members;
+    std::vector<TFault> faults;
+
+    TMemoryCalendar()
+    {
+        FServer.Answer = [this](QTcpSocket& aSocket, const QByteArray& aRequest) {
+            Answer(aSocket, aRequest);
+        };
+    }
+    QString Url() const { return FServer.Url(); }
+
+private:
+    static QByteArray Header(const QByteArray& aRequest, const QByteArray& aName)
+    {
+        for (const QByteArray& line : aRequest.left(aRequest.indexOf("\r\n\r\n")).split('\n')) {
+            if (line.toLower().startsWith(aName.toLower() + ':'))
+                return line.mid(aName.size() + 1).trimmed();
+        }
+        return QByteArray();
+    }
+    static QByteArray Response(const QString& aHref, const QByteArray& aEtag,
+                               const QByteArray& aData = QByteArray())
+    {
+        QByteArray prop = "<getetag>" + aEtag + "</getetag>";
+        if (!aData.isNull())
+            prop += "<C:calendar-data>" + QString::fromUtf8(aData).toHtmlEscaped().toUtf8() +
+                    "</C:calendar-data>";
+        return "<response><href>" + aHref.toUtf8() + "</href><propstat><prop>" + prop +
+               "</prop><status>HTTP/1.1 200 OK</status></propstat></response>";
+    }
+    void Answer(QTcpSocket& aSocket, const QByteArray& aRequest)
+    {
+        if (THostileServer::Probe(aSocket, aRequest))
+            return;
+        const QByteArray head = aRequest.left(aRequest.indexOf("\r\n"));
+        const QString path = QString::fromUtf8(head.split(' ').value(1));
+        const QByteArray body = aRequest.mid(aRequest.indexOf("\r\n\r\n") + 4);
+        const QByteArray open = "<multistatus xmlns=\"DAV:\" "
+                                "xmlns:C=\"urn:ietf:params:xml:ns:caldav\">";
+        if (head.startsWith("REPORT")) {
+            QByteArray reply = open;
+            const bool multiget = body.contains("calendar-multiget");
+            for (const auto& [href, member] : members) {
+                if (!multiget || body.contains("<d:href>" + href.toUtf8() + "</d:href>"))
+                    reply += multiget ? Response(href, member.first, member.second)
+                                      : Response(href, member.first);
+            }
+            THostileServer::Reply(aSocket, "207 Multi-Status", reply + "</multistatus>");
+            return;
+        }
+        const auto member = members.find(path);
+        if (head.startsWith("DELETE")) {
+            if (member == members.end()) {
+                THostileServer::Reply(aSocket, "404 Not Found", "");
+                return;
+            }
+            members.erase(member);
+            THostileServer::Reply(aSocket, "204 No Content", "");
+            return;
+        }
+        // PUT
+        const QByteArray match = Header(aRequest, "If-Match");
+        if ((!match.isEmpty() && (member == members.end() || member->second.first != match)) ||
+            (match.isEmpty() && member != members.end())) {
+            THostileServer::Reply(aSocket, "412 Precondition Failed", "");
+            return;
+        }
+        for (TFault& fault : faults) {
+            if (fault.times == 0 || !body.contains("SUMMARY:" + fault.summary + "\r\n"))
+                continue;
+            if (fault.times > 0)
+                --fault.times;
+            if (fault.store)
+                members[path] = {Etag(), body};
+            THostileServer::Reply(aSocket, fault.status, "");
+            return;
+        }
+        const QByteArray etag = Etag();
+        members[path] = {etag, body};
+        THostileServer::Reply(aSocket, "201 Created", "", "ETag: " + etag + "\r\n");
+    }
+    QByteArray Etag() { return "\"" + QByteArray::number(++FVersion) + "\""; }
+
+    THostileServer FServer;
+    int FVersion = 0;
+};
+
+// One sync on a thread of its own while this thread serves the test's
+// server; its result.
+TSyncResult SyncInThread(const TSyncConfig& aConfig)
+{
+    std::atomic<bool> done{false};
+    TSyncResult result;
+    std::thread worker([&] {
+        result = SyncOnce(aConfig);
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    worker.join();
+    return result;
+}
+
 } // namespace
 
 class TestCalDav : public QObject
@@ -153,6 +319,116 @@ private Q_SLOTS:
         QVERIFY(ParseVTodo(ics, todo, error));
         QCOMPARE(todo.uid, QStringLiteral("x-1"));
         QCOMPARE(todo.fields, fields);
+    }
+
+    // A change here rewrites only the properties it changes: every other
+    // line of the member, the other client's product, the parameters, the
+    // list of categories and the changed occurrence of a repeating to-do,
+    // stays byte for byte.
+    void vtodoKeepsOtherLines_data()
+    {
+        QTest::addColumn<QString>("what");
+        // The properties the change may rewrite (beside DTSTAMP and
+        // LAST-MODIFIED, which every change sets).
+        QTest::addColumn<QList<QByteArray>>("rewritten");
+        // Lines the result must hold.
+        QTest::addColumn<QList<QByteArray>>("present");
+        QTest::addColumn<QList<QByteArray>>("absent");
+        QTest::newRow("note changed")
+            << "note" << QList<QByteArray>{"DESCRIPTION"}
+            << QList<QByteArray>{"DESCRIPTION:passport\\, visa"} << QList<QByteArray>{};
+        QTest::newRow("finished") << "finish"
+                                  << QList<QByteArray>{"STATUS", "COMPLETED", "PERCENT-COMPLETE"}
+                                  << QList<QByteArray>{"STATUS:COMPLETED", "PERCENT-COMPLETE:100"}
+                                  << QList<QByteArray>{"STATUS:NEEDS-ACTION"};
+        QTest::newRow("a tag added: one list")
+            << "tag" << QList<QByteArray>{"CATEGORIES"}
+            << QList<QByteArray>{"CATEGORIES:Home,Packing,Travel"} << QList<QByteArray>{};
+        QTest::newRow("nothing mapped changed")
+            << "none" << QList<QByteArray>{} << QList<QByteArray>{"CATEGORIES:Travel,Home"}
+            << QList<QByteArray>{};
+    }
+    void vtodoKeepsOtherLines()
+    {
+        QFETCH(QString, what);
+        QFETCH(QList<QByteArray>, rewritten);
+        QFETCH(QList<QByteArray>, present);
+        QFETCH(QList<QByteArray>, absent);
+        TSyncTodo todo;
+        QString error;
+        QVERIFY2(ParseVTodo(kForeignMember, todo, error), qPrintable(error));
+        // The repeating to-do is the task, not its changed occurrence.
+        QCOMPARE(todo.fields.summary, QStringLiteral("Pack for the trip"));
+        QCOMPARE(todo.fields.tags, (QStringList{"Home", "Travel"}));
+        TSyncFields fields = todo.fields;
+        if (what == QLatin1String("note"))
+            fields.note = QStringLiteral("passport, visa");
+        else if (what == QLatin1String("finish"))
+            fields.finished = QStringLiteral("2026-12-10 16:45:12");
+        else if (what == QLatin1String("tag"))
+            fields.tags = QStringList{"Home", "Packing", "Travel"};
+        QString uid;
+        const QByteArray written = WriteVTodo(kForeignMember, QStringLiteral("AbcdefghijklmnoP"),
+                                              QStringLiteral("2026-01-01 00:00:00"), fields, &uid);
+        QCOMPARE(uid, QStringLiteral("trip-42@other.example"));
+        const QList<QByteArray> always{"DTSTAMP", "LAST-MODIFIED"};
+        QCOMPARE(LinesWithout(ContentLines(written), always + rewritten),
+                 LinesWithout(ContentLines(kForeignMember), always + rewritten));
+        const QList<QByteArray> lines = ContentLines(written);
+        for (const QByteArray& line : present)
+            QVERIFY2(lines.contains(line), line.constData());
+        for (const QByteArray& line : absent)
+            QVERIFY2(!lines.contains(line), line.constData());
+        QCOMPARE(lines.count("CATEGORIES:Travel,Home") +
+                     lines.count("CATEGORIES:Home,Packing,Travel"),
+                 1);
+        TSyncTodo back;
+        QVERIFY2(ParseVTodo(written, back, error), qPrintable(error));
+        QCOMPARE(back.fields, fields);
+    }
+
+    // Re-opening leaves nothing that another client reads as done; finishing
+    // says done in all three properties, also where the to-do had no
+    // PERCENT-COMPLETE.
+    void vtodoFinishAndReopen()
+    {
+        TSyncFields fields;
+        fields.summary = QStringLiteral("Call Ann");
+        const QByteArray open =
+            WriteVTodo(QByteArray(), QStringLiteral("AbcdefghijklmnoP"), QString(), fields);
+        QVERIFY(!open.contains("PERCENT-COMPLETE"));
+        fields.finished = QStringLiteral("2026-12-10 16:45:12");
+        const QByteArray done =
+            WriteVTodo(open, QStringLiteral("AbcdefghijklmnoP"), QString(), fields);
+        QList<QByteArray> lines = ContentLines(done);
+        QVERIFY(lines.contains("STATUS:COMPLETED"));
+        QVERIFY(lines.contains("PERCENT-COMPLETE:100"));
+        QCOMPARE(LinesWithout(lines, {"COMPLETED"}).size(), lines.size() - 1);
+        fields.finished.clear();
+        const QByteArray reopened =
+            WriteVTodo(done, QStringLiteral("AbcdefghijklmnoP"), QString(), fields);
+        lines = ContentLines(reopened);
+        QVERIFY(lines.contains("STATUS:NEEDS-ACTION"));
+        QCOMPARE(LinesWithout(lines, {"COMPLETED", "PERCENT-COMPLETE"}), lines);
+        QCOMPARE(lines.count("STATUS:NEEDS-ACTION"), 1);
+    }
+
+    // Tags made here go as one CATEGORIES list, with the commas of a title
+    // escaped, and come back as the same tags.
+    void vtodoOneCategoriesList()
+    {
+        TSyncFields fields;
+        fields.summary = QStringLiteral("Two tags");
+        fields.tags = QStringList{"Home", "Work, Office"};
+        const QByteArray ics =
+            WriteVTodo(QByteArray(), QStringLiteral("AbcdefghijklmnoP"), QString(), fields);
+        const QList<QByteArray> lines = ContentLines(ics);
+        QCOMPARE(LinesWithout(lines, {"CATEGORIES"}).size(), lines.size() - 1);
+        QVERIFY2(lines.contains("CATEGORIES:Home,Work\\, Office"), ics.constData());
+        TSyncTodo todo;
+        QString error;
+        QVERIFY(ParseVTodo(ics, todo, error));
+        QCOMPARE(todo.fields.tags, fields.tags);
     }
 
     // Forms that other clients write.
@@ -350,10 +626,15 @@ private Q_SLOTS:
                                   << "the server 127.0.0.1:";
         QTest::newRow("redirect elsewhere") << "redirect"
                                             << "to http://elsewhere.example/cal/";
+        QTest::newRow("missing collection as a multistatus of not found")
+            << "inner404"
+            << "the collection http://127.0.0.1:";
+        QTest::newRow("missing collection, every property not found") << "props404"
+                                                                      << "does not exist";
         QTest::newRow("malformed iCalendar")
             << "ical"
-            << "the server's item /cal/bad.ics is not a valid iCalendar object: it is not a "
-               "complete iCalendar file";
+            << "\"x\" on the server cannot be read: it is not a complete iCalendar file "
+               "(/cal/bad.ics)";
     }
     void hostile()
     {
@@ -399,6 +680,17 @@ private Q_SLOTS:
             } else if (kind == "redirect") {
                 THostileServer::Reply(aSocket, "301 Moved", "",
                                       "Location: http://elsewhere.example/cal/\r\n");
+            } else if (kind == "inner404") {
+                THostileServer::Reply(aSocket, "207 Multi-Status",
+                                      "<multistatus xmlns=\"DAV:\"><response><href>/cal/</href>"
+                                      "<status>HTTP/1.1 404 Not Found</status></response>"
+                                      "</multistatus>");
+            } else if (kind == "props404") {
+                THostileServer::Reply(
+                    aSocket, "207 Multi-Status",
+                    "<multistatus xmlns=\"DAV:\"><response><href>/cal/</href><propstat><prop>"
+                    "<resourcetype/><displayname/></prop><status>HTTP/1.1 404 Not Found</status>"
+                    "</propstat></response></multistatus>");
             } else if (kind == "ical") {
                 if (THostileServer::Probe(aSocket, aRequest))
                     return;
@@ -426,21 +718,112 @@ private Q_SLOTS:
         config.password = QStringLiteral("password");
         config.timeoutMs = 1500;
         config.maxReplyBytes = 1024 * 1024;
-        std::atomic<bool> done{false};
-        TSyncResult result;
-        std::thread worker([&] {
-            result = SyncOnce(config);
-            done = true;
-        });
-        while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        worker.join();
+        const TSyncResult result = SyncInThread(config);
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(error), qPrintable(result.error));
         std::map<QString, TLocalTask> after;
         QVERIFY(TSyncLocal::ReadTasks(after));
         QCOMPARE(after.size(), before.size());
         QCOMPARE(after.begin()->second.fields, before.begin()->second.fields);
+        ReleaseTasksDB();
+    }
+
+    // A task the server refuses does not stop the others, is named in the
+    // result by its summary, and goes up once the server takes it; a server
+    // that stores but says it failed leaves no second copy.
+    void refusedItem_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("store");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("refused for ever") << QByteArray("403 Forbidden") << false << -1 << "403";
+        QTest::newRow("precondition refused once, nothing there")
+            << QByteArray("412 Precondition Failed") << false << 1 << "412";
+        QTest::newRow("stored, but answered 500")
+            << QByteArray("500 Internal Server Error") << true << 1 << "500";
+    }
+    void refusedItem()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, store);
+        QFETCH(int, times);
+        QFETCH(QString, answer);
+        QTemporaryDir dir;
+        ReleaseTasksDB();
+        SetTasksDBFile(dir.filePath(QStringLiteral("tasks.db")));
+        for (const QString& summary :
+             {QStringLiteral("First"), QStringLiteral("Refused"), QStringLiteral("Third")}) {
+            TStoredTask task;
+            task.taskid = GenerateId();
+            task.summary = summary;
+            QVERIFY(TtasksStore::SaveTask(task, {}, true));
+        }
+        TMemoryCalendar server;
+        server.faults.push_back({"Refused", status, store, times});
+        TSyncConfig config;
+        config.url = server.Url();
+        const auto sync = [&] { return SyncInThread(config); };
+        TSyncResult result = sync();
+        QVERIFY(!result.ok);
+        QCOMPARE(result.itemErrors.size(), 1);
+        QVERIFY2(result.itemErrors.first().contains(QStringLiteral("\"Refused\"")) &&
+                     result.itemErrors.first().contains(answer),
+                 qPrintable(result.itemErrors.first()));
+        QVERIFY2(result.error.contains(QStringLiteral("\"Refused\"")), qPrintable(result.error));
+        QCOMPARE(server.members.size(), size_t(store ? 3 : 2));
+
+        result = sync();
+        if (times < 0) {
+            QVERIFY(!result.ok);
+            QCOMPARE(server.members.size(), size_t(2));
+            server.faults.clear();
+            result = sync();
+        }
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(result.conflicts, 0);
+        QCOMPARE(server.members.size(), size_t(3));
+        std::map<QString, TLocalTask> tasks;
+        QVERIFY(TSyncLocal::ReadTasks(tasks));
+        QCOMPARE(tasks.size(), size_t(3));
+        ReleaseTasksDB();
+    }
+
+    // A server without sync reports that lost every member: the tasks go
+    // back once; gone again at the next sync, another client deletes them,
+    // and so they are deleted here too (they do not come back for ever).
+    void emptiedWithoutSyncReports()
+    {
+        QTemporaryDir dir;
+        ReleaseTasksDB();
+        SetTasksDBFile(dir.filePath(QStringLiteral("tasks.db")));
+        for (const QString& summary : {QStringLiteral("One"), QStringLiteral("Two")}) {
+            TStoredTask task;
+            task.taskid = GenerateId();
+            task.summary = summary;
+            QVERIFY(TtasksStore::SaveTask(task, {}, true));
+        }
+        TMemoryCalendar server;
+        TSyncConfig config;
+        config.url = server.Url();
+        const auto sync = [&] { return SyncInThread(config); };
+        const TSyncResult first = sync();
+        QVERIFY2(first.ok, qPrintable(first.error));
+        QCOMPARE(server.members.size(), size_t(2));
+        server.members.clear();
+        TSyncResult result = sync();
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(result.deletedLocal, 0);
+        QVERIFY(!result.notice.isEmpty());
+        QCOMPARE(server.members.size(), size_t(2));
+        server.members.clear();
+        result = sync();
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(result.deletedLocal, 2);
+        QVERIFY(result.notice.isEmpty());
+        std::map<QString, TLocalTask> tasks;
+        QVERIFY(TSyncLocal::ReadTasks(tasks));
+        QVERIFY(tasks.empty());
         ReleaseTasksDB();
     }
 };

@@ -3,6 +3,8 @@
 
 #include "sync_fixture.h"
 
+#include "ical/tasks_ics.h"
+
 #include <QProcess>
 #include <thread>
 
@@ -60,6 +62,16 @@ private:
         if (!process.waitForFinished(60000) || process.exitCode() != 0)
             return QStringLiteral("<failed>");
         return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+    // The tasks of a store as their fields, whatever their ids.
+    QStringList Contents(TSyncFixture::TSide aSide)
+    {
+        QStringList contents;
+        for (const auto& [id, fields] : F.Fields(aSide))
+            contents << fields;
+        contents.sort();
+        return contents;
     }
 
 private Q_SLOTS:
@@ -371,6 +383,130 @@ private Q_SLOTS:
         QCOMPARE(again.uploaded + again.downloaded + again.conflicts, 0);
         QCOMPARE(F.Fields(TSyncFixture::kFirst), before);
         QCOMPARE(F.Fields(TSyncFixture::kSecond), before);
+    }
+
+    // The calendar is deleted and made again at the same address: nothing is
+    // deleted here, the tasks go up again, the result says so, and the other
+    // store ends with the same tasks, none twice.
+    void collectionReset()
+    {
+        constexpr int kCount = 7;
+        F.Use(TSyncFixture::kFirst);
+        for (int i = 0; i < kCount; ++i)
+            QVERIFY(
+                !F.NewTask(QStringLiteral("Task %1").arg(i), {QStringLiteral("Home")}).isEmpty());
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kSecond));
+        const auto before = F.Fields(TSyncFixture::kFirst);
+
+        QCOMPARE(F.server.Request("DELETE", F.url, QByteArray()), 200);
+        QCOMPARE(F.server.MakeCalendar(F.CollectionName()), F.url);
+        QCOMPARE(F.server.MemberCount(F.CollectionName()), 0);
+
+        const TSyncResult result = F.Sync(TSyncFixture::kFirst);
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(result.deletedLocal, 0);
+        QVERIFY2(result.notice.contains(QStringLiteral("no task was deleted here")),
+                 qPrintable(result.notice));
+        QCOMPARE(F.Fields(TSyncFixture::kFirst), before);
+        QCOMPARE(F.server.MemberCount(F.CollectionName()), kCount);
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kSecond));
+        QCOMPARE(F.Fields(TSyncFixture::kSecond), before);
+        QCOMPARE(F.server.MemberCount(F.CollectionName()), kCount);
+    }
+
+    // Another address for the collection, or another collection and back:
+    // the tasks are matched by their UIDs, so nothing is doubled on either
+    // side, and a to-do of another program goes to the new collection whole.
+    void addressChange_data()
+    {
+        QTest::addColumn<bool>("alias");
+        QTest::newRow("to another calendar and back") << false;
+        QTest::newRow("localhost for 127.0.0.1") << true;
+    }
+    void addressChange()
+    {
+        QFETCH(bool, alias);
+        if (CaldavPython().isEmpty())
+            QSKIP("python3-caldav is not installed");
+        F.Use(TSyncFixture::kFirst);
+        F.NewTask(QStringLiteral("Made here"), {QStringLiteral("Home")});
+        QCOMPARE(Client({QStringLiteral("create"), QStringLiteral("phone-1@example.org"),
+                         QStringLiteral("From the phone")}),
+                 QString());
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kSecond));
+        const QString first = F.url;
+        const QString firstName = F.CollectionName();
+        QCOMPARE(F.server.MemberCount(firstName), 2);
+
+        if (alias) {
+            F.url.replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+        } else {
+            F.url = F.server.MakeCalendar();
+            QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+            const QString secondName = F.CollectionName();
+            QCOMPARE(F.server.MemberCount(secondName), 2);
+            // The phone's to-do went up whole: its UID and its own property.
+            bool found = false;
+            for (const QString& file : QDir(F.server.CollectionFolder(secondName))
+                                           .entryList({QStringLiteral("*.ics")}, QDir::Files)) {
+                QFile member(F.server.CollectionFolder(secondName) + QLatin1Char('/') + file);
+                QVERIFY(member.open(QIODevice::ReadOnly));
+                const QByteArray text = member.readAll();
+                if (text.contains("UID:phone-1@example.org")) {
+                    found = true;
+                    QVERIFY2(text.contains("X-OTHER-CLIENT:kept"), text.constData());
+                }
+            }
+            QVERIFY(found);
+            F.url = first;
+        }
+        for (const auto side :
+             {TSyncFixture::kFirst, TSyncFixture::kSecond, TSyncFixture::kFirst}) {
+            const TSyncResult result = F.Sync(side);
+            QVERIFY2(result.ok, qPrintable(result.error));
+            QCOMPARE(result.conflicts, 0);
+        }
+        QCOMPARE(F.server.MemberCount(firstName), 2);
+        // A to-do of another program has an id of each store's own.
+        QCOMPARE(Contents(TSyncFixture::kFirst).size(), 2);
+        QCOMPARE(Contents(TSyncFixture::kFirst), Contents(TSyncFixture::kSecond));
+    }
+
+    // A to-do imported from a file goes up under its own UID, with what the
+    // import kept of it.
+    void importedTaskKeepsItsObject()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("in.ics"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Files//EN\r\nBEGIN:VTODO\r\n"
+                   "UID:file-7@example.org\r\nDTSTAMP:20260101T000000Z\r\nSUMMARY:From a file\r\n"
+                   "PRIORITY:2\r\nX-FILE-PROP:kept too\r\nCATEGORIES:Travel,Home\r\nEND:VTODO\r\n"
+                   "END:VCALENDAR\r\n");
+        file.close();
+        F.Use(TSyncFixture::kFirst);
+        const TIcsImportResult imported = ImportIcs(path);
+        QVERIFY2(imported.ok && imported.added == 1, qPrintable(imported.Summary()));
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        const QDir folder(F.server.CollectionFolder(F.CollectionName()));
+        const QStringList files = folder.entryList({QStringLiteral("*.ics")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile member(folder.filePath(files.first()));
+        QVERIFY(member.open(QIODevice::ReadOnly));
+        const QByteArray text = member.readAll();
+        for (const QByteArray& line :
+             {QByteArray("UID:file-7@example.org"), QByteArray("PRIORITY:2"),
+              QByteArray("X-FILE-PROP:kept too"), QByteArray("CATEGORIES:Travel,Home")})
+            QVERIFY2(text.contains(line), text.constData());
+        // The second store gets it as one task, and the first finds nothing to do.
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kSecond));
+        QCOMPARE(Contents(TSyncFixture::kSecond), Contents(TSyncFixture::kFirst));
+        const TSyncResult again = F.Sync(TSyncFixture::kFirst);
+        QVERIFY2(again.ok, qPrintable(again.error));
+        QCOMPARE(again.uploaded + again.downloaded, 0);
     }
 
     // Refusals end the sync with the cause in words and change nothing here.
