@@ -3,18 +3,19 @@
 #include "app/tasks_panel_list.h"
 #include "app/tasks_splitter.h"
 #include "settings/tasks_settings.h"
-#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_guard.h"
 #include "util/kvd_utils.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -22,6 +23,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -270,7 +272,27 @@ void TtasksEditorPanel::EditTask(const TTaskRecord* aRecord)
     LoadTaskTags(record);
     SetDatePanel(due == 0, false);
     FEditTaskId = record.taskid;
+    KeepLoaded(stored);
     Q_EMIT ControlsChanged();
+}
+
+void TtasksEditorPanel::KeepLoaded(const TStoredTask& aStored)
+{
+    FLoaded = aStored;
+    FLoadedSummary = edTaskSummary->text();
+    FLoadedNote = edTaskNote->toPlainText();
+    FLoadedTagIds = TickedTagIds();
+}
+
+QStringList TtasksEditorPanel::TickedTagIds() const
+{
+    QStringList ids;
+    for (int index = 0; index < FTagsControler->Count(); ++index) {
+        const TtasksTag* tag = FTagsControler->GetTagByIndex(index);
+        if (tag->checked())
+            ids << tag->tagid;
+    }
+    return ids;
 }
 
 void TtasksEditorPanel::LoadTaskTags(const TTaskRecord& aRecord)
@@ -286,32 +308,11 @@ bool TtasksEditorPanel::SaveTask()
 {
     if (!FEditing)
         return true;
-    TStoredTask task;
-    task.taskid = FEditTaskId.isEmpty() ? GenerateId() : FEditTaskId;
-    task.summary = edTaskSummary->text();
-    task.note = edTaskNote->toPlainText();
-    task.duedt = EditorDueDate();
-    QStringList tagIds;
-    for (int index = 0; index < FTagsControler->Count(); ++index) {
-        const TtasksTag* tag = FTagsControler->GetTagByIndex(index);
-        if (tag->checked())
-            tagIds << tag->tagid;
-    }
-
-    // The task row and its links go in one transaction: all of it is stored
-    // or nothing.
-    const TStoreResult stored = TtasksStore::SaveTask(task, tagIds, FCreating);
-    if (!stored) {
-        // The editor stays open with everything typed and ticked; the list
-        // keeps its state.
-        TkvdMessageBox::Error(this, stored.Message(QStringLiteral(
-                                        "The task could not be saved. Nothing of it was stored; "
-                                        "the editor keeps your entries.")));
+    QStringList changed;
+    if (!(FCreating ? StoreNewTask(GenerateId(), changed) : StoreChanges(changed)))
         return false;
-    }
-    FEditTaskId = task.taskid;
     try {
-        FList->UpdateTasks({task.taskid});
+        FList->UpdateTasks(changed);
     } catch (...) {
         // The task is stored although the list cannot show it: the editor,
         // which stays open, now holds a stored task, so a further save
@@ -321,6 +322,158 @@ bool TtasksEditorPanel::SaveTask()
     }
     Q_EMIT ControlsChanged();
     return true;
+}
+
+bool TtasksEditorPanel::StoreNewTask(const QString& aId, QStringList& aChanged)
+{
+    TStoredTask task;
+    task.taskid = aId;
+    task.summary = edTaskSummary->text();
+    task.note = edTaskNote->toPlainText();
+    task.duedt = EditorDueDate();
+    const QStringList tagIds = TickedTagIds();
+    // The task row and its links go in one transaction: all of it is stored
+    // or nothing.
+    const TStoreResult stored = TtasksStore::SaveTask(task, tagIds, true);
+    if (!stored) {
+        ShowSaveFailure(stored);
+        return false;
+    }
+    FEditTaskId = aId;
+    // Should the editor stay open (the list cannot show the task), a further
+    // save changes the task as it was stored here.
+    task.order.duedt = StoredDueText(task.duedt);
+    KeepLoaded(task);
+    aChanged << aId;
+    return true;
+}
+
+bool TtasksEditorPanel::StoreChanges(QStringList& aChanged)
+{
+    TTaskEdit edit;
+    edit.taskid = FEditTaskId;
+    edit.loaded = FLoaded;
+    const QString summary = edTaskSummary->text();
+    if (summary != FLoadedSummary)
+        edit.summary = summary;
+    const QString note = edTaskNote->toPlainText();
+    if (note != FLoadedNote)
+        edit.note = note;
+    // What the date row would store now against what was stored: an untouched
+    // exact date stores the same text again. An unplanned task shows the
+    // general choices, whose default stores a due date-time: a change, as the
+    // user saves what the row shows.
+    const TDateTime due = EditorDueDate();
+    if (DueDateTimeDiffers(FLoaded, due))
+        edit.duedt = due;
+    const QStringList ticked = TickedTagIds();
+    for (const QString& id : ticked) {
+        if (!FLoadedTagIds.contains(id))
+            edit.linkTagIds << id;
+    }
+    for (const QString& id : std::as_const(FLoadedTagIds)) {
+        if (!ticked.contains(id))
+            edit.unlinkTagIds << id;
+    }
+
+    TTaskEditConflict conflict;
+    for (;;) {
+        const TStoreResult stored = TtasksStore::SaveTaskEdit(edit, conflict);
+        if (!stored) {
+            ShowSaveFailure(stored);
+            return false;
+        }
+        if (conflict.gone)
+            return StoreDeletedTask(aChanged);
+        if (conflict.fields.isEmpty())
+            break;
+        if (!AskToReplace(conflict.fields))
+            return false;
+        // The user's values replace what is stored now. Should a field change
+        // once more while the question was open, the store finds that too and
+        // the user is asked again: nothing is replaced unseen.
+        for (const TTaskField field : std::as_const(conflict.fields)) {
+            switch (field) {
+            case TTaskField::Summary:
+                edit.loaded.summary = conflict.stored.summary;
+                break;
+            case TTaskField::Note:
+                edit.loaded.note = conflict.stored.note;
+                break;
+            case TTaskField::DueDateTime:
+                edit.loaded.duedt = conflict.stored.duedt;
+                edit.loaded.order.duedt = conflict.stored.order.duedt;
+                break;
+            }
+        }
+    }
+    // Should the editor stay open, a further save tells the user's next
+    // changes from these.
+    TStoredTask written = FLoaded;
+    written.summary = edit.summary.value_or(FLoaded.summary);
+    written.note = edit.note.value_or(FLoaded.note);
+    if (edit.duedt) {
+        written.duedt = due;
+        written.order.duedt = StoredDueText(due);
+    }
+    KeepLoaded(written);
+    aChanged << FEditTaskId;
+    return true;
+}
+
+bool TtasksEditorPanel::StoreDeletedTask(QStringList& aChanged)
+{
+    const QString text =
+        tr("While you edited this task it was deleted elsewhere.\n\nSave your entries as a new "
+           "task? No keeps them in the editor and saves nothing.");
+    if (TkvdMessageBox::Show(this, TMsgKind::Confirmation, QApplication::applicationDisplayName(),
+                             text, QMessageBox::Yes | QMessageBox::No,
+                             QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    // The entries become a task of their own with a new id, as a new task
+    // gets; the deleted task's id stays with its deletion, which the sync may
+    // still have to carry to the server.
+    const QString deleted = FEditTaskId;
+    if (!StoreNewTask(GenerateId(), aChanged))
+        return false;
+    aChanged << deleted;
+    return true;
+}
+
+bool TtasksEditorPanel::AskToReplace(const QList<TTaskField>& aFields)
+{
+    QStringList names;
+    for (const TTaskField field : aFields) {
+        switch (field) {
+        case TTaskField::Summary:
+            names << tr("summary");
+            break;
+        case TTaskField::Note:
+            names << tr("note");
+            break;
+        case TTaskField::DueDateTime:
+            names << tr("due date");
+            break;
+        }
+    }
+    const QString text = tr("While you edited this task it was changed elsewhere (%1).\n\n"
+                            "Replace that change with yours? No keeps your entries in the "
+                            "editor and saves nothing.")
+                             .arg(QLocale().createSeparatedList(names));
+    // No is the default: a change made elsewhere is never replaced by a
+    // keystroke that was meant for something else.
+    return TkvdMessageBox::Show(
+               this, TMsgKind::Confirmation, QApplication::applicationDisplayName(), text,
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TtasksEditorPanel::ShowSaveFailure(const TStoreResult& aResult)
+{
+    // The editor stays open with everything typed and ticked; the list keeps
+    // its state.
+    TkvdMessageBox::Error(this, aResult.Message(QStringLiteral(
+                                    "The task could not be saved. Nothing of it was stored; "
+                                    "the editor keeps your entries.")));
 }
 
 void TtasksEditorPanel::DeleteTask(const TTaskRecord* aRecord)

@@ -7,8 +7,11 @@
 
 #include "app/tasks_duedates.h"
 #include "app/tasks_records.h"
+#include "store/tasks_store.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 
@@ -56,6 +59,11 @@ public:
     // Writes the open task and its tag links in one transaction and updates
     // its row. When the database refuses, nothing of it is stored, the error
     // is shown and false is returned: the editor keeps its contents.
+    // A stored task gets only what the user changed since it was opened: a
+    // field changed elsewhere meanwhile that the user left alone is kept, and
+    // one the user changed too is replaced only when the user says so. A task
+    // deleted meanwhile is stored again as a new task when the user says so.
+    // Each answer that stores nothing returns false with the editor as it was.
     bool SaveTask();
     // Deletes the task and its tag links and takes its row out. Nothing for none.
     void DeleteTask(const TTaskRecord* aRecord);
@@ -86,12 +94,37 @@ Q_SIGNALS:
 
 private:
     QWidget* BuildDateRow();
+    // The ids of the tags ticked in the check list.
+    QStringList TickedTagIds() const;
+    // Keeps aStored as the open task read from the database, and what the
+    // fields show for it, as what a save tells the user's changes by.
+    void KeepLoaded(const TStoredTask& aStored);
+    // Stores everything the editor shows as the new task aId; adds the ids
+    // whose rows changed to aChanged.
+    bool StoreNewTask(const QString& aId, QStringList& aChanged);
+    // Writes the user's changes of the open stored task, asking about those
+    // that meet a change made elsewhere.
+    bool StoreChanges(QStringList& aChanged);
+    // The open task was deleted elsewhere: stores the entries as a new task
+    // when the user says so.
+    bool StoreDeletedTask(QStringList& aChanged);
+    bool AskToReplace(const QList<TTaskField>& aFields);
+    void ShowSaveFailure(const TStoreResult& aResult);
 
     TtasksListPanel* FList;
     bool FEditing = false;
     QString FEditTaskId;
     bool FCreating = false;
     std::shared_ptr<ItasksTagsControler> FTagsControler;
+    // The open stored task as it was read, and the summary, note and ticks
+    // that the fields showed for it: a save compares the fields with these to
+    // write only what the user changed, and hands the row to the store to
+    // tell what was changed elsewhere meanwhile. The fields may show a text
+    // otherwise than it is stored (line breaks), so each side is kept.
+    TStoredTask FLoaded;
+    QString FLoadedSummary;
+    QString FLoadedNote;
+    QStringList FLoadedTagIds;
 
     TtasksSplitter* splitterEditTask = nullptr;
     QLabel* lblEditStatus = nullptr;

@@ -48,6 +48,14 @@ const QString kMoveStatement = QStringLiteral("update tasks set duedt=:duedt whe
 const QString kLinkStatement =
     QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
 const QString kUnlinkStatement = QStringLiteral("delete from tags_tasks where taskid=:taskid");
+// An edit writes only the fields the user changed: a field whose :set flag is
+// 0 keeps its stored value, which another change may have written meanwhile.
+const QString kEditStatement =
+    QStringLiteral("update tasks set summary=case when :setsummary then :summary else summary end, "
+                   "note=case when :setnote then :note else note end, "
+                   "duedt=case when :setduedt then :duedt else duedt end where taskid=:taskid");
+const QString kUnlinkOneStatement =
+    QStringLiteral("delete from tags_tasks where taskid=:taskid and tagid=:tagid");
 
 const QString kTagsStatement = QStringLiteral("select * from tags order by title, createddt asc");
 const QString kInsertTagStatement =
@@ -171,6 +179,107 @@ QString KeyValue(const TZField& aField)
     if (text.isNull())
         text = QStringLiteral("");
     return text;
+}
+
+// A row of kReadStatement, with the stored texts of its times as the list's
+// key holds them.
+void ReadTaskRow(const TZQuery& aQuery, TStoredTask& aTask)
+{
+    const TZField due = aQuery.FieldByName(QStringLiteral("duedt"));
+    const TZField finished = aQuery.FieldByName(QStringLiteral("finisheddt"));
+    aTask.taskid = aQuery.FieldByName(QStringLiteral("taskid")).AsString();
+    aTask.summary = aQuery.FieldByName(QStringLiteral("summary")).AsString();
+    aTask.note = aQuery.FieldByName(QStringLiteral("note")).AsString();
+    // A NULL or malformed due date-time reads as 0: the task is unplanned.
+    aTask.duedt = due.AsDateTime();
+    aTask.finished = !finished.IsNull();
+    aTask.order.finisheddt = KeyValue(finished);
+    aTask.order.duedt = KeyValue(due);
+    aTask.order.createddt = KeyValue(aQuery.FieldByName(QStringLiteral("createddt")));
+    aTask.order.taskid = aTask.taskid;
+}
+
+// The tag ids of the task's links, ordered by id.
+bool ReadLinks(TZQuery& aQuery, const QString& aTaskId, QStringList& aTagIds)
+{
+    aTagIds.clear();
+    if (!RunWithId(aQuery, kReadLinksStatement, QStringLiteral("taskid"), aTaskId))
+        return false;
+    for (; !aQuery.Eof(); aQuery.Next())
+        aTagIds << aQuery.FieldByName(QStringLiteral("tagid")).AsString();
+    return true;
+}
+
+// Stored texts as the engine tells them apart: NULL is not the empty text.
+bool SameStoredText(const QString& aLeft, const QString& aRight)
+{
+    return aLeft.isNull() == aRight.isNull() && aLeft == aRight;
+}
+
+// The fields the user changed that were changed elsewhere since the edit read
+// the task, to another value than the user's. Summary and note compare as the
+// editor shows them, where NULL and the empty text are alike.
+QList<TTaskField> EditConflicts(const TTaskEdit& aEdit, const TStoredTask& aStored)
+{
+    QList<TTaskField> fields;
+    if (aEdit.summary && aStored.summary != aEdit.loaded.summary &&
+        aStored.summary != *aEdit.summary)
+        fields << TTaskField::Summary;
+    if (aEdit.note && aStored.note != aEdit.loaded.note && aStored.note != *aEdit.note)
+        fields << TTaskField::Note;
+    if (aEdit.duedt && !SameStoredText(aStored.order.duedt, aEdit.loaded.order.duedt) &&
+        !SameStoredText(aStored.order.duedt, StoredDueText(*aEdit.duedt)))
+        fields << TTaskField::DueDateTime;
+    return fields;
+}
+
+// The stored links of aLinked that stand for aTagId: the editor ticks a tag
+// for a link whose id differs from the tag's only in case.
+QStringList LinksFor(const QStringList& aLinked, const QString& aTagId)
+{
+    QStringList links;
+    for (const QString& linked : aLinked) {
+        if (linked.compare(aTagId, Qt::CaseInsensitive) == 0)
+            links << linked;
+    }
+    return links;
+}
+
+// Writes the user's changes of aEdit onto a task whose links are aLinked.
+bool WriteEdit(const TTaskEdit& aEdit, const QStringList& aLinked)
+{
+    TtasksDB* db = GetTasksDB();
+    bool written = true;
+    if (aEdit.summary || aEdit.note || aEdit.duedt) {
+        std::unique_ptr<TZQuery> task = db->NewQuery();
+        UseStatement(*task, kEditStatement);
+        SetText(*task, QStringLiteral("taskid"), aEdit.taskid);
+        task->ParamByName(QStringLiteral("setsummary")).SetAsInteger(aEdit.summary ? 1 : 0);
+        SetText(*task, QStringLiteral("summary"), aEdit.summary.value_or(QString()));
+        task->ParamByName(QStringLiteral("setnote")).SetAsInteger(aEdit.note ? 1 : 0);
+        SetText(*task, QStringLiteral("note"), aEdit.note.value_or(QString()));
+        task->ParamByName(QStringLiteral("setduedt")).SetAsInteger(aEdit.duedt ? 1 : 0);
+        SetDateTime(*task, QStringLiteral("duedt"), aEdit.duedt.value_or(0));
+        written = Run(*task);
+    }
+    // The first refused statement ends the attempt: the engine may already
+    // have given up the transaction.
+    std::unique_ptr<TZQuery> links = db->NewQuery();
+    for (const QString& tagId : aEdit.linkTagIds) {
+        if (written && LinksFor(aLinked, tagId).isEmpty())
+            written = InsertLink(*links, aEdit.taskid, tagId);
+    }
+    for (const QString& tagId : aEdit.unlinkTagIds) {
+        for (const QString& linked : LinksFor(aLinked, tagId)) {
+            if (!written)
+                break;
+            UseStatement(*links, kUnlinkOneStatement);
+            SetText(*links, QStringLiteral("taskid"), aEdit.taskid);
+            SetText(*links, QStringLiteral("tagid"), linked);
+            written = Run(*links);
+        }
+    }
+    return written;
 }
 
 // The columns of the list statement that a row of the list is read from.
@@ -320,6 +429,16 @@ TStoreResult SetFinished(const QString& aId, TDateTime aWhen)
 }
 
 } // namespace
+
+QString StoredDueText(TDateTime aDue)
+{
+    return aDue != 0 ? DateTimeToSqlText(aDue) : QString();
+}
+
+bool DueDateTimeDiffers(const TStoredTask& aTask, TDateTime aDue)
+{
+    return !SameStoredText(StoredDueText(aDue), aTask.order.duedt);
+}
 
 QString TaskListStatement()
 {
@@ -480,16 +599,9 @@ TStoreResult TtasksStore::ReadTask(const QString& aId, TStoredTask& aTask)
         read = RunWithId(*query, kReadStatement, QStringLiteral("taskid"), aId);
         found = read && !query->Eof();
         if (found) {
-            aTask.taskid = query->FieldByName(QStringLiteral("taskid")).AsString();
-            aTask.summary = query->FieldByName(QStringLiteral("summary")).AsString();
-            aTask.note = query->FieldByName(QStringLiteral("note")).AsString();
-            // A NULL or malformed due date-time reads as 0: the task is unplanned.
-            aTask.duedt = query->FieldByName(QStringLiteral("duedt")).AsDateTime();
-            aTask.finished = !query->FieldByName(QStringLiteral("finisheddt")).IsNull();
-            read = RunWithId(*query, kReadLinksStatement, QStringLiteral("taskid"), aId);
+            ReadTaskRow(*query, aTask);
             QStringList ids;
-            for (; read && !query->Eof(); query->Next())
-                ids << query->FieldByName(QStringLiteral("tagid")).AsString();
+            read = ReadLinks(*query, aId, ids);
             aTask.tagsids = ids.join(QLatin1Char(','));
         }
     }
@@ -533,6 +645,40 @@ TStoreResult TtasksStore::SaveTask(const TStoredTask& aTask, const QStringList& 
     if (!stored)
         transaction.Rollback();
     return Outcome(stored);
+}
+
+TStoreResult TtasksStore::SaveTaskEdit(const TTaskEdit& aEdit, TTaskEditConflict& aConflict)
+{
+    aConflict = TTaskEditConflict();
+    // The comparison and the write in one transaction: nothing else writes
+    // the task between them.
+    TDBTransaction transaction;
+    bool done = transaction.Started();
+    bool found = false;
+    TStoredTask stored;
+    QStringList linked;
+    if (done) {
+        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+        done = RunWithId(*query, kReadStatement, QStringLiteral("taskid"), aEdit.taskid);
+        found = done && !query->Eof();
+        if (found) {
+            ReadTaskRow(*query, stored);
+            done = ReadLinks(*query, aEdit.taskid, linked);
+        }
+    }
+    if (done && found)
+        aConflict.fields = EditConflicts(aEdit, stored);
+    aConflict.gone = done && !found;
+    if (done && !aConflict.fields.isEmpty())
+        aConflict.stored = stored;
+    if (done && !aConflict.Any())
+        done = WriteEdit(aEdit, linked);
+    done = done && transaction.Commit();
+    if (!done) {
+        transaction.Rollback();
+        aConflict = TTaskEditConflict();
+    }
+    return Outcome(done);
 }
 
 TStoreResult TtasksStore::DeleteTask(const QString& aId)

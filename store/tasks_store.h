@@ -14,9 +14,11 @@
 #include "store/zdb.h"
 #include "util/kvd_datetime.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // What an operation did: success, or the reason of its failure in words.
@@ -52,8 +54,53 @@ struct TStoredTask
     bool finished = false;
     // Ids of the task's tags joined by commas, empty without tags.
     QString tagsids;
-    // Where the list statement puts the task; filled by the list operations.
+    // Where the list statement puts the task, and the stored texts of its
+    // times; filled by the list operations and ReadTask.
     TTaskListKey order;
+};
+
+// The fields of a stored task that an edit writes one by one.
+enum class TTaskField
+{
+    Summary,
+    Note,
+    DueDateTime
+};
+
+// An edit of a stored task: the task as the edit read it and what the user
+// changed since. Only the fields the user changed are written, and only the
+// links of the tags the user ticked or unticked, so that what was changed
+// elsewhere meanwhile (by the sync, say) in the rest is kept.
+struct TTaskEdit
+{
+    QString taskid;
+    // The task as ReadTask gave it when the edit began. Its summary, note and
+    // the stored text of its due date-time (order.duedt) tell whether a field
+    // was changed elsewhere since.
+    TStoredTask loaded;
+    // The user's values of the fields the user changed; a field without one
+    // stays as it is stored. A due date-time of 0 stores NULL.
+    std::optional<QString> summary;
+    std::optional<QString> note;
+    std::optional<TDateTime> duedt;
+    // The tags the user ticked and unticked; the task's other links stay.
+    QStringList linkTagIds;
+    QStringList unlinkTagIds;
+};
+
+// Why SaveTaskEdit wrote nothing although the database accepted its work.
+struct TTaskEditConflict
+{
+    // The task is no longer stored.
+    bool gone = false;
+    // The fields the user changed that were changed elsewhere meanwhile to
+    // another value than the user's, in the order of TTaskField.
+    QList<TTaskField> fields;
+    // The task as it is stored now (summary, note, duedt, order.duedt) when
+    // fields is not empty.
+    TStoredTask stored;
+
+    bool Any() const { return gone || !fields.isEmpty(); }
 };
 
 // One row of the tags table.
@@ -133,8 +180,9 @@ public:
     // a task that is not stored, or no longer listed, gives none. Lets the
     // list update the rows of a few changed tasks without reading all.
     static TStoreResult ListTasksOf(const QStringList& aIds, std::vector<TStoredTask>& aTasks);
-    // One task and the ids of its tags. Fails with "the task is no longer
-    // stored" when there is no such task.
+    // One task and the ids of its tags, with the stored texts of its times in
+    // order. Fails with "the task is no longer stored" when there is no such
+    // task.
     static TStoreResult ReadTask(const QString& aId, TStoredTask& aTask);
     // Writes the task row (a new row when aCreating, otherwise an update of
     // summary, note and due date-time) and replaces its tag links by aTagIds,
@@ -143,6 +191,16 @@ public:
     // a new row.
     static TStoreResult SaveTask(const TStoredTask& aTask, const QStringList& aTagIds,
                                  bool aCreating);
+    // Writes the user's changes of an edit in one transaction that first
+    // reads the task: per field the user changed, the value stored now is
+    // compared with the one the edit read. When the task is gone, or a field
+    // was changed meanwhile to another value than the user's, nothing is
+    // written and aConflict says why; the result is still a success, as the
+    // database did all it was asked. A field changed elsewhere to the user's
+    // own value is no conflict. A tag link is added or removed only where it
+    // is missing or present (tag ids compared ignoring case, as the editor
+    // ticks them), so a link that another change made stays.
+    static TStoreResult SaveTaskEdit(const TTaskEdit& aEdit, TTaskEditConflict& aConflict);
     // Deletes the task and its tag links in one transaction.
     static TStoreResult DeleteTask(const QString& aId);
     // Marks the task finished at aWhen.
@@ -192,6 +250,15 @@ public:
     // deleted or finished, and of each task all but the latest due date-time.
     static TStoreResult PruneAnnounced();
 };
+
+// The text the store writes for a due date-time, as order.duedt holds it once
+// read back: a null text for 0, which is stored as NULL.
+QString StoredDueText(TDateTime aDue);
+// Whether storing aDue (0: none) would give aTask another due date-time than
+// it had when it was read: compared as the text the store writes, so a due
+// date-time stored in another form, or one that cannot be read, differs from
+// every value.
+bool DueDateTimeDiffers(const TStoredTask& aTask, TDateTime aDue);
 
 // The statement that loads the list; :today is the local date, YYYY-MM-DD.
 QString TaskListStatement();

@@ -178,6 +178,29 @@ QString FirstErrorText()
     return QStringLiteral("<no error box>");
 }
 
+// The editor's questions when a save meets a change made elsewhere.
+QString ChangedQuestion(const QString& aFields)
+{
+    return QStringLiteral("While you edited this task it was changed elsewhere (%1).\n\nReplace "
+                          "that change with yours? No keeps your entries in the editor and saves "
+                          "nothing.")
+        .arg(aFields);
+}
+const QString kDeletedQuestion =
+    QStringLiteral("While you edited this task it was deleted elsewhere.\n\nSave your entries "
+                   "as a new task? No keeps them in the editor and saves nothing.");
+
+// The texts of the questions asked since the last ClearShown.
+QStringList Questions()
+{
+    QStringList texts;
+    for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown()) {
+        if (shown.Kind == TMsgKind::Confirmation)
+            texts << shown.Text;
+    }
+    return texts;
+}
+
 QDateTime At(int aHour, int aMinute, int aSecond = 0, int aMSec = 0)
 {
     return QDateTime(QDate(2026, 5, 8), QTime(aHour, aMinute, aSecond, aMSec));
@@ -581,6 +604,199 @@ private Q_SLOTS:
         QVERIFY(RecordById(window, kTaskA)->tagsids.isEmpty());
     }
 
+    // ---------------------------------------------------------------- changed elsewhere
+
+    // The database changes behind the open editor, as a sync writes it: a
+    // save writes only what the user changed, keeps the rest, and replaces a
+    // change made elsewhere only when the user says so.
+    void saveKeepsWhatChangedElsewhere_data()
+    {
+        QTest::addColumn<QString>("task");
+        // What the user types; a null QVariant leaves the field alone. The
+        // due time is set on the exact panel.
+        QTest::addColumn<QVariant>("summary");
+        QTest::addColumn<QVariant>("note");
+        QTest::addColumn<QVariant>("dueTime");
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QStringList>("elsewhere");
+        // The answer queued for a question; NoButton queues none.
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("questions");
+        QTest::addColumn<bool>("staysOpen");
+        // "is task A|summary|note|due" of every task, by summary.
+        QTest::addColumn<QStringList>("tasks");
+        // "summary|tag id" of every link.
+        QTest::addColumn<QStringList>("links");
+        const QVariant none;
+        const QString a = kTaskA;
+        const auto setA = [&](const QString& aAssignments) {
+            return QStringLiteral("update tasks set %1 where taskid='%2'").arg(aAssignments, a);
+        };
+        const QString serverNote = setA(QStringLiteral("note='note from the server'"));
+        const QString beta = QStringLiteral("0|beta|<null>|<null>");
+        const QString due = QStringLiteral("2026-05-09 16:20:30");
+        const auto linksOf = [](const QString& aSummary, const QStringList& aTags) {
+            QStringList links;
+            for (const QString& tag : aTags)
+                links << aSummary + QLatin1Char('|') + tag;
+            return links;
+        };
+        const QStringList deleteA = {
+            QStringLiteral("delete from tags_tasks where taskid='%1'").arg(a),
+            QStringLiteral("delete from tasks where taskid='%1'").arg(a)};
+        const int no = QMessageBox::No;
+        const int yes = QMessageBox::Yes;
+        const int unanswered = QMessageBox::NoButton;
+
+        QTest::newRow("summary typed, note changed elsewhere")
+            << a << QVariant("alpha typed") << none << none << QStringList()
+            << QStringList{serverNote} << unanswered << QStringList() << false
+            << QStringList{"1|alpha typed|note from the server|" + due, beta}
+            << linksOf("alpha typed", {kTagGreen, kTagRed});
+        QTest::newRow("note typed, due date changed elsewhere")
+            << a << none << QVariant("typed note") << none << QStringList()
+            << QStringList{setA("duedt='2026-06-01 10:00:00'")} << unanswered << QStringList()
+            << false << QStringList{"1|alpha|typed note|2026-06-01 10:00:00", beta}
+            << linksOf("alpha", {kTagGreen, kTagRed});
+        QTest::newRow("note typed, note changed elsewhere, Yes")
+            << a << none << QVariant("typed note") << none << QStringList()
+            << QStringList{serverNote} << yes << QStringList{ChangedQuestion("note")} << false
+            << QStringList{"1|alpha|typed note|" + due, beta}
+            << linksOf("alpha", {kTagGreen, kTagRed});
+        QTest::newRow("note typed, note changed elsewhere, No")
+            << a << none << QVariant("typed note") << none << QStringList()
+            << QStringList{serverNote} << no << QStringList{ChangedQuestion("note")} << true
+            << QStringList{"1|alpha|note from the server|" + due, beta}
+            << linksOf("alpha", {kTagGreen, kTagRed});
+        // The question's default replaces nothing.
+        QTest::newRow("note typed, note changed elsewhere, unanswered")
+            << a << none << QVariant("typed note") << none << QStringList()
+            << QStringList{serverNote} << unanswered << QStringList{ChangedQuestion("note")} << true
+            << QStringList{"1|alpha|note from the server|" + due, beta}
+            << linksOf("alpha", {kTagGreen, kTagRed});
+        QTest::newRow("summary, note and due typed; summary and due changed elsewhere, Yes")
+            << a << QVariant("alpha typed") << QVariant("typed note") << QVariant(QTime(8, 0, 5))
+            << QStringList()
+            << QStringList{setA("summary='from the server', duedt='2026-06-01 10:00:00'")} << yes
+            << QStringList{ChangedQuestion(QLocale().createSeparatedList({"summary", "due date"}))}
+            << false << QStringList{"1|alpha typed|typed note|2026-05-09 08:00:05", beta}
+            << linksOf("alpha typed", {kTagGreen, kTagRed});
+        QTest::newRow("tags ticked and unticked while a tag was linked elsewhere")
+            << a << none << none << none << QStringList{"green", "blue"}
+            << QStringList{QStringLiteral("insert into tags (tagid, title) values "
+                                          "('SSSSSSSSSSSSSSSS', 'from the server')"),
+                           QStringLiteral("insert into tags_tasks (tagid, taskid) values "
+                                          "('SSSSSSSSSSSSSSSS', '%1')")
+                               .arg(a)}
+            << unanswered << QStringList() << false
+            << QStringList{"1|alpha|note of alpha|" + due, beta}
+            << linksOf("alpha", {kTagBlue, kTagRed, "SSSSSSSSSSSSSSSS"});
+        // The general panel shows the unplanned task's default choice,
+        // "Unplanned": the due date-time is untouched.
+        QTest::newRow("unplanned task, summary typed, due date set elsewhere")
+            << kTaskB << QVariant("beta typed") << none << none << QStringList()
+            << QStringList{QStringLiteral("update tasks set duedt='2026-06-01 10:00:00' where "
+                                          "taskid='%1'")
+                               .arg(kTaskB)}
+            << unanswered << QStringList() << false
+            << QStringList{"1|alpha|note of alpha|" + due,
+                           "0|beta typed|<null>|2026-06-01 10:00:00"}
+            << linksOf("alpha", {kTagGreen, kTagRed});
+        QTest::newRow("deleted elsewhere, Yes: stored as a new task")
+            << a << QVariant("alpha typed") << none << none << QStringList{"blue"} << deleteA << yes
+            << QStringList{kDeletedQuestion} << false
+            << QStringList{"0|alpha typed|note of alpha|" + due, beta}
+            << linksOf("alpha typed", {kTagGreen, kTagBlue, kTagRed});
+        QTest::newRow("deleted elsewhere, No")
+            << a << QVariant("alpha typed") << none << none << QStringList{"blue"} << deleteA << no
+            << QStringList{kDeletedQuestion} << true << QStringList{beta} << QStringList();
+    }
+    void saveKeepsWhatChangedElsewhere()
+    {
+        QFETCH(QString, task);
+        QFETCH(QVariant, summary);
+        QFETCH(QVariant, note);
+        QFETCH(QVariant, dueTime);
+        QFETCH(QStringList, clicks);
+        QFETCH(QStringList, elsewhere);
+        QFETCH(int, answer);
+        QFETCH(QStringList, questions);
+        QFETCH(bool, staysOpen);
+        QFETCH(QStringList, tasks);
+        QFETCH(QStringList, links);
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        OpenEditor(window, false, task);
+        if (!summary.isNull())
+            W<QLineEdit>(window, "edTaskSummary")->setText(summary.toString());
+        if (!note.isNull())
+            W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(note.toString());
+        if (!dueTime.isNull())
+            W<QTimeEdit>(window, "edTaskDueTime")->setTime(dueTime.toTime());
+        for (const QString& title : clicks)
+            ClickTag(window, title);
+        const QString typedSummary = W<QLineEdit>(window, "edTaskSummary")->text();
+        const QString typedNote = W<QPlainTextEdit>(window, "edTaskNote")->toPlainText();
+        const QStringList ticks = TickedTags(window);
+        for (const QString& statement : elsewhere)
+            Sql(statement);
+        if (answer != QMessageBox::NoButton)
+            TkvdMessageBox::SetNextAnswer(QMessageBox::StandardButton(answer));
+
+        W<QToolButton>(window, "btnSaveTask")->click();
+
+        QCOMPARE(ErrorBoxes(), 0);
+        QCOMPARE(Questions(), questions);
+        QCOMPARE(window.EditorPanel()->Editing(), staysOpen);
+        QCOMPARE(Rows(QStringLiteral("select taskid='%1', summary, note, duedt from tasks order "
+                                     "by summary")
+                          .arg(kTaskA)),
+                 tasks);
+        QCOMPARE(Rows(QStringLiteral("select ts.summary, tt.tagid from tags_tasks tt join tasks ts "
+                                     "on ts.taskid=tt.taskid order by ts.summary, tt.tagid")),
+                 links);
+        if (staysOpen) {
+            // Nothing typed or ticked is lost, and the editor still edits the task.
+            QCOMPARE(window.EditorPanel()->EditTaskId(), task);
+            QCOMPARE(W<QLineEdit>(window, "edTaskSummary")->text(), typedSummary);
+            QCOMPARE(W<QPlainTextEdit>(window, "edTaskNote")->toPlainText(), typedNote);
+            QCOMPARE(TickedTags(window), ticks);
+            return;
+        }
+        // The list shows what is stored, the task deleted elsewhere no more.
+        QStringList listed;
+        for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row) {
+            const TTaskRecord* record = window.ListPanel()->RecordOfNode(row);
+            listed << record->summary + QLatin1Char('|') + record->note;
+        }
+        listed.sort();
+        QCOMPARE(listed, Rows(QStringLiteral("select summary, coalesce(note, '') from tasks order "
+                                             "by summary")));
+    }
+
+    // A conflict answered No keeps the editor; a second save asks again, and
+    // Yes then stores what was typed.
+    void saveAfterNoAsksAgain()
+    {
+        StandardData();
+        TfrmTaskList window;
+        window.show();
+        OpenEditor(window, false, kTaskA);
+        W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(QStringLiteral("typed note"));
+        Sql(QStringLiteral("update tasks set note='note from the server'"));
+        TkvdMessageBox::SetNextAnswer(QMessageBox::No);
+        W<QToolButton>(window, "btnSaveTask")->click();
+        QVERIFY(window.EditorPanel()->Editing());
+        TkvdMessageBox::SetNextAnswer(QMessageBox::Yes);
+        W<QToolButton>(window, "btnSaveTask")->click();
+        QCOMPARE(Questions(), QStringList(2, ChangedQuestion(QStringLiteral("note"))));
+        QVERIFY(!window.EditorPanel()->Editing());
+        QCOMPARE(One(QStringLiteral("select note from tasks where taskid=%1").arg(Quoted(kTaskA))),
+                 QStringLiteral("typed note"));
+        QCOMPARE(RecordById(window, kTaskA)->note, QStringLiteral("typed note"));
+    }
+
     // ---------------------------------------------------------------- cancel, tags
 
     void cancelWritesNothingAndEmptiesTheFields()
@@ -713,7 +929,10 @@ private Q_SLOTS:
         const QString note = QStringLiteral("typed\nnote");
         W<QLineEdit>(window, "edTaskSummary")->setText(summary);
         W<QPlainTextEdit>(window, "edTaskNote")->setPlainText(note);
+        // A tag ticked and, on the stored task, one unticked: its save both
+        // links and unlinks.
         ClickTag(window, QStringLiteral("blue"));
+        ClickTag(window, QStringLiteral("red"));
         const QStringList ticks = TickedTags(window);
         QVERIFY(!ticks.isEmpty());
         const QStringList listBefore = [&] {

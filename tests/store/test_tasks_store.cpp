@@ -95,6 +95,19 @@ private:
                 .arg(kTagA, kTaskA, kTagB, kTaskB));
     }
 
+    // An edit of task A that read it as Seed stores it, changing nothing yet.
+    static TTaskEdit SeededEdit()
+    {
+        TTaskEdit edit;
+        edit.taskid = kTaskA;
+        edit.loaded.taskid = kTaskA;
+        edit.loaded.summary = QStringLiteral("alpha");
+        edit.loaded.note = QStringLiteral("note a");
+        edit.loaded.duedt = EncodeDateTime(2026, 5, 9, 9);
+        edit.loaded.order.duedt = QStringLiteral("2026-05-09 09:00:00");
+        return edit;
+    }
+
     // Runs the named operation on the seeded data.
     TStoreResult Run(const QString& aOperation)
     {
@@ -126,6 +139,20 @@ private:
             task.note = QStringLiteral("typed note");
             task.duedt = EncodeDateTime(2026, 6, 1, 12);
             return TtasksStore::SaveTask(task, {kTagA, kTagB}, creating);
+        }
+        if (aOperation == QLatin1String("save edit")) {
+            // Every field, a link added and one removed; the unlink runs last.
+            TTaskEdit edit = SeededEdit();
+            edit.summary = QStringLiteral("typed");
+            edit.note = QStringLiteral("typed note");
+            edit.duedt = EncodeDateTime(2026, 6, 1, 12);
+            edit.linkTagIds = QStringList{kTagB};
+            edit.unlinkTagIds = QStringList{kTagA};
+            TTaskEditConflict conflict;
+            const TStoreResult result = TtasksStore::SaveTaskEdit(edit, conflict);
+            if (result && conflict.Any())
+                return TStoreResult{false, QStringLiteral("unexpected conflict")};
+            return result;
         }
         if (aOperation == QLatin1String("delete task"))
             return TtasksStore::DeleteTask(kTaskA);
@@ -359,6 +386,11 @@ private Q_SLOTS:
         QCOMPARE(DateTimeToSqlText(task.duedt), QStringLiteral("2026-05-09 09:00:00"));
         QVERIFY(!task.finished);
         QCOMPARE(task.tagsids, kTagA + QLatin1Char(',') + kTagB);
+        // The stored texts of its times, as the list's key holds them.
+        QCOMPARE(task.order.duedt, QStringLiteral("2026-05-09 09:00:00"));
+        QCOMPARE(task.order.createddt, QStringLiteral("2026-05-01 08:00:00"));
+        QVERIFY(task.order.finisheddt.isNull());
+        QCOMPARE(task.order.taskid, kTaskA);
         QVERIFY(!GetTasksDB()->Connection().InTransaction());
 
         TStoredTask gone;
@@ -367,6 +399,43 @@ private Q_SLOTS:
         QCOMPARE(read.Message(QStringLiteral("The task could not be read from the database.")),
                  QStringLiteral("The task could not be read from the database.\n\nThe reason: the "
                                 "task is no longer stored."));
+    }
+
+    // An edit tells the user's change of the due date-time by the text the
+    // store would write against the text it read.
+    void dueDateTimeDiffersByTheStoredText_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("due");
+        QTest::addColumn<bool>("differs");
+        const QString none;
+        QTest::newRow("none, none") << "<null>" << none << false;
+        QTest::newRow("none, a date-time") << "<null>"
+                                           << "2026-05-09 09:00:00" << true;
+        QTest::newRow("the same date-time") << "2026-05-09 09:00:00"
+                                            << "2026-05-09 09:00:00" << false;
+        QTest::newRow("another second") << "2026-05-09 09:00:00"
+                                        << "2026-05-09 09:00:01" << true;
+        QTest::newRow("a date-time, none") << "2026-05-09 09:00:00" << none << true;
+        QTest::newRow("the same moment in another form") << "2026-05-09T09:00:00"
+                                                         << "2026-05-09 09:00:00" << true;
+        QTest::newRow("empty text, none") << "" << none << true;
+        QTest::newRow("words, none") << "soon" << none << true;
+    }
+    void dueDateTimeDiffersByTheStoredText()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, due);
+        QFETCH(bool, differs);
+        Sql(QStringLiteral("insert into tasks (taskid, summary, duedt) values ('%1', 'x', %2)")
+                .arg(kTaskA, stored == QLatin1String("<null>")
+                                 ? QStringLiteral("NULL")
+                                 : QLatin1Char('\'') + stored + QLatin1Char('\'')));
+        TStoredTask task;
+        QVERIFY(TtasksStore::ReadTask(kTaskA, task));
+        const TDateTime value = due.isNull() ? 0 : SqlTextToDateTime(due);
+        QCOMPARE(DueDateTimeDiffers(task, value), differs);
+        QCOMPARE(StoredDueText(value), due);
     }
 
     void saveTaskStoresTheRowAndExactlyItsLinks()
@@ -411,6 +480,179 @@ private Q_SLOTS:
             QStringLiteral("0"));
         QCOMPARE(One(QStringLiteral("select count(*) from tasks")), QStringLiteral("3"));
         QVERIFY(!GetTasksDB()->Connection().InTransaction());
+    }
+
+    // An edit writes only what the user changed, and nothing when the task
+    // was deleted or a field the user changed was changed elsewhere meanwhile
+    // to another value.
+    void saveTaskEditKeepsChangesMadeElsewhere_data()
+    {
+        QTest::addColumn<QStringList>("elsewhere");
+        // The user's values; a null QVariant for a field the user left alone.
+        // A due date-time as the store's text, empty for none.
+        QTest::addColumn<QVariant>("summary");
+        QTest::addColumn<QVariant>("note");
+        QTest::addColumn<QVariant>("due");
+        QTest::addColumn<QStringList>("link");
+        QTest::addColumn<QStringList>("unlink");
+        QTest::addColumn<QString>("conflicts");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("links");
+        const QString a = kTaskA;
+        const auto set = [&](const QString& aAssignments) {
+            return QStringLiteral("update tasks set %1 where taskid='%2'").arg(aAssignments, a);
+        };
+        const QVariant none;
+        const QString due = QStringLiteral("2026-05-09 09:00:00");
+
+        QTest::newRow("only the summary changed") << QStringList() << QVariant("typed") << none
+                                                  << none << QStringList() << QStringList() << ""
+                                                  << "typed|note a|" + due << QStringList{kTagA};
+        QTest::newRow("a note changed elsewhere is kept")
+            << QStringList{set("note='from the server'")} << QVariant("typed") << none << none
+            << QStringList() << QStringList() << ""
+            << "typed|from the server|" + due << QStringList{kTagA};
+        QTest::newRow("a due date-time changed elsewhere is kept")
+            << QStringList{set("duedt='2026-07-01 10:00:00'")} << none << QVariant("typed note")
+            << none << QStringList() << QStringList() << ""
+            << "alpha|typed note|2026-07-01 10:00:00" << QStringList{kTagA};
+        QTest::newRow("both changed the note: conflict, nothing written")
+            << QStringList{set("note='from the server'")} << QVariant("typed")
+            << QVariant("typed note") << QVariant("2026-06-01 12:00:00") << QStringList{kTagB}
+            << QStringList{kTagA} << "note"
+            << "alpha|from the server|" + due << QStringList{kTagA};
+        QTest::newRow("both changed summary and due date-time")
+            << QStringList{set("summary='server', duedt=NULL")} << QVariant("typed") << none
+            << QVariant("2026-06-01 12:00:00") << QStringList() << QStringList() << "summary,due"
+            << "server|note a|<null>" << QStringList{kTagA};
+        QTest::newRow("the user cleared a due date-time changed elsewhere")
+            << QStringList{set("duedt='2026-07-01 10:00:00'")} << none << none << QVariant("")
+            << QStringList() << QStringList() << "due"
+            << "alpha|note a|2026-07-01 10:00:00" << QStringList{kTagA};
+        QTest::newRow("changed elsewhere to the user's value: no conflict")
+            << QStringList{set("note='same', duedt=NULL")} << none << QVariant("same")
+            << QVariant("") << QStringList() << QStringList() << ""
+            << "alpha|same|<null>" << QStringList{kTagA};
+        QTest::newRow("a due date-time stored in another form is no conflict when untouched")
+            << QStringList{set("duedt='2026-05-09T09:00:00'")} << QVariant("typed") << none << none
+            << QStringList() << QStringList() << ""
+            << "typed|note a|2026-05-09T09:00:00" << QStringList{kTagA};
+        QTest::newRow("tags ticked and unticked while another was linked elsewhere")
+            << QStringList{QStringLiteral("insert into tags_tasks (tagid, taskid) values ('%1', "
+                                          "'%2')")
+                               .arg(kTagNew, a)}
+            << none << none << none << QStringList{kTagB} << QStringList{kTagA} << ""
+            << "alpha|note a|" + due << QStringList{kTagB, kTagNew};
+        QTest::newRow("a tag ticked that was linked elsewhere too")
+            << QStringList{QStringLiteral("insert into tags_tasks (tagid, taskid) values ('%1', "
+                                          "'%2')")
+                               .arg(kTagB, a)}
+            << none << none << none << QStringList{kTagB} << QStringList() << ""
+            << "alpha|note a|" + due << QStringList{kTagA, kTagB};
+        QTest::newRow("a tag unticked that was unlinked elsewhere too")
+            << QStringList{QStringLiteral("delete from tags_tasks where taskid='%1'").arg(a)}
+            << none << none << none << QStringList() << QStringList{kTagA} << ""
+            << "alpha|note a|" + due << QStringList();
+        QTest::newRow("a tag unticked whose link differs in case")
+            << QStringList{QStringLiteral("update tags_tasks set tagid=lower(tagid) where "
+                                          "taskid='%1'")
+                               .arg(a)}
+            << none << none << none << QStringList() << QStringList{kTagA} << ""
+            << "alpha|note a|" + due << QStringList();
+        QTest::newRow("task deleted meanwhile")
+            << QStringList{QStringLiteral("delete from tags_tasks where taskid='%1'").arg(a),
+                           QStringLiteral("delete from tasks where taskid='%1'").arg(a)}
+            << QVariant("typed") << none << none << QStringList{kTagB} << QStringList() << "gone"
+            << "" << QStringList();
+    }
+    void saveTaskEditKeepsChangesMadeElsewhere()
+    {
+        QFETCH(QStringList, elsewhere);
+        QFETCH(QVariant, summary);
+        QFETCH(QVariant, note);
+        QFETCH(QVariant, due);
+        QFETCH(QStringList, link);
+        QFETCH(QStringList, unlink);
+        QFETCH(QString, conflicts);
+        QFETCH(QString, stored);
+        QFETCH(QStringList, links);
+        Seed();
+        TStoredTask loaded;
+        QVERIFY(TtasksStore::ReadTask(kTaskA, loaded));
+        TTaskEdit edit;
+        edit.taskid = kTaskA;
+        edit.loaded = loaded;
+        if (!summary.isNull())
+            edit.summary = summary.toString();
+        if (!note.isNull())
+            edit.note = note.toString();
+        if (!due.isNull())
+            edit.duedt = SqlTextToDateTime(due.toString());
+        edit.linkTagIds = link;
+        edit.unlinkTagIds = unlink;
+        for (const QString& statement : elsewhere)
+            Sql(statement);
+        const QStringList before = Snapshot();
+        const auto other = [] {
+            return Rows(QStringLiteral("select * from tasks where taskid='%1'").arg(kTaskB)) +
+                   Rows(QStringLiteral("select * from tags_tasks where taskid='%1'").arg(kTaskB));
+        };
+        const QStringList otherBefore = other();
+        const auto row = [] {
+            return One(QStringLiteral("select summary, note, duedt from tasks where taskid='%1'")
+                           .arg(kTaskA));
+        };
+        const auto linked = [] {
+            return Rows(QStringLiteral("select tagid from tags_tasks where taskid='%1' order by "
+                                       "tagid")
+                            .arg(kTaskA));
+        };
+
+        TTaskEditConflict conflict;
+        QVERIFY(TtasksStore::SaveTaskEdit(edit, conflict));
+        QVERIFY(!GetTasksDB()->Connection().InTransaction());
+        QStringList found;
+        if (conflict.gone)
+            found << QStringLiteral("gone");
+        for (const TTaskField field : conflict.fields)
+            found << (field == TTaskField::Summary ? QStringLiteral("summary")
+                      : field == TTaskField::Note  ? QStringLiteral("note")
+                                                   : QStringLiteral("due"));
+        QCOMPARE(found.join(QLatin1Char(',')), conflicts);
+        QCOMPARE(row(), stored);
+        QCOMPARE(linked(), links);
+        // Task B is never touched.
+        QCOMPARE(other(), otherBefore);
+        if (!conflict.Any())
+            return;
+        // Nothing was written, and what is stored now is reported.
+        QCOMPARE(Snapshot(), before);
+        if (conflict.gone)
+            return;
+        QCOMPARE(QStringList({conflict.stored.summary, conflict.stored.note,
+                              conflict.stored.order.duedt.isNull() ? QStringLiteral("<null>")
+                                                                   : conflict.stored.order.duedt})
+                     .join(QLatin1Char('|')),
+                 stored);
+
+        // The user replaces the change made elsewhere: the same edit, read
+        // again from what is stored now, writes the user's values.
+        edit.loaded = conflict.stored;
+        QVERIFY(TtasksStore::SaveTaskEdit(edit, conflict));
+        QVERIFY(!conflict.Any());
+        const QStringList columns = row().split(QLatin1Char('|'));
+        if (edit.summary)
+            QCOMPARE(columns[0], *edit.summary);
+        if (edit.note)
+            QCOMPARE(columns[1], *edit.note);
+        if (edit.duedt)
+            QCOMPARE(columns[2],
+                     *edit.duedt != 0 ? DateTimeToSqlText(*edit.duedt) : QStringLiteral("<null>"));
+        QStringList replaced = QStringList{kTagA} + link;
+        for (const QString& id : unlink)
+            replaced.removeAll(id);
+        replaced.sort();
+        QCOMPARE(linked(), replaced);
     }
 
     void deleteTaskTakesItsLinksAlong()
@@ -565,6 +807,7 @@ private Q_SLOTS:
         } writes[] = {
             {"save new", "BEFORE INSERT ON tags_tasks"},
             {"save edited", "BEFORE INSERT ON tags_tasks"},
+            {"save edit", "BEFORE DELETE ON tags_tasks"},
             {"delete task", "BEFORE DELETE ON tasks"},
             {"finish", "BEFORE UPDATE ON tasks"},
             {"re-open", "BEFORE UPDATE ON tasks"},
