@@ -5,6 +5,7 @@
 #include "app/tasks_form_main.h"
 #include "app/tasks_instance.h"
 #include "app/tasks_instance_window.h"
+#include "app/tasks_session_bus.h"
 #include "app/tasks_signals.h"
 #include "app/tasks_tray.h"
 #include "resources/tasks_resources.h"
@@ -164,6 +165,9 @@ int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceS
 
 int main(int argc, char* argv[])
 {
+    // Before anything can reach for the session bus, and while the process
+    // has one thread: the step changes the environment.
+    NeverLaunchSessionBus();
     // The command line comes first: the version, the help and a quick entry
     // need no display.
     const TCommandLine command = ParseCommandLine(ArgumentsOf(argc, argv));

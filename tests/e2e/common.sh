@@ -4,7 +4,8 @@
 #   e2e_start_display    makes the temporary folder $work (removed at exit, with
 #                        every process listed in $pids) and starts Xvfb on a
 #                        free display it picks itself, exported as DISPLAY (the
-#                        number in $display)
+#                        number in $display); exports XDG_RUNTIME_DIR as the
+#                        private, empty folder $work/run
 #   fail MESSAGE         ends the test, showing the program's output in $work/out
 #   e2e_wait_main_window PID  waits for the program's main window
 #   e2e_start_tray       starts the trayer tray host at the top right
@@ -43,6 +44,12 @@ e2e_start_display() {
     work="$(mktemp -d)"
     pids=()
     trap cleanup EXIT
+    # The runtime folder of everything the test starts, the program's pipe
+    # included. It has no "bus" socket, so a script that unsets
+    # DBUS_SESSION_BUS_ADDRESS never reaches a session bus of the machine's
+    # desktop: the program then has none and starts none.
+    mkdir -m 700 "$work/run"
+    export XDG_RUNTIME_DIR="$work/run"
 
     exec {fd}<> <(:)
     # -noreset: by default the server resets when its last client leaves, and

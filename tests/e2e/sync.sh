@@ -12,7 +12,8 @@ bin="$1"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 e2e_require Xvfb xdotool radicale sqlite3 curl
 e2e_start_display
-# No session bus: no keyring, and the icons go nowhere.
+# No session bus, whatever keyring packages the machine has: the program
+# starts none, so no keyring answers, and the icons go nowhere.
 unset DBUS_SESSION_BUS_ADDRESS
 
 user=ulmora
