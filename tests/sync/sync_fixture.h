@@ -13,6 +13,26 @@
 #include <QtTest>
 #include <map>
 
+// The dates the sync tests store. Functions, not constants: the date-time
+// helpers must not run before main.
+inline TDateTime Due()
+{
+    return EncodeDateTime(2027, 3, 14, 9, 30);
+}
+inline TDateTime OtherDue()
+{
+    return EncodeDateTime(2027, 4, 1, 18, 0);
+}
+inline TDateTime Finished()
+{
+    return EncodeDateTime(2026, 12, 10, 16, 45, 12);
+}
+// A stored date-time as the sync's fields hold it.
+inline QString Text(TDateTime aValue)
+{
+    return DateTimeToSqlText(aValue);
+}
+
 class TSyncFixture
 {
 public:

@@ -10,25 +10,6 @@
 
 namespace {
 
-// Functions, not constants: the date-time helpers must not run before main.
-TDateTime Due()
-{
-    return EncodeDateTime(2027, 3, 14, 9, 30);
-}
-TDateTime OtherDue()
-{
-    return EncodeDateTime(2027, 4, 1, 18, 0);
-}
-TDateTime Finished()
-{
-    return EncodeDateTime(2026, 12, 10, 16, 45, 12);
-}
-
-QString Text(TDateTime aValue)
-{
-    return DateTimeToSqlText(aValue);
-}
-
 // The python3 of the system, where python3-caldav is installed.
 QString CaldavPython()
 {
