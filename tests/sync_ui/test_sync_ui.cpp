@@ -23,6 +23,7 @@
 #include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QToolButton>
 #include <QtTest>
 #include <map>
 #include <optional>
@@ -605,6 +606,61 @@ private Q_SLOTS:
                  qPrintable(TabTexts(*window).join(QLatin1Char('|'))));
         QVERIFY(Summaries(*window).contains(QStringLiteral("Call the plumber")));
         QVERIFY(!Timer("syncDebounce")->Active());
+        window->FormDestroy();
+    }
+
+    // The editor shows a task while a sync brings another program's new note
+    // for it; the user changes only the summary and saves: both edits stay,
+    // here and on the server, and nothing asks or conflicts.
+    void staleEditorKeepsServerEdit()
+    {
+        const QString url = Collection();
+        if (url.isEmpty())
+            QSKIP(qPrintable(FServerProblem));
+        auto window = MakeWindow(Settings(url), TRadicaleServer::kPassword);
+        TtasksSyncControler* sync = window->SyncControler();
+        QSignalSpy results(sync, &TtasksSyncControler::ResultChanged);
+        Timer("syncStart")->Fire();
+        QTRY_VERIFY_WITH_TIMEOUT(!results.isEmpty(), kSyncWait);
+        WaitIdle(*window);
+        QVERIFY2(sync->ResultText().startsWith(QStringLiteral("Last sync: ")),
+                 qPrintable(sync->ResultText()));
+
+        window->EditorPanel()->EditTask(RecordById(*window, kTaskA));
+        QVERIFY(window->EditorPanel()->Editing());
+
+        // Another device writes a note into the member.
+        const QString member = url + kTaskA + QStringLiteral(".ics");
+        QByteArray text;
+        QCOMPARE(FServer.Request("GET", member, QByteArray(), &text), 200);
+        text.replace("END:VTODO", "DESCRIPTION:from the phone\r\nEND:VTODO");
+        QVERIFY(FServer.Request("PUT", member, text) / 100 == 2);
+        QSignalSpy synced(sync, &TtasksSyncControler::TasksSynced);
+        sync->SyncNow();
+        QTRY_COMPARE_WITH_TIMEOUT(synced.count(), 1, kSyncWait);
+        WaitIdle(*window);
+
+        W<QLineEdit>(*window, "edTaskSummary")->setText(QStringLiteral("Water the garden"));
+        W<QToolButton>(*window, "btnSaveTask")->click();
+        QVERIFY(!window->EditorPanel()->Editing());
+        QCOMPARE(TkvdMessageBox::Shown().size(), 0);
+        TStoredTask stored;
+        QVERIFY(TtasksStore::ReadTask(kTaskA, stored));
+        QCOMPARE(stored.summary, QStringLiteral("Water the garden"));
+        QCOMPARE(stored.note, QStringLiteral("from the phone"));
+
+        results.clear();
+        sync->SyncNow();
+        QTRY_VERIFY_WITH_TIMEOUT(!results.isEmpty(), kSyncWait);
+        WaitIdle(*window);
+        QVERIFY2(sync->ResultText().startsWith(QStringLiteral("Last sync: ")),
+                 qPrintable(sync->ResultText()));
+        QVERIFY2(!sync->ResultText().contains(QStringLiteral("conflict")),
+                 qPrintable(sync->ResultText()));
+        QCOMPARE(FServer.Request("GET", member, QByteArray(), &text), 200);
+        QVERIFY2(text.contains("SUMMARY:Water the garden\r\n") &&
+                     text.contains("DESCRIPTION:from the phone\r\n"),
+                 text.constData());
         window->FormDestroy();
     }
 };
