@@ -387,7 +387,7 @@ bool TtasksEditorPanel::StoreChanges(QStringList& aChanged)
             return StoreDeletedTask(aChanged);
         if (conflict.fields.isEmpty())
             break;
-        if (!AskToReplace(conflict.fields))
+        if (!AskToReplace(conflict))
             return false;
         // The user's values replace what is stored now. Should a field change
         // once more while the question was open, the store finds that too and
@@ -440,26 +440,40 @@ bool TtasksEditorPanel::StoreDeletedTask(QStringList& aChanged)
     return true;
 }
 
-bool TtasksEditorPanel::AskToReplace(const QList<TTaskField>& aFields)
+bool TtasksEditorPanel::AskToReplace(const TTaskEditConflict& aConflict)
 {
-    QStringList names;
-    for (const TTaskField field : aFields) {
+    // What each field is now, so that the user sees what a Yes replaces.
+    const auto quoted = [](const QString& aText) {
+        constexpr int kShown = 80;
+        const QString line = aText.simplified();
+        return QStringLiteral("\u201C%1\u201D")
+            .arg(line.size() > kShown ? line.left(kShown - 1) + QChar(0x2026) : line);
+    };
+    QStringList lines;
+    for (const TTaskField field : aConflict.fields) {
         switch (field) {
         case TTaskField::Summary:
-            names << tr("summary");
+            lines << tr("the summary is now %1").arg(quoted(aConflict.stored.summary));
             break;
         case TTaskField::Note:
-            names << tr("note");
+            lines << (aConflict.stored.note.isEmpty()
+                          ? tr("the note was removed")
+                          : tr("the note is now %1").arg(quoted(aConflict.stored.note)));
             break;
         case TTaskField::DueDateTime:
-            names << tr("due date");
+            lines << (aConflict.stored.duedt == 0
+                          ? tr("the task is now unplanned")
+                          : tr("the due date is now %1")
+                                .arg(QLocale().toString(
+                                    QDateTimeFromDateTime(aConflict.stored.duedt),
+                                    QLocale::ShortFormat)));
             break;
         }
     }
-    const QString text = tr("While you edited this task it was changed elsewhere (%1).\n\n"
-                            "Replace that change with yours? No keeps your entries in the "
-                            "editor and saves nothing.")
-                             .arg(QLocale().createSeparatedList(names));
+    const QString text = tr("While you edited this task it was changed elsewhere: %1.\n\n"
+                            "Replace that with yours? No keeps your entries in the editor "
+                            "and saves nothing.")
+                             .arg(QLocale().createSeparatedList(lines));
     // No is the default: a change made elsewhere is never replaced by a
     // keystroke that was meant for something else.
     return TkvdMessageBox::Show(

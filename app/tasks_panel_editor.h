@@ -108,7 +108,7 @@ private:
     // The open task was deleted elsewhere: stores the entries as a new task
     // when the user says so.
     bool StoreDeletedTask(QStringList& aChanged);
-    bool AskToReplace(const QList<TTaskField>& aFields);
+    bool AskToReplace(const TTaskEditConflict& aConflict);
     void ShowSaveFailure(const TStoreResult& aResult);
 
     TtasksListPanel* FList;

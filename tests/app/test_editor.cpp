@@ -178,14 +178,18 @@ QString FirstErrorText()
     return QStringLiteral("<no error box>");
 }
 
-// The editor's questions when a save meets a change made elsewhere.
-QString ChangedQuestion(const QString& aFields)
+// The editor's questions when a save meets a change made elsewhere, which
+// say what each field is now.
+QString ChangedQuestion(const QStringList& aNow)
 {
-    return QStringLiteral("While you edited this task it was changed elsewhere (%1).\n\nReplace "
-                          "that change with yours? No keeps your entries in the editor and saves "
+    return QStringLiteral("While you edited this task it was changed elsewhere: %1.\n\nReplace "
+                          "that with yours? No keeps your entries in the editor and saves "
                           "nothing.")
-        .arg(aFields);
+        .arg(QLocale().createSeparatedList(aNow));
 }
+// The question when the note typed meets "note from the server".
+const QString kServerNoteQuestion =
+    ChangedQuestion({QStringLiteral("the note is now \u201Cnote from the server\u201D")});
 const QString kDeletedQuestion =
     QStringLiteral("While you edited this task it was deleted elsewhere.\n\nSave your entries "
                    "as a new task? No keeps them in the editor and saves nothing.");
@@ -660,25 +664,29 @@ private Q_SLOTS:
             << linksOf("alpha", {kTagGreen, kTagRed});
         QTest::newRow("note typed, note changed elsewhere, Yes")
             << a << none << QVariant("typed note") << none << QStringList()
-            << QStringList{serverNote} << yes << QStringList{ChangedQuestion("note")} << false
+            << QStringList{serverNote} << yes << QStringList{kServerNoteQuestion} << false
             << QStringList{"1|alpha|typed note|" + due, beta}
             << linksOf("alpha", {kTagGreen, kTagRed});
         QTest::newRow("note typed, note changed elsewhere, No")
             << a << none << QVariant("typed note") << none << QStringList()
-            << QStringList{serverNote} << no << QStringList{ChangedQuestion("note")} << true
+            << QStringList{serverNote} << no << QStringList{kServerNoteQuestion} << true
             << QStringList{"1|alpha|note from the server|" + due, beta}
             << linksOf("alpha", {kTagGreen, kTagRed});
         // The question's default replaces nothing.
         QTest::newRow("note typed, note changed elsewhere, unanswered")
             << a << none << QVariant("typed note") << none << QStringList()
-            << QStringList{serverNote} << unanswered << QStringList{ChangedQuestion("note")} << true
+            << QStringList{serverNote} << unanswered << QStringList{kServerNoteQuestion} << true
             << QStringList{"1|alpha|note from the server|" + due, beta}
             << linksOf("alpha", {kTagGreen, kTagRed});
         QTest::newRow("summary, note and due typed; summary and due changed elsewhere, Yes")
             << a << QVariant("alpha typed") << QVariant("typed note") << QVariant(QTime(8, 0, 5))
             << QStringList()
             << QStringList{setA("summary='from the server', duedt='2026-06-01 10:00:00'")} << yes
-            << QStringList{ChangedQuestion(QLocale().createSeparatedList({"summary", "due date"}))}
+            << QStringList{ChangedQuestion(
+                   {QStringLiteral("the summary is now \u201Cfrom the server\u201D"),
+                    QStringLiteral("the due date is now ") +
+                        QLocale().toString(QDateTime(QDate(2026, 6, 1), QTime(10, 0)),
+                                           QLocale::ShortFormat)})}
             << false << QStringList{"1|alpha typed|typed note|2026-05-09 08:00:05", beta}
             << linksOf("alpha typed", {kTagGreen, kTagRed});
         QTest::newRow("tags ticked and unticked while a tag was linked elsewhere")
@@ -790,7 +798,7 @@ private Q_SLOTS:
         QVERIFY(window.EditorPanel()->Editing());
         TkvdMessageBox::SetNextAnswer(QMessageBox::Yes);
         W<QToolButton>(window, "btnSaveTask")->click();
-        QCOMPARE(Questions(), QStringList(2, ChangedQuestion(QStringLiteral("note"))));
+        QCOMPARE(Questions(), QStringList(2, kServerNoteQuestion));
         QVERIFY(!window.EditorPanel()->Editing());
         QCOMPARE(One(QStringLiteral("select note from tasks where taskid=%1").arg(Quoted(kTaskA))),
                  QStringLiteral("typed note"));
