@@ -4,6 +4,7 @@
 #include "util/kvd_utils.h"
 
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -24,6 +25,10 @@ const QString kItemsStatement =
 const QString kWriteItemStatement =
     QStringLiteral("insert or replace into sync_items (taskid, href, etag, base, vtodo) values "
                    "(:taskid, :href, :etag, :base, :vtodo)");
+const QString kOldObjectsStatement =
+    QStringLiteral("select taskid, vtodo from sync_items where vtodo is not null and vtodo<>''");
+const QString kDropOldObjectsStatement =
+    QStringLiteral("update sync_items set vtodo=null where vtodo is not null");
 const QString kDropItemStatement = QStringLiteral("delete from sync_items where taskid=:taskid");
 // An item whose member another task took over (a re-created member) goes.
 const QString kDropHrefStatement =
@@ -134,6 +139,37 @@ bool ReadCanonical(TZQuery& aQuery, const QString& aId, QString& aCanonical)
     return true;
 }
 
+// An older version kept the server's text of a member in sync_items only,
+// where a change of address would forget it: it becomes the task's object
+// (where the task has none yet), so that the task goes to any collection
+// whole. Inside the caller's transaction.
+bool AdoptOldObjects()
+{
+    std::vector<TIcsMember> members;
+    if (!ReadMembers(members))
+        return false;
+    std::set<QString> kept;
+    for (const TIcsMember& member : members)
+        kept.insert(member.taskid);
+    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+    if (!Run(*query, kOldObjectsStatement))
+        return false;
+    std::vector<TIcsMember> adopted;
+    for (; !query->Eof(); query->Next()) {
+        const QString taskid = query->FieldByName(QStringLiteral("taskid")).AsString();
+        const QByteArray vtodo = query->FieldByName(QStringLiteral("vtodo")).AsString().toUtf8();
+        TSyncTodo todo;
+        QString error;
+        if (!kept.count(taskid) && ParseVTodo(vtodo, todo, error) && !todo.uid.isEmpty())
+            adopted.push_back({taskid, todo.uid, vtodo});
+    }
+    for (const TIcsMember& member : adopted) {
+        if (!WriteMember(member))
+            return false;
+    }
+    return Run(*query, kDropOldObjectsStatement);
+}
+
 } // namespace
 
 TStoreResult TSyncLocal::Open(const QString& aUrl, QString& aToken)
@@ -145,7 +181,7 @@ TStoreResult TSyncLocal::Open(const QString& aUrl, QString& aToken)
             return Outcome(false);
     }
     TDBTransaction transaction;
-    bool done = transaction.Started();
+    bool done = transaction.Started() && AdoptOldObjects();
     {
         std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
         QString collection;

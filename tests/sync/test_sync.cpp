@@ -455,6 +455,33 @@ private Q_SLOTS:
         QCOMPARE(Contents(TSyncFixture::kFirst), Contents(TSyncFixture::kSecond));
     }
 
+    // A database of an older version kept another program's member only
+    // beside the sync's state: a change of address still sends it whole.
+    void olderDatabaseKeepsObjects()
+    {
+        if (CaldavPython().isEmpty())
+            QSKIP("python3-caldav is not installed");
+        QCOMPARE(Client({QStringLiteral("create"), QStringLiteral("phone-2@example.org"),
+                         QStringLiteral("From the phone")}),
+                 QString());
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        // As the older version left it: the object in sync_items alone.
+        QVERIFY(GetTasksDB()->Exec(
+            QStringLiteral("update sync_items set vtodo=(select vtodo from ical_tasks where "
+                           "ical_tasks.taskid=sync_items.taskid)")));
+        QVERIFY(GetTasksDB()->Exec(QStringLiteral("delete from ical_tasks")));
+        F.url = F.server.MakeCalendar();
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        const QDir folder(F.server.CollectionFolder(F.CollectionName()));
+        const QStringList files = folder.entryList({QStringLiteral("*.ics")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile member(folder.filePath(files.first()));
+        QVERIFY(member.open(QIODevice::ReadOnly));
+        const QByteArray text = member.readAll();
+        QVERIFY2(text.contains("UID:phone-2@example.org") && text.contains("X-OTHER-CLIENT:kept"),
+                 text.constData());
+    }
+
     // A to-do imported from a file goes up under its own UID, with what the
     // import kept of it.
     void importedTaskKeepsItsObject()
