@@ -177,7 +177,10 @@ TfrmTaskList::TfrmTaskList(QWidget* aParent) : QWidget(aParent)
     FNewTaskShortcut->setObjectName(QStringLiteral("events"));
     FNewTaskShortcut->setContext(Qt::ApplicationShortcut);
     resize(kClientWidth, kClientHeight);
-    FFrameWatch = new TFrameWatch(this, [this] { CorrectPendingSize(); });
+    FFrameWatch = new TFrameWatch(this, [this] {
+        CorrectPendingSize();
+        MinimiseOnceExposed();
+    });
     // The frame's size may come after the last move or resize of the window
     // (a busy window manager): the placement is looked at a few times more.
     FPlacementTimer = new QTimer(this);
@@ -598,6 +601,9 @@ void TfrmTaskList::FormDestroy()
 
 void TfrmTaskList::ShowList()
 {
+    // Asked for by the user or a later start: a minimising still waiting
+    // for the window's first expose is given up.
+    FMinimiseWhenExposed = false;
     show();
     setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
@@ -611,6 +617,25 @@ void TfrmTaskList::ShowMinimised()
     // normal: it is shown and placed first, and minimised then.
     if (!isVisible())
         show();
+    // The toolkit asks the window manager to minimise only a window the X
+    // server has mapped; a request made before (a busy machine, a window
+    // manager slow to frame the new window) is lost and the window stays
+    // normal. Then it waits for the window's first expose.
+    const QWindow* handle = windowHandle();
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && handle && !handle->isExposed()) {
+        FMinimiseWhenExposed = true;
+        return;
+    }
+    FMinimiseWhenExposed = false;
+    showMinimized();
+}
+
+void TfrmTaskList::MinimiseOnceExposed()
+{
+    const QWindow* handle = windowHandle();
+    if (!FMinimiseWhenExposed || FDestroyed || !handle || !handle->isExposed())
+        return;
+    FMinimiseWhenExposed = false;
     showMinimized();
 }
 

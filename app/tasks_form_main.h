@@ -98,6 +98,8 @@ private:
     // Places the window again (FormShow) once the window manager's frame is
     // known, when FormShow placed it before.
     void CorrectPendingSize();
+    // Minimises the window that ShowMinimised showed once it is exposed.
+    void MinimiseOnceExposed();
 
     TtasksListPanel* FList = nullptr;
     TtasksEditorPanel* FEditor = nullptr;
@@ -114,6 +116,8 @@ private:
     QSize FPendingFrame;
     // Runs CorrectPendingSize after the platform window's geometry events.
     QObject* FFrameWatch = nullptr;
+    // ShowMinimised waits for the window's first expose to minimise it.
+    bool FMinimiseWhenExposed = false;
     // Runs it every kPlacementIntervalMs for kPlacementChecks times after a
     // show, or until the placement is done.
     QTimer* FPlacementTimer = nullptr;

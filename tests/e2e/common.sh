@@ -92,10 +92,12 @@ e2e_start_tray() {
 # $icon; fails when none comes.
 e2e_wait_tray_icon() {
     icon=""
-    local id
+    local id geometry
     for _ in $(seq 300); do
         for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true); do
-            eval "$(xdotool getwindowgeometry --shell "$id")"
+            # A window found may be gone by the time it is asked about.
+            geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+            eval "$geometry"
             if [ "$Y" -lt 28 ] && [ "$HEIGHT" -le 28 ] && [ "$WIDTH" -le 28 ]; then
                 icon="$id"
                 return 0

@@ -32,7 +32,9 @@ new_window() {
     found=""
     for _ in $(seq 200); do
         for id in $(comm -13 <(echo "$1") <(visible_windows)); do
-            eval "$(xdotool getwindowgeometry --shell "$id")"
+            # A window found may be gone by the time it is asked about.
+            geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+            eval "$geometry"
             if [ "$HEIGHT" -ge "$2" ]; then found="$id"; return 0; fi
         done
         sleep 0.1
@@ -80,7 +82,9 @@ run_exit() {
     for _ in $(seq 300); do
         for id in $(visible_windows); do
             [ "$id" = "$main" ] && continue
-            eval "$(xdotool getwindowgeometry --shell "$id")"
+            # A window found may be gone by the time it is asked about.
+            geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+            eval "$geometry"
             if [ "$Y" -lt 28 ] && [ "$HEIGHT" -le 28 ] && [ "$X" -ge $((screen_w - 120)) ]; then
                 icon="$id" ix=$X iy=$Y iw=$WIDTH ih=$HEIGHT
                 break 2

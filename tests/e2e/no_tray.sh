@@ -41,15 +41,36 @@ wait_state() {
     fail "$2: the window is '$(state)', not '$1'"
 }
 
-# close_window: Alt+F4 on the main window, openbox's close
+# close_window WANT WHAT: Alt+F4 on the main window (openbox's close, as a
+# user does), then waits for the state WANT. On a loaded machine the keys can
+# reach the display before openbox has given the window the focus and go
+# nowhere: then they are sent again, a few times, before the wait fails.
 close_window() {
-    xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
-    xdotool key --clearmodifiers alt+F4
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        kill -0 "$app" 2>/dev/null || fail "$2: the program ended"
+        xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+        xdotool key --clearmodifiers alt+F4
+        for _ in $(seq 40); do
+            [ "$(state)" = "$1" ] && return 0
+            sleep 0.1
+        done
+    done
+    wait_state "$1" "$2"
 }
 
-# restore_window: brings the main window back from the task bar
+# restore_window WHAT: brings the main window back from the task bar, asking
+# openbox again should a request come before it is ready for it.
 restore_window() {
-    xdotool windowactivate "$main" >/dev/null 2>&1 || true
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        kill -0 "$app" 2>/dev/null || fail "$1: the program ended"
+        xdotool windowactivate "$main" >/dev/null 2>&1 || true
+        for _ in $(seq 40); do
+            [ "$(state)" = Normal ] && return 0
+            sleep 0.1
+        done
+    done
     wait_state Normal "$1"
 }
 
@@ -59,8 +80,7 @@ e2e_managed_window "$app" 'window state' "the start"
 wait_state Iconic "a hidden start without a tray"
 
 restore_window "restored from the task bar"
-close_window
-wait_state Iconic "closed without a tray"
+close_window Iconic "closed without a tray"
 sleep 1
 [ "$(state)" = Iconic ] || fail "closed without a tray: the window became '$(state)'"
 
@@ -69,8 +89,7 @@ e2e_start_tray
 tray_host="${pids[-1]}"
 e2e_wait_tray_icon "$app"
 restore_window "restored after the tray came"
-close_window
-wait_state "" "closed with a tray"
+close_window "" "closed with a tray"
 xwininfo -id "$main" | grep -q 'Map State: IsUnMapped' ||
     fail "closed with a tray: the window is still mapped"
 

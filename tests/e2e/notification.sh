@@ -101,7 +101,9 @@ done
 # dunst's window: at the top right, below the tray.
 note=""
 for id in $(xdotool search --onlyvisible --class dunst 2>/dev/null || true); do
-    eval "$(xdotool getwindowgeometry --shell "$id")"
+    # A window found may be gone by the time it is asked about.
+    geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+    eval "$geometry"
     if [ "$WIDTH" -gt 100 ] && [ "$HEIGHT" -gt 20 ]; then
         note="$id"
         break
@@ -144,7 +146,9 @@ done
 
 # A click on the other notification is its default action: the main window shows.
 for id in $(xdotool search --onlyvisible --class dunst 2>/dev/null || true); do
-    eval "$(xdotool getwindowgeometry --shell "$id")"
+    # A window found may be gone by the time it is asked about.
+    geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+    eval "$geometry"
     [ "$WIDTH" -gt 100 ] && [ "$HEIGHT" -gt 20 ] && break
 done
 xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1

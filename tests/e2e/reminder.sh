@@ -49,7 +49,9 @@ while [ $((SECONDS - started)) -lt 100 ]; do
     now="$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | sort || true)"
     for id in $(comm -13 <(echo "$before") <(echo "$now")); do
         [ "$id" = "$main" ] && continue
-        eval "$(xdotool getwindowgeometry --shell "$id")"
+        # A window found may be gone by the time it is asked about.
+        geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+        eval "$geometry"
         # The balloon is a small window at the tray icon, at the top of the
         # screen where trayer sits; an error box would be in the middle.
         if [ "$WIDTH" -gt 40 ] && [ "$HEIGHT" -gt 20 ] && [ "$Y" -lt 200 ]; then

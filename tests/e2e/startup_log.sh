@@ -73,7 +73,9 @@ program_window() {
     found=""
     for _ in $(seq 200); do
         for id in $(xdotool search --onlyvisible --pid "$app" --name '^Ulmora$' 2>/dev/null || true); do
-            eval "$(xdotool getwindowgeometry --shell "$id")"
+            # A window found may be gone by the time it is asked about.
+            geometry="$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+            eval "$geometry"
             if [ "$HEIGHT" "$1" 400 ]; then found="$id"; return 0; fi
         done
         kill -0 "$app" 2>/dev/null || fail "$name: the program ended early"
