@@ -11,7 +11,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 #include <iterator>
@@ -96,13 +95,6 @@ QString DateTimeText(const TZField& aField)
 {
     const TDateTime value = aField.AsDateTime();
     return value == 0 ? QString() : DateTimeToSqlText(value);
-}
-
-// A UID that can be the task's id: the form of the ids the program makes.
-bool UsableAsTaskId(const QString& aUid)
-{
-    static const QRegularExpression kIdForm(QStringLiteral("^[A-Za-z]{16}$"));
-    return kIdForm.match(aUid).hasMatch();
 }
 
 QString Failure(const QString& aWhat)
@@ -345,7 +337,7 @@ TIcsImportResult Import(const QString& aPath)
             continue;
         }
         const QString id =
-            UsableAsTaskId(task.uid) && !known.contains(task.uid) ? task.uid : GenerateId();
+            IsGeneratedId(task.uid) && !known.contains(task.uid) ? task.uid : GenerateId();
         if (task.uid.isEmpty())
             task.uid = id;
         // A to-do that the engine refuses leaves nothing of itself behind.

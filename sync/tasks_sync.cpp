@@ -25,18 +25,6 @@ QString Tr(const char* aText)
     return QCoreApplication::translate("TSync", aText);
 }
 
-bool IsTaskId(const QString& aText)
-{
-    if (aText.size() != 16)
-        return false;
-    for (const QChar c : aText) {
-        const char16_t u = c.unicode();
-        if (!((u >= 'A' && u <= 'Y') || (u >= 'a' && u <= 'y')))
-            return false;
-    }
-    return true;
-}
-
 struct TRemoteTodo
 {
     QString href;
@@ -301,7 +289,7 @@ QString TSyncRun::TaskOfUid(const QString& aUid) const
     const auto member = FTaskOfMemberUid.find(aUid);
     if (member != FTaskOfMemberUid.end() && FTasks.count(member->second))
         return member->second;
-    if (IsTaskId(aUid) && FTasks.count(aUid) && !FMembers.count(aUid))
+    if (IsGeneratedId(aUid) && FTasks.count(aUid) && !FMembers.count(aUid))
         return aUid;
     return QString();
 }
@@ -388,7 +376,7 @@ void TSyncRun::ApplyRemote(const TRemoteTodo& aRemote)
         return;
     }
     const QString id =
-        IsTaskId(uid) && !FTasks.count(uid) && !FItems.count(uid) ? uid : GenerateId();
+        IsGeneratedId(uid) && !FTasks.count(uid) && !FItems.count(uid) ? uid : GenerateId();
     FHandled.insert(id);
     Add(TaskWrite(id, QString(), fields, aRemote.todo.created,
                   {id, aRemote.href, aRemote.etag, fields.Canonical(), {}},

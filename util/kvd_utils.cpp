@@ -47,6 +47,18 @@ QString GenerateId()
     return id;
 }
 
+bool IsGeneratedId(const QString& aText)
+{
+    if (aText.size() != 16)
+        return false;
+    for (const QChar c : aText) {
+        const char16_t u = c.unicode();
+        if (!((u >= 'A' && u <= 'Y') || (u >= 'a' && u <= 'y')))
+            return false;
+    }
+    return true;
+}
+
 TDateTime RoundDateTime(int aUnit, int aStep, TDateTime aValue)
 {
     static const long long kMSecsPerUnit[] = {1000LL, 60000LL, 3600000LL, 86400000LL};

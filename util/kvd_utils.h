@@ -11,6 +11,9 @@ class QFile;
 
 // 16 letters, each from A to Y or a to y. Safe to call from any thread.
 QString GenerateId();
+// Whether aText has the form of the ids GenerateId makes: a UID of another
+// program that has it can be the id of the task it becomes.
+bool IsGeneratedId(const QString& aText);
 
 // Rounds aValue to a multiple of aStep units (0 seconds, 1 minutes, 2 hours,
 // 3 days) after cutting it to whole units; halves round up.

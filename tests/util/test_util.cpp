@@ -41,6 +41,26 @@ private Q_SLOTS:
         // 32,000 draws from 50 symbols leave none of them out.
         QCOMPARE(seen.size(), 50);
         QVERIFY(GenerateId() != GenerateId());
+        QVERIFY(IsGeneratedId(GenerateId()));
+    }
+
+    void isGeneratedId_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("generated");
+        QTest::newRow("letters A to Y and a to y") << "AbcdefghijKLMNOy" << true;
+        QTest::newRow("a Z, which GenerateId never draws") << "AbcdefghijKLMNOZ" << false;
+        QTest::newRow("15 letters") << "AbcdefghijKLMNO" << false;
+        QTest::newRow("17 letters") << "AbcdefghijKLMNOPQ" << false;
+        QTest::newRow("a digit") << "Abcdefghij1LMNOP" << false;
+        QTest::newRow("a UID of another program") << "phone-1@example.org" << false;
+        QTest::newRow("a letter beyond ASCII") << QStringLiteral("Abcdefghij\u00C4LMNOP") << false;
+    }
+    void isGeneratedId()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, generated);
+        QCOMPARE(IsGeneratedId(text), generated);
     }
 
     void roundDateTime_data()
