@@ -121,6 +121,18 @@ public:
             .size();
     }
 
+    // The text of every member of a collection, as the server stores it.
+    QList<QByteArray> MemberTexts(const QString& aName) const
+    {
+        const QDir folder(CollectionFolder(aName));
+        QList<QByteArray> texts;
+        for (const QString& file : folder.entryList({QStringLiteral("*.ics")}, QDir::Files)) {
+            QFile member(folder.filePath(file));
+            texts << (member.open(QIODevice::ReadOnly) ? member.readAll() : QByteArray());
+        }
+        return texts;
+    }
+
     // A new calendar collection for to-dos and events; its URL, or empty
     // when the server refused.
     QString MakeCalendar(const QString& aName = QString())

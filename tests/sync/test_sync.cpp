@@ -430,11 +430,7 @@ private Q_SLOTS:
             QCOMPARE(F.server.MemberCount(secondName), 2);
             // The phone's to-do went up whole: its UID and its own property.
             bool found = false;
-            for (const QString& file : QDir(F.server.CollectionFolder(secondName))
-                                           .entryList({QStringLiteral("*.ics")}, QDir::Files)) {
-                QFile member(F.server.CollectionFolder(secondName) + QLatin1Char('/') + file);
-                QVERIFY(member.open(QIODevice::ReadOnly));
-                const QByteArray text = member.readAll();
+            for (const QByteArray& text : F.server.MemberTexts(secondName)) {
                 if (text.contains("UID:phone-1@example.org")) {
                     found = true;
                     QVERIFY2(text.contains("X-OTHER-CLIENT:kept"), text.constData());
@@ -472,12 +468,9 @@ private Q_SLOTS:
         QVERIFY(GetTasksDB()->Exec(QStringLiteral("delete from ical_tasks")));
         F.url = F.server.MakeCalendar();
         QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
-        const QDir folder(F.server.CollectionFolder(F.CollectionName()));
-        const QStringList files = folder.entryList({QStringLiteral("*.ics")}, QDir::Files);
-        QCOMPARE(files.size(), 1);
-        QFile member(folder.filePath(files.first()));
-        QVERIFY(member.open(QIODevice::ReadOnly));
-        const QByteArray text = member.readAll();
+        const QList<QByteArray> texts = F.server.MemberTexts(F.CollectionName());
+        QCOMPARE(texts.size(), 1);
+        const QByteArray text = texts.first();
         QVERIFY2(text.contains("UID:phone-2@example.org") && text.contains("X-OTHER-CLIENT:kept"),
                  text.constData());
     }
@@ -499,12 +492,9 @@ private Q_SLOTS:
         const TIcsImportResult imported = ImportIcs(path);
         QVERIFY2(imported.ok && imported.added == 1, qPrintable(imported.Summary()));
         QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
-        const QDir folder(F.server.CollectionFolder(F.CollectionName()));
-        const QStringList files = folder.entryList({QStringLiteral("*.ics")}, QDir::Files);
-        QCOMPARE(files.size(), 1);
-        QFile member(folder.filePath(files.first()));
-        QVERIFY(member.open(QIODevice::ReadOnly));
-        const QByteArray text = member.readAll();
+        const QList<QByteArray> texts = F.server.MemberTexts(F.CollectionName());
+        QCOMPARE(texts.size(), 1);
+        const QByteArray text = texts.first();
         for (const QByteArray& line :
              {QByteArray("UID:file-7@example.org"), QByteArray("PRIORITY:2"),
               QByteArray("X-FILE-PROP:kept too"), QByteArray("CATEGORIES:Travel,Home")})
