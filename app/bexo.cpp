@@ -1,13 +1,13 @@
 // Program entry of Ulmora.
 
 #include "app/tasks_application.h"
-#include "app/tasks_cli.h"
 #include "app/tasks_form_main.h"
-#include "app/tasks_instance.h"
 #include "app/tasks_instance_window.h"
 #include "app/tasks_session_bus.h"
 #include "app/tasks_signals.h"
 #include "app/tasks_tray.h"
+#include "cli/tasks_cli.h"
+#include "cli/tasks_instance.h"
 #include "resources/tasks_resources.h"
 #include "resources/tasks_themes.h"
 #include "settings/tasks_settings.h"
@@ -89,14 +89,12 @@ int RunWithoutWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand)
 int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceServer& aInstance,
               const QString& aWarning)
 {
-    // 1. The application; the main window is its task bar entry, and hiding it
+    // The application; the main window is its task bar entry, and hiding it
     // to the tray must not end the program.
     TtasksApplication app(aArgc, aArgv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(TasksAppIcon());
-    // 2.
     ApplyTheme(TasksDefaults::theme);
-    // 3.
     // The application name is also the display name (message box titles). An
     // explicit display name would make X11 show every dialog as "Settings —
     // Ulmora" instead of its own caption.
@@ -111,7 +109,7 @@ int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceS
         ReportProblem(aWarning);
     int result = 0;
     {
-        // 4. Creating the window runs FormCreate.
+        // Creating the window runs FormCreate.
         auto window = std::make_unique<TfrmTaskList>();
         // Later starts are answered from here on; their requests wait for
         // the event loop.
@@ -122,7 +120,7 @@ int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceS
             ReportProblem(QStringLiteral("a second start cannot reach this one: its channel %1 "
                                          "could not be made.")
                               .arg(aInstance.PipePath()));
-        // 5. The loop starts with the window shown (FormShow), unless the
+        // The loop starts with the window shown (FormShow), unless the
         // program starts hidden in the tray (at login). Without a tray to
         // hide in, the window starts minimised instead, so that it can be
         // reached from the task bar.
@@ -131,7 +129,7 @@ int RunWindow(int aArgc, char* aArgv[], const TCommandLine& aCommand, TInstanceS
         // of the desktop and SIGTERM, SIGINT or SIGHUP come through
         // TtasksApplication::EndProgram, the updater's terminate command
         // through the update service.
-        // 6. The end, once: no request may reach a window that is going; the
+        // The end, once: no request may reach a window that is going; the
         // window writes its geometry (FormDestroy); the update service stops
         // its timer, pipe server and pool; the store closes the database, and
         // the settings flush and close. The toolkit emits aboutToQuit when the

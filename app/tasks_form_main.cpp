@@ -11,8 +11,8 @@
 #include "pool/tasks_form_pool.h"
 #include "resources/tasks_resources.h"
 #include "resources/tasks_themes.h"
-#include "settings/tasks_form_settings.h"
 #include "settings/tasks_settings.h"
+#include "settings_ui/tasks_form_settings.h"
 #include "store/tasks_db.h"
 #include "store/tasks_store.h"
 #include "sync_ui/tasks_sync_controler.h"
@@ -147,8 +147,8 @@ private:
 
 } // namespace
 
-// The update service is started here once it exists; until then there is
-// nothing to start.
+// Starts the update and command service on the updater's pipe, answering
+// with the program's version.
 void StartUpdateService()
 {
     StartServices(QStringLiteral("kvd_bexo"), GetAppVersion());
@@ -371,36 +371,33 @@ void TfrmTaskList::ActOnReminder(const QString& aTaskId, const TStoreResult& aSt
 void TfrmTaskList::FormCreate()
 {
     try {
-        // 1. The update and command service. The tasks do not depend on it:
-        // its failure (logged by the service) is shown, and the start goes on.
+        // The update and command service. The tasks do not depend on it: its
+        // failure (logged by the service) is shown, and the start goes on.
         try {
             StartUpdateService();
         } catch (const std::exception& error) {
             TkvdMessageBox::Error(this, ErrorMessage(error));
         }
-        // 2.
         setWindowTitle(kAppTitle);
-        // 3. The settings come first, so the database named by them is the one opened.
+        // The settings come first, so the database named by them is the one opened.
         GetTasksSettings();
         SetTasksDBFile(db_file);
         WarnOfSettingsProblem(this);
         ApplyTheme(theme);
-        // 4. The record map and the id lists start empty with the list panel.
-        // 5.
+        // The record map and the id lists start empty with the list panel;
+        // the tag list of the editor serves the list's tabs too.
         FEditor->CreateTagsControler();
         FList->SetTagsControler(FEditor->TagsControler());
-        // 6.
         FEditor->ClearEditor();
         FEditor->ShowEditor(false);
-        // 7. The first database access; selecting the first tab loads the list.
+        // The first database access; selecting the first tab loads the list.
         // A database that can be read but not written is said once here,
         // rather than at the first change that fails.
         GetTasksDB()->Connect();
         WarnOfAccessProblem(this);
         LoadTagTabs();
-        // 8.
         UpdateControls();
-        // 9. The sync's schedule, once the tasks are there to be synced.
+        // The sync's schedule, once the tasks are there to be synced.
         FSync->Start();
         UpdateControls();
     } catch (const std::exception& error) {
@@ -503,7 +500,7 @@ void TfrmTaskList::CorrectPendingSize()
 void TfrmTaskList::FormShow()
 {
     TtasksSettings* settings = GetTasksSettings();
-    // 1. Bottom right of the screen, above the panel.
+    // First bottom right of the screen, above the panel.
     const QScreen* primary = QGuiApplication::primaryScreen();
     const QRect area = primary ? primary->geometry() : QRect(0, 0, 1024, 768);
     const auto cornerFor = [&](QSize aOuter) {
@@ -515,7 +512,7 @@ void TfrmTaskList::FormShow()
     const QPoint corner = cornerFor(outer);
     move(corner);
 
-    // 2. Where the last run left the window. The file may hold any integer.
+    // Then where the last run left the window. The file may hold any integer.
     // A coordinate beyond every screen is cut short: it is off-screen either
     // way, and the rectangles below must not overflow.
     const int left = std::clamp(settings->ReadInteger(kKeyLeft, corner.x()), -kFarOff, kFarOff);

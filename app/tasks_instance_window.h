@@ -2,7 +2,7 @@
 
 // The running program's answers to a later start, given on its main window.
 
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 
 class TfrmTaskList;
 

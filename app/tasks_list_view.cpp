@@ -15,12 +15,6 @@
 
 namespace {
 
-// A colour value of the system's layout (red in the lowest byte) on screen.
-QColor ColorOfValue(uint32_t aValue)
-{
-    return QColor(aValue & 0xFF, (aValue >> 8) & 0xFF, (aValue >> 16) & 0xFF);
-}
-
 const QColor kSilver(192, 192, 192);
 const QColor kGray(128, 128, 128);
 const QColor kRed(255, 0, 0);
@@ -109,7 +103,7 @@ TTaskRecord* TtasksListModel::AddRecord(const QString& aTaskId, TTaskListKey aKe
     if (FBulk == 0)
         beginInsertRows(QModelIndex(), row, row);
     auto record = std::make_unique<TTaskRecord>(aTaskId);
-    record->node = row;
+    record->row = row;
     record->rows = this;
     FById.insert(aTaskId, record.get());
     FRecords.push_back(std::move(record));
@@ -140,7 +134,7 @@ void TtasksListModel::MarkUnplaced(const TTaskRecord& aRecord)
 void TtasksListModel::Renumber(int aFrom)
 {
     for (int row = std::max(aFrom, 0); row < Count(); ++row)
-        FRecords[static_cast<size_t>(row)]->node = row;
+        FRecords[static_cast<size_t>(row)]->row = row;
 }
 
 void TtasksListModel::UpdateRows(const QStringList& aIds, std::vector<TStoredTask>& aTasks,
@@ -151,8 +145,8 @@ void TtasksListModel::UpdateRows(const QStringList& aIds, std::vector<TStoredTas
     std::vector<int> taken;
     for (const QString& id : aIds) {
         const TTaskRecord* record = FById.value(id);
-        if (record && Record(record->node) == record)
-            taken.push_back(record->node);
+        if (record && Record(record->row) == record)
+            taken.push_back(record->row);
     }
     std::sort(taken.begin(), taken.end());
     taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
@@ -289,9 +283,9 @@ void TtasksListModel::UnreadChanged()
 
 void TtasksListModel::RecordFinishedChanged(const TTaskRecord& aRecord)
 {
-    if (FBulk > 0 || Record(aRecord.node) != &aRecord)
+    if (FBulk > 0 || Record(aRecord.row) != &aRecord)
         return;
-    Q_EMIT dataChanged(index(aRecord.node, 0), index(aRecord.node, kTaskColumnCount - 1));
+    Q_EMIT dataChanged(index(aRecord.row, 0), index(aRecord.row, kTaskColumnCount - 1));
 }
 
 // ---------------------------------------------------------------- tag filter
@@ -307,7 +301,7 @@ bool TagsIdsContain(QStringView aTagsIds, QStringView aId)
     return false;
 }
 
-TtasksTagFilter::TtasksTagFilter(TtasksListModel* aModel, QObject* aParent)
+TtasksListFilter::TtasksListFilter(TtasksListModel* aModel, QObject* aParent)
     : QSortFilterProxyModel(aParent), FModel(aModel)
 {
     setSourceModel(aModel);
@@ -345,7 +339,7 @@ TtasksTagFilter::TtasksTagFilter(TtasksListModel* aModel, QObject* aParent)
     ConnectGuarded(aModel, &QAbstractItemModel::rowsAboutToBeMoved, this, dropAll);
 }
 
-void TtasksTagFilter::SetTagId(const QString& aTagId)
+void TtasksListFilter::SetTagId(const QString& aTagId)
 {
     if (FTagId == aTagId)
         return;
@@ -355,21 +349,21 @@ void TtasksTagFilter::SetTagId(const QString& aTagId)
     invalidate();
 }
 
-TTaskRecord* TtasksTagFilter::Record(const QModelIndex& aViewIndex) const
+TTaskRecord* TtasksListFilter::Record(const QModelIndex& aViewIndex) const
 {
     if (!aViewIndex.isValid())
         return nullptr;
     return FModel->Record(mapToSource(aViewIndex));
 }
 
-int TtasksTagFilter::SourceRow(int aViewRow) const
+int TtasksListFilter::SourceRow(int aViewRow) const
 {
     if (aViewRow < 0 || aViewRow >= rowCount())
         return -1;
     return mapToSource(index(aViewRow, 0)).row();
 }
 
-void TtasksTagFilter::SetFindText(const QString& aText)
+void TtasksListFilter::SetFindText(const QString& aText)
 {
     if (FFindText == aText)
         return;
@@ -379,18 +373,18 @@ void TtasksTagFilter::SetFindText(const QString& aText)
     invalidate();
 }
 
-void TtasksTagFilter::PrepareFind()
+void TtasksListFilter::PrepareFind()
 {
     for (int row = 0; row < FModel->Count(); ++row)
         Folded(row);
 }
 
-void TtasksTagFilter::DropFind()
+void TtasksListFilter::DropFind()
 {
     std::vector<TFolded>().swap(FFolded);
 }
 
-const TtasksTagFilter::TFolded& TtasksTagFilter::Folded(int aSourceRow) const
+const TtasksListFilter::TFolded& TtasksListFilter::Folded(int aSourceRow) const
 {
     // A model changed in a way the copies missed is folded again.
     if (FFolded.size() != static_cast<size_t>(FModel->Count())) {
@@ -407,7 +401,7 @@ const TtasksTagFilter::TFolded& TtasksTagFilter::Folded(int aSourceRow) const
     return folded;
 }
 
-bool TtasksTagFilter::filterAcceptsRow(int aSourceRow, const QModelIndex&) const
+bool TtasksListFilter::filterAcceptsRow(int aSourceRow, const QModelIndex&) const
 {
     if (FTagId.isEmpty() && FFindText.isEmpty())
         return true;
@@ -451,9 +445,9 @@ std::vector<TTagBand> TagBands(const QRect& aCell, int aColumn, const QString& a
         band.Rect =
             QRect(aCell.left(), aCell.top() + static_cast<int>(i) * height, aCell.width(), height);
         const auto color = static_cast<uint32_t>(tag->color);
-        band.Fill = ColorOfValue(LightenColor(color, 240));
+        band.Fill = TagColor(static_cast<int32_t>(LightenColor(color, 240)));
         band.HasLine = aColumn == 0;
-        band.Line = ColorOfValue(LightenColor(color, 100));
+        band.Line = TagColor(static_cast<int32_t>(LightenColor(color, 100)));
         bands.push_back(band);
     }
     return bands;

@@ -128,11 +128,11 @@ bool TaskMatchesFind(const TTaskRecord& aRecord, const QString& aText);
 // the model's order, narrowed to those that hold the find text. A tab switch
 // or a keystroke in the find field changes only this filter; nothing is read
 // from the database and the records stay as they are.
-class TtasksTagFilter : public QSortFilterProxyModel
+class TtasksListFilter : public QSortFilterProxyModel
 {
     Q_OBJECT
 public:
-    explicit TtasksTagFilter(TtasksListModel* aModel, QObject* aParent = nullptr);
+    explicit TtasksListFilter(TtasksListModel* aModel, QObject* aParent = nullptr);
 
     // An empty id shows every row.
     void SetTagId(const QString& aTagId);

@@ -5,8 +5,8 @@
 // and Delete. It writes through the store and has the list panel update the
 // rows of what it changed.
 
-#include "app/tasks_duedates.h"
 #include "app/tasks_records.h"
+#include "due/tasks_duedates.h"
 #include "store/tasks_store.h"
 
 #include <QList>

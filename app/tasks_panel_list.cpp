@@ -1,8 +1,8 @@
 #include "app/tasks_panel_list.h"
 
-#include "app/tasks_duedates.h"
 #include "app/tasks_list_view.h"
 #include "app/tasks_reminders.h"
+#include "due/tasks_duedates.h"
 #include "resources/tasks_resources.h"
 #include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
@@ -166,11 +166,11 @@ QWidget* TtasksListPanel::BuildFind()
 void TtasksListPanel::BuildTree()
 {
     FTaskRecords = new TtasksListModel(this);
-    FTaskRecords->DueText = [](const TTaskRecord& aRecord) { return DueDateText(aRecord); };
+    FTaskRecords->DueText = [](const TTaskRecord& aRecord) { return DueDateText(aRecord.duedt); };
     FTaskRecords->IsUnread = [this](const QString& aId) { return IsUnread(aId); };
     treeTaskList = new TtasksTaskTree(this);
     treeTaskList->setObjectName(QStringLiteral("treeTaskList"));
-    FTaskRows = new TtasksTagFilter(FTaskRecords, this);
+    FTaskRows = new TtasksListFilter(FTaskRecords, this);
     treeTaskList->setModel(FTaskRows);
     auto* delegate = new TtasksListDelegate(FTaskRecords, treeTaskList);
     delegate->GetTag = [this](const QString& aId) -> const TtasksTag* {
@@ -368,7 +368,7 @@ TTaskRecord* TtasksListPanel::AddTaskRecord(const QString& aTaskId)
     return FTaskRecords->AddRecord(aTaskId);
 }
 
-TTaskRecord* TtasksListPanel::RecordOfNode(int aRow) const
+TTaskRecord* TtasksListPanel::RecordOfRow(int aRow) const
 {
     return FTaskRecords->Record(aRow);
 }
@@ -381,7 +381,7 @@ TTaskRecord* TtasksListPanel::SelectedTask() const
         if (first < 0 || index.row() < first)
             first = index.row();
     }
-    return RecordOfNode(FTaskRows->SourceRow(first));
+    return RecordOfRow(FTaskRows->SourceRow(first));
 }
 
 TtasksTag* TtasksListPanel::CurrentTag() const
@@ -440,7 +440,7 @@ QString TtasksListPanel::TaskHintText(const TTaskRecord& aRecord) const
     const QString undefined = QStringLiteral("undefined");
     return QStringLiteral("%1\r\n---\r\nNOTE:\r\n%2\r\n\r\nDUE DATETIME:\r\n%3")
         .arg(IsBlankText(aRecord.summary) ? undefined : aRecord.summary,
-             IsBlankText(aRecord.note) ? undefined : aRecord.note, DueDateText(aRecord));
+             IsBlankText(aRecord.note) ? undefined : aRecord.note, DueDateText(aRecord.duedt));
 }
 
 void TtasksListPanel::CheckReminders(ItasksNotifier& aNotifier)
@@ -543,7 +543,7 @@ const QStringList& TtasksListPanel::SelectedIds() const
     std::vector<TSelected> selected;
     for (const QModelIndex& index : treeTaskList->selectionModel()->selectedRows(kColCheck)) {
         const int row = FTaskRows->mapToSource(index).row();
-        if (const TTaskRecord* record = RecordOfNode(row)) {
+        if (const TTaskRecord* record = RecordOfRow(row)) {
             // A row whose selection went unseen comes last, in list order.
             const quint64 at = FSelectedAt.value(record->taskid, ~quint64(0));
             selected.push_back({at, row, &record->taskid});
@@ -561,13 +561,13 @@ const QStringList& TtasksListPanel::SelectedIds() const
 
 void TtasksListPanel::treeTaskListAddToSelection(int aRow)
 {
-    if (const TTaskRecord* record = RecordOfNode(aRow))
+    if (const TTaskRecord* record = RecordOfRow(aRow))
         FSelectedAt.insert(record->taskid, ++FSelections);
 }
 
 void TtasksListPanel::treeTaskListRemoveFromSelection(int aRow)
 {
-    if (const TTaskRecord* record = RecordOfNode(aRow))
+    if (const TTaskRecord* record = RecordOfRow(aRow))
         FSelectedAt.remove(record->taskid);
 }
 
@@ -575,7 +575,7 @@ void TtasksListPanel::treeTaskListRemoveFromSelection(int aRow)
 
 void TtasksListPanel::treeTaskListChecked(int aRow)
 {
-    ToggleFinished(RecordOfNode(aRow));
+    ToggleFinished(RecordOfRow(aRow));
 }
 
 bool TtasksListPanel::eventFilter(QObject* aWatched, QEvent* aEvent)

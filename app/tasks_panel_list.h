@@ -27,7 +27,7 @@ class QToolButton;
 class TtasksListDelegate;
 class TtasksListModel;
 class TtasksTag;
-class TtasksTagFilter;
+class TtasksListFilter;
 class TtasksTaskTree;
 
 class TtasksListPanel : public QWidget
@@ -49,7 +49,7 @@ public:
     void ClearTasks();
     TTaskRecord* AddTaskRecord(const QString& aTaskId);
     // The record of a row of the list model (tab filter aside).
-    TTaskRecord* RecordOfNode(int aRow) const;
+    TTaskRecord* RecordOfRow(int aRow) const;
     // The record of the topmost selected row, nullptr when none is selected.
     TTaskRecord* SelectedTask() const;
     // The tag of the selected tab; nullptr for "ALL" or no tab.
@@ -94,7 +94,7 @@ public:
     const QStringList& SelectedIds() const;
     TtasksListModel* TaskRecords() const { return FTaskRecords; }
     // The rows the list view shows: the records through the tab's tag filter.
-    TtasksTagFilter* TaskRows() const { return FTaskRows; }
+    TtasksListFilter* TaskRows() const { return FTaskRows; }
 
     // The controls of this panel that UpdateControls sets.
     void SetCommandsEnabled(bool aNewTask, bool aEditTask, bool aDeleteTask, bool aDateMoves);
@@ -173,7 +173,7 @@ private:
     // SelectedIds as last derived.
     mutable QStringList FSelectedIds;
     TtasksListModel* FTaskRecords = nullptr;
-    TtasksTagFilter* FTaskRows = nullptr;
+    TtasksListFilter* FTaskRows = nullptr;
     ItasksTagsControler* FTagsControler = nullptr;
     // The tag each tab carries, by tab index; nullptr for "ALL".
     std::vector<TtasksTag*> FTabTags;

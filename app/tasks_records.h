@@ -34,7 +34,7 @@ public:
     // A reminder was shown for this record since it was loaded.
     bool notified = false;
     // The list model's row of the record, -1 before it has one.
-    int node = -1;
+    int row = -1;
     // Ids of the task's tags joined by commas, empty without tags.
     QString tagsids;
     // The list that shows the row, none for a record outside a list.

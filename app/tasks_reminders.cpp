@@ -1,6 +1,6 @@
 #include "app/tasks_reminders.h"
 
-#include "app/tasks_duedates.h"
+#include "due/tasks_duedates.h"
 #include "util/kvd_utils.h"
 
 #include <QGuiApplication>
@@ -24,7 +24,7 @@ QString ReminderTitle(const TTaskRecord& aRecord)
 QString ReminderBody(const TTaskRecord& aRecord)
 {
     return QStringLiteral("NOTE:\r\n%1\r\n\r\nDUE DATETIME:\r\n%2")
-        .arg(OrUndefined(aRecord.note), DueDateText(aRecord));
+        .arg(OrUndefined(aRecord.note), DueDateText(aRecord.duedt));
 }
 
 TtasksNotification ReminderNotification(const TTaskRecord& aRecord)

@@ -2,6 +2,7 @@
 
 #include "ical/tasks_ical.h"
 #include "store/tasks_db.h"
+#include "store/tasks_statement.h"
 #include "store/tasks_store.h"
 #include "util/kvd_colors.h"
 #include "util/kvd_datetime.h"
@@ -22,20 +23,7 @@ namespace {
 const QString kTable =
     QStringLiteral("CREATE TABLE IF NOT EXISTS ical_tasks( taskid VARCHAR(16), uid TEXT UNIQUE, "
                    "vtodo TEXT, PRIMARY KEY(taskid));");
-const QString kPruneStatement =
-    QStringLiteral("delete from ical_tasks where not exists (select 1 from tasks ts where "
-                   "ts.taskid=ical_tasks.taskid)");
-const QString kKnownStatement =
-    QStringLiteral("select taskid as id from tasks union select uid as id from ical_tasks");
-const QString kTagsStatement = QStringLiteral("select tagid, title from tags");
-const QString kInsertTaskStatement = QStringLiteral(
-    "insert into tasks (taskid, summary, note, createddt, duedt, finisheddt) values (:taskid, "
-    ":summary, :note, coalesce(:createddt, datetime(\"now\")), :duedt, :finisheddt)");
-const QString kInsertTagStatement =
-    QStringLiteral("insert into tags (tagid, title, color, createddt) values (:tagid, :title, "
-                   ":color, datetime(\"now\"))");
-const QString kLinkStatement =
-    QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
+const QString kMemberIdsStatement = QStringLiteral("select taskid, uid from ical_tasks");
 const QString kInsertKeptStatement =
     QStringLiteral("insert into ical_tasks (taskid, uid, vtodo) values (:taskid, :uid, :vtodo)");
 const QString kMembersStatement = QStringLiteral("select taskid, uid, vtodo from ical_tasks");
@@ -43,23 +31,9 @@ const QString kMembersStatement = QStringLiteral("select taskid, uid, vtodo from
 const QString kWriteMemberStatement = QStringLiteral(
     "insert or replace into ical_tasks (taskid, uid, vtodo) values (:taskid, :uid, :vtodo)");
 const QString kDropMemberStatement = QStringLiteral("delete from ical_tasks where taskid=:taskid");
-const QString kExportStatement = QStringLiteral(
-    "select ts.taskid, ts.summary, ts.note, ts.duedt, ts.finisheddt, ts.createddt, it.uid, "
-    "it.vtodo from tasks ts left join ical_tasks it on it.taskid=ts.taskid order by "
-    "ts.createddt, ts.taskid");
-const QString kExportTagsStatement =
-    QStringLiteral("select tt.taskid, tg.title from tags_tasks tt join tags tg on "
-                   "tg.tagid=tt.tagid order by tg.title");
-// The same before the first import made the table.
-const QString kExportPlainStatement = QStringLiteral(
-    "select ts.taskid, ts.summary, ts.note, ts.duedt, ts.finisheddt, ts.createddt, null as uid, "
-    "null as vtodo from tasks ts order by ts.createddt, ts.taskid");
 // The existence test of the table for an export, which writes nothing.
 const QString kTableExistsStatement = QStringLiteral(
     "select count(*) as n from sqlite_master where type='table' and name='ical_tasks'");
-
-constexpr int32_t kWhite = 0xFFFFFF;
-constexpr int32_t kCream = 0xF0FBFF;
 
 QString NowText(bool aUtc)
 {
@@ -67,81 +41,41 @@ QString NowText(bool aUtc)
     return (aUtc ? now.toUTC() : now.toLocalTime()).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-bool Run(TZQuery& aQuery, const QString& aSQL)
+// A local date-time text of the mapping in the form the store writes; a null
+// text (NULL) for none and for a text that is no date-time.
+QString StoredForm(const QString& aText)
 {
-    return GetTasksDB()->Query(aSQL, &aQuery);
-}
-
-void Bind(TZQuery& aQuery, const QString& aSQL, const QString& aName, const QString& aValue)
-{
-    if (aQuery.SQL() != aSQL)
-        aQuery.SetSQL(aSQL);
-    aQuery.ParamByName(aName).SetAsString(aValue);
-}
-
-// A local date-time text of the mapping as the store binds it; empty binds NULL.
-void BindDateTime(TZQuery& aQuery, const QString& aName, const QString& aText)
-{
-    TZParam& param = aQuery.ParamByName(aName);
     const TDateTime value = SqlTextToDateTime(aText);
-    if (aText.isEmpty() || value == 0)
-        param.Clear();
-    else
-        param.SetAsDateTime(value);
+    return aText.isEmpty() || value == 0 ? QString() : DateTimeToSqlText(value);
 }
 
-// A date-time column in the mapping's text form; empty for NULL.
-QString DateTimeText(const TZField& aField)
+// A stored time in the mapping's text form: empty for NULL and for a value
+// that is no date-time.
+QString MappedForm(const QString& aStored)
 {
-    const TDateTime value = aField.AsDateTime();
-    return value == 0 ? QString() : DateTimeToSqlText(value);
+    return SqlTextToDateTime(aStored) == 0 ? QString() : aStored;
 }
 
-QString Failure(const QString& aWhat)
+// A text of the file, never NULL in the table.
+QString NotNull(const QString& aText)
 {
-    const QString reason = GetTasksDB()->LastFailureReason();
-    return FailureText(aWhat, reason);
+    return aText.isNull() ? QStringLiteral("") : aText;
 }
 
-struct TKnownTag
+// The tags of the titles, by the rule of TagsTitled; a title that names none
+// makes a new tag. False when the engine refused.
+bool TagsOf(TTaskRows& aRows, const QStringList& aTitles, std::vector<TStoredTag>& aTags,
+            QStringList& aIds)
 {
-    QString tagid;
-    QString title;
-};
-
-// The tags of the titles: the tags of exactly that title, or when there is
-// none, those whose title differs only in letter case (as the command line
-// finds them); a title that matches none makes a new tag. False when the
-// engine refused.
-bool TagsOf(const QStringList& aTitles, std::vector<TKnownTag>& aTags, QStringList& aIds,
-            QString& aReason)
-{
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
     for (const QString& title : aTitles) {
-        QStringList found;
-        for (const TKnownTag& tag : aTags) {
-            if (tag.title == title)
-                found << tag.tagid;
-        }
+        QStringList found = TagsTitled(aTags, title);
         if (found.isEmpty()) {
-            for (const TKnownTag& tag : aTags) {
-                if (tag.title.compare(title, Qt::CaseInsensitive) == 0)
-                    found << tag.tagid;
-            }
-        }
-        if (found.isEmpty()) {
-            const QString id = GenerateId();
-            Bind(*query, kInsertTagStatement, QStringLiteral("tagid"), id);
-            query->ParamByName(QStringLiteral("title")).SetAsString(title);
-            query->ParamByName(QStringLiteral("color"))
-                .SetAsInteger(ImportTagColor(static_cast<int>(aTags.size())));
-            if (!Run(*query, kInsertTagStatement)) {
-                aReason = db->LastFailureReason();
+            const TStoredTag tag{GenerateId(), title,
+                                 ImportTagColor(static_cast<int>(aTags.size()))};
+            if (!aRows.InsertTag(tag))
                 return false;
-            }
-            aTags.push_back({id, title});
-            found << id;
+            aTags.push_back(tag);
+            found << tag.tagid;
         }
         for (const QString& id : found) {
             if (!aIds.contains(id))
@@ -151,44 +85,59 @@ bool TagsOf(const QStringList& aTitles, std::vector<TKnownTag>& aTags, QStringLi
     return true;
 }
 
-// Stores one task, its tag links and its kept object. False with the reason
-// when the engine refused a statement.
-bool StoreTask(const QString& aId, const TIcalTask& aTask, std::vector<TKnownTag>& aTags,
-               QString& aReason)
+// Stores one task, its tag links and its kept object. False when the engine
+// refused a statement.
+bool StoreTask(TtasksDB& aDB, TTaskRows& aRows, const QString& aId, const TIcalTask& aTask,
+               std::vector<TStoredTag>& aTags)
 {
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    Bind(*query, kInsertTaskStatement, QStringLiteral("taskid"), aId);
-    query->ParamByName(QStringLiteral("summary")).SetAsString(aTask.summary);
-    query->ParamByName(QStringLiteral("note")).SetAsString(aTask.note);
-    if (aTask.created.isEmpty())
-        query->ParamByName(QStringLiteral("createddt")).Clear();
-    else
-        query->ParamByName(QStringLiteral("createddt")).SetAsString(aTask.created);
-    BindDateTime(*query, QStringLiteral("duedt"), aTask.due);
-    BindDateTime(*query, QStringLiteral("finisheddt"), aTask.finished);
-    if (!Run(*query, kInsertTaskStatement)) {
-        aReason = db->LastFailureReason();
+    TTaskRow row;
+    row.taskid = aId;
+    row.summary = NotNull(aTask.summary);
+    row.note = NotNull(aTask.note);
+    row.createddt = aTask.created.isEmpty() ? QString() : aTask.created;
+    row.duedt = StoredForm(aTask.due);
+    row.finisheddt = StoredForm(aTask.finished);
+    if (!aRows.Insert(row))
         return false;
-    }
     QStringList tagIds;
-    if (!TagsOf(aTask.tags, aTags, tagIds, aReason))
+    if (!TagsOf(aRows, aTask.tags, aTags, tagIds))
         return false;
     for (const QString& tagId : tagIds) {
-        Bind(*query, kLinkStatement, QStringLiteral("taskid"), aId);
-        query->ParamByName(QStringLiteral("tagid")).SetAsString(tagId);
-        if (!Run(*query, kLinkStatement)) {
-            aReason = db->LastFailureReason();
+        if (!aRows.Link(aId, tagId))
             return false;
-        }
     }
-    Bind(*query, kInsertKeptStatement, QStringLiteral("taskid"), aId);
-    query->ParamByName(QStringLiteral("uid")).SetAsString(aTask.uid);
-    query->ParamByName(QStringLiteral("vtodo")).SetAsString(QString::fromUtf8(aTask.kept));
-    if (!Run(*query, kInsertKeptStatement)) {
-        aReason = db->LastFailureReason();
+    std::unique_ptr<TZQuery> query = aDB.NewQuery();
+    UseStatement(*query, kInsertKeptStatement);
+    BindText(*query, QStringLiteral("taskid"), aId);
+    BindText(*query, QStringLiteral("uid"), aTask.uid);
+    BindText(*query, QStringLiteral("vtodo"), QString::fromUtf8(aTask.kept));
+    return RunStatement(aDB, *query);
+}
+
+// The ids of the tasks and the UIDs of their kept objects; the objects of
+// tasks deleted since the last import go.
+bool KnownIds(TtasksDB& aDB, TTaskRows& aRows, QSet<QString>& aKnown)
+{
+    if (!aRows.ReadIds(aKnown))
         return false;
+    std::unique_ptr<TZQuery> query = aDB.NewQuery();
+    if (!RunStatement(aDB, *query, kMemberIdsStatement))
+        return false;
+    QStringList gone;
+    QSet<QString> uids;
+    for (; !query->Eof(); query->Next()) {
+        const QString taskid = query->FieldByName(QStringLiteral("taskid")).AsString();
+        if (aKnown.contains(taskid))
+            uids.insert(query->FieldByName(QStringLiteral("uid")).AsString());
+        else
+            gone << taskid;
     }
+    query->Close();
+    for (const QString& taskid : gone) {
+        if (!DropMember(aDB, taskid))
+            return false;
+    }
+    aKnown.unite(uids);
     return true;
 }
 
@@ -199,16 +148,16 @@ QString CannotRead(const QString& aPath, const QString& aReason)
 
 } // namespace
 
-bool MakeMemberTable()
+bool MakeMemberTable(TtasksDB& aDB)
 {
-    return GetTasksDB()->Exec(kTable);
+    return aDB.Exec(kTable);
 }
 
-bool ReadMembers(std::vector<TIcsMember>& aMembers)
+bool ReadMembers(TtasksDB& aDB, std::vector<TIcsMember>& aMembers)
 {
     aMembers.clear();
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    if (!Run(*query, kMembersStatement))
+    std::unique_ptr<TZQuery> query = aDB.NewQuery();
+    if (!RunStatement(aDB, *query, kMembersStatement))
         return false;
     const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
     const TZField uid = query->FieldByName(QStringLiteral("uid"));
@@ -218,36 +167,27 @@ bool ReadMembers(std::vector<TIcsMember>& aMembers)
     return true;
 }
 
-bool WriteMember(const TIcsMember& aMember)
+bool WriteMember(TtasksDB& aDB, const TIcsMember& aMember)
 {
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    Bind(*query, kWriteMemberStatement, QStringLiteral("taskid"), aMember.taskid);
-    query->ParamByName(QStringLiteral("uid")).SetAsString(aMember.uid);
-    query->ParamByName(QStringLiteral("vtodo")).SetAsString(QString::fromUtf8(aMember.vtodo));
-    return Run(*query, kWriteMemberStatement);
+    std::unique_ptr<TZQuery> query = aDB.NewQuery();
+    UseStatement(*query, kWriteMemberStatement);
+    BindText(*query, QStringLiteral("taskid"), aMember.taskid);
+    BindText(*query, QStringLiteral("uid"), aMember.uid);
+    BindText(*query, QStringLiteral("vtodo"), QString::fromUtf8(aMember.vtodo));
+    return RunStatement(aDB, *query);
 }
 
-bool DropMember(const QString& aTaskId)
+bool DropMember(TtasksDB& aDB, const QString& aTaskId)
 {
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    Bind(*query, kDropMemberStatement, QStringLiteral("taskid"), aTaskId);
-    return Run(*query, kDropMemberStatement);
+    std::unique_ptr<TZQuery> query = aDB.NewQuery();
+    UseStatement(*query, kDropMemberStatement);
+    BindText(*query, QStringLiteral("taskid"), aTaskId);
+    return RunStatement(aDB, *query);
 }
 
 bool IcsSupported()
 {
     return true;
-}
-
-int32_t ImportTagColor(int aTagCount)
-{
-    std::vector<int32_t> colors;
-    for (const TNamedColor& color : kTagColors) {
-        if (color.Value != kWhite && color.Value != kCream)
-            colors.push_back(color.Value);
-    }
-    const int count = static_cast<int>(colors.size());
-    return colors[((aTagCount % count) + count) % count];
 }
 
 QString TIcsImportResult::Summary() const
@@ -303,26 +243,18 @@ TIcsImportResult Import(const QString& aPath)
     const QString failed = QStringLiteral("The tasks of %1 could not be imported; nothing was "
                                           "stored.")
                                .arg(aPath);
-    TDBOperation operation;
-    TtasksDB* db = GetTasksDB();
-    TDBTransaction transaction;
+    TtasksDB& db = *GetTasksDB();
+    TDBOperation operation(db);
+    TDBTransaction transaction(db);
     if (!transaction.Started()) {
-        result.error = Failure(failed);
+        result.error = db.FailureMessage(failed);
         return result;
     }
-    std::unique_ptr<TZQuery> query = db->NewQuery();
+    TTaskRows rows(db);
     QSet<QString> known;
-    std::vector<TKnownTag> tags;
-    bool ready = db->Exec(kTable) && db->Exec(kPruneStatement) && Run(*query, kKnownStatement);
-    for (; ready && !query->Eof(); query->Next())
-        known.insert(query->FieldByName(QStringLiteral("id")).AsString());
-    ready = ready && Run(*query, kTagsStatement);
-    for (; ready && !query->Eof(); query->Next())
-        tags.push_back({query->FieldByName(QStringLiteral("tagid")).AsString(),
-                        query->FieldByName(QStringLiteral("title")).AsString()});
-    query->Close();
-    if (!ready) {
-        result.error = Failure(failed);
+    std::vector<TStoredTag> tags;
+    if (!MakeMemberTable(db) || !KnownIds(db, rows, known) || !rows.ReadTags(tags)) {
+        result.error = db.FailureMessage(failed);
         return result;
     }
 
@@ -341,24 +273,25 @@ TIcsImportResult Import(const QString& aPath)
         if (task.uid.isEmpty())
             task.uid = id;
         // A to-do that the engine refuses leaves nothing of itself behind.
-        const std::vector<TKnownTag> tagsBefore = tags;
+        const size_t tagsBefore = tags.size();
         QString reason;
-        bool stored = db->Exec(QStringLiteral("SAVEPOINT ics_task"));
+        bool stored = db.Exec(QStringLiteral("SAVEPOINT ics_task"));
         if (stored) {
-            stored = StoreTask(id, task, tags, reason);
+            stored = StoreTask(db, rows, id, task, tags);
             if (!stored) {
+                reason = db.LastFailureReason();
                 if (transaction.Lost())
                     break;
-                db->Exec(QStringLiteral("ROLLBACK TO ics_task"));
+                db.Exec(QStringLiteral("ROLLBACK TO ics_task"));
             }
-            db->Exec(QStringLiteral("RELEASE ics_task"));
+            db.Exec(QStringLiteral("RELEASE ics_task"));
         } else {
-            reason = db->LastFailureReason();
+            reason = db.LastFailureReason();
         }
         if (transaction.Lost())
             break;
         if (!stored) {
-            tags = tagsBefore;
+            tags.resize(tagsBefore);
             result.refused.push_back({read.label, reason});
             continue;
         }
@@ -369,7 +302,7 @@ TIcsImportResult Import(const QString& aPath)
     if (!transaction.Commit()) {
         result = TIcsImportResult();
         result.ok = false;
-        result.error = Failure(failed);
+        result.error = db.FailureMessage(failed);
         return result;
     }
     result.ok = true;
@@ -383,48 +316,45 @@ TIcsExportResult Export(const QString& aPath, const QStringList& aIds)
     const QString what = QStringLiteral("The tasks could not be exported to %1.").arg(aPath);
     const QSet<QString> wanted(aIds.cbegin(), aIds.cend());
     std::vector<TIcalTask> tasks;
-    QStringList ids;
     {
         // One read transaction: the tasks and their tags as they were at one
         // moment. An export writes nothing to the database.
-        TDBOperation operation;
-        TtasksDB* db = GetTasksDB();
-        TDBTransaction transaction;
-        std::unique_ptr<TZQuery> query = db->NewQuery();
-        bool read = transaction.Started() && Run(*query, kTableExistsStatement);
+        TtasksDB& db = *GetTasksDB();
+        TDBOperation operation(db);
+        TDBTransaction transaction(db);
+        std::unique_ptr<TZQuery> query = db.NewQuery();
+        bool read = transaction.Started() && RunStatement(db, *query, kTableExistsStatement);
         const bool hasTable =
             read && !query->Eof() && query->FieldByName(QStringLiteral("n")).AsInteger() > 0;
-        read = read && Run(*query, hasTable ? kExportStatement : kExportPlainStatement);
-        QHash<QString, qsizetype> index;
-        for (; read && !query->Eof(); query->Next()) {
-            const QString id = query->FieldByName(QStringLiteral("taskid")).AsString();
-            if (!wanted.isEmpty() && !wanted.contains(id))
-                continue;
-            TIcalTask task;
-            task.uid = query->FieldByName(QStringLiteral("uid")).AsString();
-            if (task.uid.isEmpty())
-                task.uid = id;
-            task.summary = query->FieldByName(QStringLiteral("summary")).AsString();
-            task.note = query->FieldByName(QStringLiteral("note")).AsString();
-            task.due = DateTimeText(query->FieldByName(QStringLiteral("duedt")));
-            task.finished = DateTimeText(query->FieldByName(QStringLiteral("finisheddt")));
-            task.created = DateTimeText(query->FieldByName(QStringLiteral("createddt")));
-            task.kept = query->FieldByName(QStringLiteral("vtodo")).AsString().toUtf8();
-            index.insert(id, static_cast<qsizetype>(tasks.size()));
-            tasks.push_back(task);
-        }
-        read = read && Run(*query, kExportTagsStatement);
-        for (; read && !query->Eof(); query->Next()) {
-            const auto at =
-                index.constFind(query->FieldByName(QStringLiteral("taskid")).AsString());
-            if (at != index.constEnd())
-                tasks[*at].tags << query->FieldByName(QStringLiteral("title")).AsString();
-        }
         query->Close();
+        std::vector<TTaskRow> rows;
+        std::vector<TIcsMember> members;
+        read = read && TTaskRows(db).ReadAll(rows) && (!hasTable || ReadMembers(db, members));
         read = read && transaction.Commit();
         if (!read) {
-            result.error = Failure(what);
+            result.error = db.FailureMessage(what);
             return result;
+        }
+        QHash<QString, const TIcsMember*> memberOf;
+        for (const TIcsMember& member : members)
+            memberOf.insert(member.taskid, &member);
+        for (const TTaskRow& row : rows) {
+            if (!wanted.isEmpty() && !wanted.contains(row.taskid))
+                continue;
+            TIcalTask task;
+            if (const TIcsMember* member = memberOf.value(row.taskid)) {
+                task.uid = member->uid;
+                task.kept = member->vtodo;
+            }
+            if (task.uid.isEmpty())
+                task.uid = row.taskid;
+            task.summary = row.summary;
+            task.note = row.note;
+            task.due = MappedForm(row.duedt);
+            task.finished = MappedForm(row.finisheddt);
+            task.created = MappedForm(row.createddt);
+            task.tags = row.tagTitles;
+            tasks.push_back(task);
         }
     }
     const QString now = NowText(true);

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <vector>
 
+class TtasksDB;
+
 // A file larger than this is refused before it is read.
 inline constexpr qint64 kMaxIcsFileSize = 64LL * 1024 * 1024;
 
@@ -73,19 +75,13 @@ struct TIcsMember
 };
 
 // The table's statements for a caller that holds the store's operation or
-// transaction; each returns false when the engine refused (the database's
+// transaction on aDB; each returns false when the engine refused (aDB's
 // LastFailureReason says why). MakeMemberTable makes the table where missing.
-bool MakeMemberTable();
-bool ReadMembers(std::vector<TIcsMember>& aMembers);
+bool MakeMemberTable(TtasksDB& aDB);
+bool ReadMembers(TtasksDB& aDB, std::vector<TIcsMember>& aMembers);
 // Stores the member of its task, replacing the one it had.
-bool WriteMember(const TIcsMember& aMember);
-bool DropMember(const QString& aTaskId);
+bool WriteMember(TtasksDB& aDB, const TIcsMember& aMember);
+bool DropMember(TtasksDB& aDB, const QString& aTaskId);
 
 // Whether this build reads and writes iCalendar files.
 bool IcsSupported();
-
-// The colour of a tag that an import makes when aTagCount tags exist: the
-// colours of the tag editor's list in their order (black, maroon, green, ...),
-// one after another, passing over white and cream, which cannot be read on
-// the list's white background.
-int32_t ImportTagColor(int aTagCount);

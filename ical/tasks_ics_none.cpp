@@ -14,11 +14,6 @@ bool IcsSupported()
     return false;
 }
 
-int32_t ImportTagColor(int)
-{
-    return 0;
-}
-
 QString TIcsImportResult::Summary() const
 {
     return ok ? QStringLiteral("%1 added, %2 skipped (already present), %3 refused.")

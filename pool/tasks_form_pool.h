@@ -37,18 +37,20 @@ public:
 
     ItasksTagsControler* TagsControler() const { return FTagsControler.get(); }
 
-    QLabel* lblTasksPool;
-    QPlainTextEdit* memPool;
-    QSplitter* splitterTags;
-    QTreeView* vtTags;
-    QPushButton* btnOK;
-    QPushButton* btnCancel;
-
 private:
     void FormCreate();
     void FormDestroy();
 
     std::shared_ptr<ItasksTagsControler> FTagsControler;
+
+    // The controls; each has its field's name as its object name, which is how
+    // the tests find them.
+    QLabel* lblTasksPool = nullptr;
+    QPlainTextEdit* memPool = nullptr;
+    QSplitter* splitterTags = nullptr;
+    QTreeView* vtTags = nullptr;
+    QPushButton* btnOK = nullptr;
+    QPushButton* btnCancel = nullptr;
 };
 
 // Shows the dialog modally. After "Create the tasks!" it stores the tasks and

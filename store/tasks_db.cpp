@@ -311,7 +311,14 @@ QString TtasksDB::AccessProblem() const
     return QString();
 }
 
+// The lock (the first member) is held before the database is asked for.
 TDBOperation::TDBOperation() : FDB(GetTasksDB())
+{
+    if (FDB->FOperationDepth++ == 0)
+        FDB->FLastFailureReason.clear();
+}
+
+TDBOperation::TDBOperation(TtasksDB& aDB) : FDB(&aDB)
 {
     if (FDB->FOperationDepth++ == 0)
         FDB->FLastFailureReason.clear();

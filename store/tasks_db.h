@@ -109,7 +109,9 @@ public:
 class TDBOperation
 {
 public:
+    // On the program's database (GetTasksDB), or on the one given.
     TDBOperation();
+    explicit TDBOperation(TtasksDB& aDB);
     ~TDBOperation();
     TDBOperation(const TDBOperation&) = delete;
     TDBOperation& operator=(const TDBOperation&) = delete;
@@ -120,5 +122,10 @@ private:
 };
 
 // Whether SQL text is opened for rows (select without outfile, show, describe,
-// explain) rather than executed. Plain prefix tests, ignoring case.
+// explain) rather than executed. Plain prefix tests, ignoring case. The rule
+// came with the data layer of a server database; SQLite knows no show,
+// describe or outfile, so for it the rule means: a select or an explain is
+// opened, and everything else, a common table expression or a pragma too, is
+// executed and yields no rows. Every statement of the program is a plain
+// select or a statement without rows.
 bool IsQueryStatement(const QString& aSQL);

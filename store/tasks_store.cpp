@@ -1,8 +1,10 @@
 #include "store/tasks_store.h"
 
+#include "store/tasks_statement.h"
 #include "util/kvd_utils.h"
 #include "util/tasks_log.h"
 
+#include <QHash>
 #include <QSet>
 #include <algorithm>
 #include <memory>
@@ -67,6 +69,27 @@ const QString kDeleteTagStatement = QStringLiteral("delete from tags where tagid
 const QString kDeleteTagLinksStatement =
     QStringLiteral("delete from tags_tasks where tagid=:tagid");
 
+// The rows of tasks as another program knows them (TTaskRows): every column,
+// and the creation and finish times that program gave.
+const QString kRowsStatement =
+    QStringLiteral("select taskid, summary, note, duedt, finisheddt, createddt from tasks order "
+                   "by createddt, taskid");
+const QString kRowStatement = QStringLiteral(
+    "select taskid, summary, note, duedt, finisheddt, createddt from tasks where taskid=:taskid");
+const QString kRowsTitlesStatement =
+    QStringLiteral("select tt.taskid, tg.title from tags_tasks tt join tags tg on "
+                   "tg.tagid=tt.tagid order by tg.title");
+const QString kRowTitlesStatement =
+    QStringLiteral("select tg.title from tags_tasks tt join tags tg on tg.tagid=tt.tagid where "
+                   "tt.taskid=:taskid order by tg.title");
+const QString kIdsStatement = QStringLiteral("select taskid from tasks");
+const QString kInsertRowStatement = QStringLiteral(
+    "insert into tasks (taskid, summary, note, createddt, duedt, finisheddt) values (:taskid, "
+    ":summary, :note, coalesce(:createddt, datetime(\"now\")), :duedt, :finisheddt)");
+const QString kUpdateRowStatement =
+    QStringLiteral("update tasks set summary=:summary, note=:note, duedt=:duedt, "
+                   "finisheddt=:finisheddt where taskid=:taskid");
+
 const QString kTaskGone = QStringLiteral("the task is no longer stored");
 
 // The reminders' own tables, made by their first operation on a database, so
@@ -92,44 +115,14 @@ const QString kPruneOlderStatement =
     QStringLiteral("delete from announced where exists (select 1 from announced later where "
                    "later.taskid=announced.taskid and later.duedt>announced.duedt)");
 
-// The outcome of an operation that is still under way, so that the reason is
-// that of its own latest failure.
 TStoreResult Outcome(bool aOk)
 {
-    if (aOk)
-        return TStoreResult();
-    return TStoreResult{false, GetTasksDB()->LastFailureReason()};
+    return StatementOutcome(*GetTasksDB(), aOk);
 }
 
-// Puts aSQL on the query, with its parameters, unless it is there already.
-void UseStatement(TZQuery& aQuery, const QString& aSQL)
-{
-    if (aQuery.SQL() != aSQL)
-        aQuery.SetSQL(aSQL);
-}
-
-void SetText(TZQuery& aQuery, const QString& aName, const QString& aValue)
-{
-    aQuery.ParamByName(aName).SetAsString(aValue);
-}
-
-// A date-time of 0 is stored as NULL.
-void SetDateTime(TZQuery& aQuery, const QString& aName, TDateTime aValue)
-{
-    TZParam& param = aQuery.ParamByName(aName);
-    if (aValue != 0)
-        param.SetAsDateTime(aValue);
-    else
-        param.Clear();
-}
-
-// Runs the statement on the query through the store.
 bool Run(TZQuery& aQuery)
 {
-    // The store assigns the text to the query again: hand it a copy, not the
-    // query's own string.
-    const QString sql = aQuery.SQL();
-    return GetTasksDB()->Query(sql, &aQuery);
+    return RunStatement(*GetTasksDB(), aQuery);
 }
 
 // The task insert of the editor and of the bulk entry; aNote nullptr stores NULL.
@@ -137,31 +130,32 @@ bool InsertTaskRow(TZQuery& aQuery, const QString& aId, const QString& aSummary,
                    const QString* aNote, TDateTime aDue)
 {
     UseStatement(aQuery, kInsertStatement);
-    SetText(aQuery, QStringLiteral("taskid"), aId);
-    SetText(aQuery, QStringLiteral("summary"), aSummary);
+    BindText(aQuery, QStringLiteral("taskid"), aId);
+    BindText(aQuery, QStringLiteral("summary"), aSummary);
     if (aNote)
-        SetText(aQuery, QStringLiteral("note"), *aNote);
+        BindText(aQuery, QStringLiteral("note"), *aNote);
     else
         aQuery.ParamByName(QStringLiteral("note")).Clear();
-    SetDateTime(aQuery, QStringLiteral("duedt"), aDue);
+    BindDateTime(aQuery, QStringLiteral("duedt"), aDue);
     return Run(aQuery);
 }
 
 // The tag-link insert of the editor and of the bulk entry.
-bool InsertLink(TZQuery& aQuery, const QString& aTaskId, const QString& aTagId)
+bool InsertLink(TtasksDB& aDB, TZQuery& aQuery, const QString& aTaskId, const QString& aTagId)
 {
     UseStatement(aQuery, kLinkStatement);
-    SetText(aQuery, QStringLiteral("taskid"), aTaskId);
-    SetText(aQuery, QStringLiteral("tagid"), aTagId);
-    return Run(aQuery);
+    BindText(aQuery, QStringLiteral("taskid"), aTaskId);
+    BindText(aQuery, QStringLiteral("tagid"), aTagId);
+    return RunStatement(aDB, aQuery);
 }
 
 // Runs a statement whose only parameter is aName.
-bool RunWithId(TZQuery& aQuery, const QString& aSQL, const QString& aName, const QString& aId)
+bool RunWithId(TtasksDB& aDB, TZQuery& aQuery, const QString& aSQL, const QString& aName,
+               const QString& aId)
 {
     UseStatement(aQuery, aSQL);
-    SetText(aQuery, aName, aId);
-    return Run(aQuery);
+    BindText(aQuery, aName, aId);
+    return RunStatement(aDB, aQuery);
 }
 
 void LogLine(const QString& aText)
@@ -203,7 +197,7 @@ void ReadTaskRow(const TZQuery& aQuery, TStoredTask& aTask)
 bool ReadLinks(TZQuery& aQuery, const QString& aTaskId, QStringList& aTagIds)
 {
     aTagIds.clear();
-    if (!RunWithId(aQuery, kReadLinksStatement, QStringLiteral("taskid"), aTaskId))
+    if (!RunWithId(*GetTasksDB(), aQuery, kReadLinksStatement, QStringLiteral("taskid"), aTaskId))
         return false;
     for (; !aQuery.Eof(); aQuery.Next())
         aTagIds << aQuery.FieldByName(QStringLiteral("tagid")).AsString();
@@ -253,13 +247,13 @@ bool WriteEdit(const TTaskEdit& aEdit, const QStringList& aLinked)
     if (aEdit.summary || aEdit.note || aEdit.duedt) {
         std::unique_ptr<TZQuery> task = db->NewQuery();
         UseStatement(*task, kEditStatement);
-        SetText(*task, QStringLiteral("taskid"), aEdit.taskid);
+        BindText(*task, QStringLiteral("taskid"), aEdit.taskid);
         task->ParamByName(QStringLiteral("setsummary")).SetAsInteger(aEdit.summary ? 1 : 0);
-        SetText(*task, QStringLiteral("summary"), aEdit.summary.value_or(QString()));
+        BindText(*task, QStringLiteral("summary"), aEdit.summary.value_or(QString()));
         task->ParamByName(QStringLiteral("setnote")).SetAsInteger(aEdit.note ? 1 : 0);
-        SetText(*task, QStringLiteral("note"), aEdit.note.value_or(QString()));
+        BindText(*task, QStringLiteral("note"), aEdit.note.value_or(QString()));
         task->ParamByName(QStringLiteral("setduedt")).SetAsInteger(aEdit.duedt ? 1 : 0);
-        SetDateTime(*task, QStringLiteral("duedt"), aEdit.duedt.value_or(0));
+        BindDateTime(*task, QStringLiteral("duedt"), aEdit.duedt.value_or(0));
         written = Run(*task);
     }
     // The first refused statement ends the attempt: the engine may already
@@ -267,15 +261,15 @@ bool WriteEdit(const TTaskEdit& aEdit, const QStringList& aLinked)
     std::unique_ptr<TZQuery> links = db->NewQuery();
     for (const QString& tagId : aEdit.linkTagIds) {
         if (written && LinksFor(aLinked, tagId).isEmpty())
-            written = InsertLink(*links, aEdit.taskid, tagId);
+            written = InsertLink(*GetTasksDB(), *links, aEdit.taskid, tagId);
     }
     for (const QString& tagId : aEdit.unlinkTagIds) {
         for (const QString& linked : LinksFor(aLinked, tagId)) {
             if (!written)
                 break;
             UseStatement(*links, kUnlinkOneStatement);
-            SetText(*links, QStringLiteral("taskid"), aEdit.taskid);
-            SetText(*links, QStringLiteral("tagid"), linked);
+            BindText(*links, QStringLiteral("taskid"), aEdit.taskid);
+            BindText(*links, QStringLiteral("tagid"), linked);
             written = Run(*links);
         }
     }
@@ -407,6 +401,50 @@ bool TwoDigits(QStringView aText, qsizetype aAt, int aMax)
     return (high.unicode() - '0') * 10 + (low.unicode() - '0') <= aMax;
 }
 
+// Every tag, in the order of ListTags.
+bool ReadTagRows(TtasksDB& aDB, TZQuery& aQuery, std::vector<TStoredTag>& aTags)
+{
+    aTags.clear();
+    if (!RunStatement(aDB, aQuery, kTagsStatement))
+        return false;
+    const TZField tagid = aQuery.FieldByName(QStringLiteral("tagid"));
+    const TZField title = aQuery.FieldByName(QStringLiteral("title"));
+    const TZField color = aQuery.FieldByName(QStringLiteral("color"));
+    const TZField image = aQuery.FieldByName(QStringLiteral("image"));
+    const TZField createddt = aQuery.FieldByName(QStringLiteral("createddt"));
+    for (; !aQuery.Eof(); aQuery.Next()) {
+        TStoredTag& tag = aTags.emplace_back();
+        tag.tagid = tagid.AsString();
+        tag.title = title.AsString();
+        tag.color = static_cast<int32_t>(color.AsInteger());
+        tag.image = static_cast<int>(image.AsInteger());
+        tag.createddt = createddt.AsDateTime();
+    }
+    return true;
+}
+
+// A row of kRowsStatement or kRowStatement.
+void ReadRow(const TZQuery& aQuery, TTaskRow& aRow)
+{
+    aRow.taskid = aQuery.FieldByName(QStringLiteral("taskid")).AsString();
+    aRow.summary = aQuery.FieldByName(QStringLiteral("summary")).AsString();
+    aRow.note = aQuery.FieldByName(QStringLiteral("note")).AsString();
+    aRow.duedt = StoredTimeText(aQuery.FieldByName(QStringLiteral("duedt")));
+    aRow.finisheddt = StoredTimeText(aQuery.FieldByName(QStringLiteral("finisheddt")));
+    aRow.createddt = StoredTimeText(aQuery.FieldByName(QStringLiteral("createddt")));
+    aRow.tagTitles.clear();
+}
+
+// The values of the row statements' parameters but the id.
+void BindRow(TZQuery& aQuery, const TTaskRow& aRow)
+{
+    BindText(aQuery, QStringLiteral("taskid"), aRow.taskid);
+    BindTextOrNull(aQuery, QStringLiteral("summary"), aRow.summary);
+    BindTextOrNull(aQuery, QStringLiteral("note"), aRow.note);
+    BindTextOrNull(aQuery, QStringLiteral("duedt"), aRow.duedt);
+    BindTextOrNull(aQuery, QStringLiteral("finisheddt"), aRow.finisheddt);
+}
+
 // Makes the reminders' tables where they are missing.
 bool MakeReminderTables()
 {
@@ -423,12 +461,38 @@ TStoreResult SetFinished(const QString& aId, TDateTime aWhen)
     const TDBOperation operation;
     std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
     UseStatement(*query, kFinishStatement);
-    SetDateTime(*query, QStringLiteral("finisheddt"), aWhen);
-    SetText(*query, QStringLiteral("taskid"), aId);
+    BindDateTime(*query, QStringLiteral("finisheddt"), aWhen);
+    BindText(*query, QStringLiteral("taskid"), aId);
     return Outcome(Run(*query));
 }
 
 } // namespace
+
+QStringList TagsTitled(const std::vector<TStoredTag>& aTags, const QString& aTitle, bool aExactOnly)
+{
+    QStringList ids;
+    for (const TStoredTag& tag : aTags) {
+        if (tag.title == aTitle)
+            ids << tag.tagid;
+    }
+    if (!ids.isEmpty() || aExactOnly)
+        return ids;
+    for (const TStoredTag& tag : aTags) {
+        if (tag.title.compare(aTitle, Qt::CaseInsensitive) == 0)
+            ids << tag.tagid;
+    }
+    return ids;
+}
+
+QString StoredTimeText(const TZField& aField)
+{
+    if (aField.IsNull())
+        return QString();
+    const TDateTime value = aField.AsDateTime();
+    // A value that is no date-time is kept as it is, so that it still
+    // compares as itself.
+    return value != 0 ? DateTimeToSqlText(value) : aField.AsString();
+}
 
 QString StoredDueText(TDateTime aDue)
 {
@@ -488,6 +552,12 @@ TDBTransaction::TDBTransaction() : FDB(GetTasksDB())
     FOpen = FStarted;
 }
 
+TDBTransaction::TDBTransaction(TtasksDB& aDB) : FOperation(aDB), FDB(&aDB)
+{
+    FStarted = FDB->StartTransaction();
+    FOpen = FStarted;
+}
+
 TDBTransaction::~TDBTransaction()
 {
     try {
@@ -524,6 +594,123 @@ void TDBTransaction::Rollback()
     FDB->Rollback();
 }
 
+TStoreResult TDBTransaction::Finish(bool aDone)
+{
+    const bool done = aDone && Commit();
+    if (!done)
+        Rollback();
+    return StatementOutcome(*FDB, done);
+}
+
+// ---------------------------------------------------------------- task rows
+
+TTaskRows::TTaskRows(TtasksDB& aDB) : FDB(aDB), FQuery(aDB.NewQuery()), FLinks(aDB.NewQuery()) {}
+
+TTaskRows::~TTaskRows() = default;
+
+bool TTaskRows::ReadAll(std::vector<TTaskRow>& aRows)
+{
+    aRows.clear();
+    if (!RunStatement(FDB, *FQuery, kRowsStatement))
+        return false;
+    QHash<QString, size_t> index;
+    for (; !FQuery->Eof(); FQuery->Next()) {
+        ReadRow(*FQuery, aRows.emplace_back());
+        index.insert(aRows.back().taskid, aRows.size() - 1);
+    }
+    if (!RunStatement(FDB, *FQuery, kRowsTitlesStatement))
+        return false;
+    const TZField taskid = FQuery->FieldByName(QStringLiteral("taskid"));
+    const TZField title = FQuery->FieldByName(QStringLiteral("title"));
+    for (; !FQuery->Eof(); FQuery->Next()) {
+        const auto at = index.constFind(taskid.AsString());
+        if (at != index.constEnd())
+            aRows[*at].tagTitles << title.AsString();
+    }
+    FQuery->Close();
+    return true;
+}
+
+bool TTaskRows::Read(const QString& aId, TTaskRow& aRow, bool& aFound)
+{
+    aFound = false;
+    UseStatement(*FQuery, kRowStatement);
+    BindText(*FQuery, QStringLiteral("taskid"), aId);
+    if (!RunStatement(FDB, *FQuery))
+        return false;
+    if (FQuery->Eof())
+        return true;
+    aFound = true;
+    ReadRow(*FQuery, aRow);
+    UseStatement(*FQuery, kRowTitlesStatement);
+    BindText(*FQuery, QStringLiteral("taskid"), aId);
+    if (!RunStatement(FDB, *FQuery))
+        return false;
+    for (; !FQuery->Eof(); FQuery->Next())
+        aRow.tagTitles << FQuery->FieldByName(QStringLiteral("title")).AsString();
+    FQuery->Close();
+    return true;
+}
+
+bool TTaskRows::ReadIds(QSet<QString>& aIds)
+{
+    aIds.clear();
+    if (!RunStatement(FDB, *FQuery, kIdsStatement))
+        return false;
+    const TZField taskid = FQuery->FieldByName(QStringLiteral("taskid"));
+    for (; !FQuery->Eof(); FQuery->Next())
+        aIds.insert(taskid.AsString());
+    FQuery->Close();
+    return true;
+}
+
+bool TTaskRows::Insert(const TTaskRow& aRow)
+{
+    UseStatement(*FQuery, kInsertRowStatement);
+    BindRow(*FQuery, aRow);
+    BindTextOrNull(*FQuery, QStringLiteral("createddt"), aRow.createddt);
+    return RunStatement(FDB, *FQuery);
+}
+
+bool TTaskRows::Update(const TTaskRow& aRow)
+{
+    UseStatement(*FQuery, kUpdateRowStatement);
+    BindRow(*FQuery, aRow);
+    return RunStatement(FDB, *FQuery);
+}
+
+bool TTaskRows::Delete(const QString& aId)
+{
+    // The links go with the task, so none is left behind.
+    return Unlink(aId) && RunWithId(FDB, *FQuery, kDeleteStatement, QStringLiteral("taskid"), aId);
+}
+
+bool TTaskRows::Link(const QString& aTaskId, const QString& aTagId)
+{
+    return InsertLink(FDB, *FLinks, aTaskId, aTagId);
+}
+
+bool TTaskRows::Unlink(const QString& aTaskId)
+{
+    return RunWithId(FDB, *FLinks, kUnlinkStatement, QStringLiteral("taskid"), aTaskId);
+}
+
+bool TTaskRows::ReadTags(std::vector<TStoredTag>& aTags)
+{
+    const bool read = ReadTagRows(FDB, *FQuery, aTags);
+    FQuery->Close();
+    return read;
+}
+
+bool TTaskRows::InsertTag(const TStoredTag& aTag)
+{
+    UseStatement(*FQuery, kInsertTagStatement);
+    BindText(*FQuery, QStringLiteral("tagid"), aTag.tagid);
+    BindText(*FQuery, QStringLiteral("title"), aTag.title);
+    BindInteger(*FQuery, QStringLiteral("color"), aTag.color);
+    return RunStatement(FDB, *FQuery);
+}
+
 // ---------------------------------------------------------------- tasks
 
 TStoreResult TtasksStore::ListTasks(std::vector<TStoredTask>& aTasks)
@@ -533,7 +720,7 @@ TStoreResult TtasksStore::ListTasks(std::vector<TStoredTask>& aTasks)
     TtasksDB* db = GetTasksDB();
     std::unique_ptr<TZQuery> query = db->NewQuery();
     UseStatement(*query, kListStatement);
-    SetText(*query, QStringLiteral("today"), TaskListToday());
+    BindText(*query, QStringLiteral("today"), TaskListToday());
     if (!Run(*query))
         return Outcome(false);
     const TListColumns columns(*query);
@@ -567,9 +754,9 @@ TStoreResult TtasksStore::ListTasksOf(const QStringList& aIds, std::vector<TStor
     if (read) {
         std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
         UseStatement(*query, kListOneStatement);
-        SetText(*query, QStringLiteral("today"), TaskListToday());
+        BindText(*query, QStringLiteral("today"), TaskListToday());
         for (qsizetype i = 0; read && i < ids.size(); ++i) {
-            SetText(*query, QStringLiteral("taskid"), ids[i]);
+            BindText(*query, QStringLiteral("taskid"), ids[i]);
             read = Run(*query);
             if (read && !query->Eof())
                 TListColumns(*query).Read(aTasks.emplace_back());
@@ -596,7 +783,7 @@ TStoreResult TtasksStore::ReadTask(const QString& aId, TStoredTask& aTask)
     bool found = false;
     if (read) {
         std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-        read = RunWithId(*query, kReadStatement, QStringLiteral("taskid"), aId);
+        read = RunWithId(*GetTasksDB(), *query, kReadStatement, QStringLiteral("taskid"), aId);
         found = read && !query->Eof();
         if (found) {
             ReadTaskRow(*query, aTask);
@@ -630,21 +817,18 @@ TStoreResult TtasksStore::SaveTask(const TStoredTask& aTask, const QStringList& 
             stored = InsertTaskRow(*task, aTask.taskid, aTask.summary, &aTask.note, aTask.duedt);
         } else if (stored) {
             UseStatement(*task, kUpdateStatement);
-            SetText(*task, QStringLiteral("taskid"), aTask.taskid);
-            SetText(*task, QStringLiteral("summary"), aTask.summary);
-            SetText(*task, QStringLiteral("note"), aTask.note);
-            SetDateTime(*task, QStringLiteral("duedt"), aTask.duedt);
+            BindText(*task, QStringLiteral("taskid"), aTask.taskid);
+            BindText(*task, QStringLiteral("summary"), aTask.summary);
+            BindText(*task, QStringLiteral("note"), aTask.note);
+            BindDateTime(*task, QStringLiteral("duedt"), aTask.duedt);
             stored = Run(*task);
         }
-        stored =
-            stored && RunWithId(*links, kUnlinkStatement, QStringLiteral("taskid"), aTask.taskid);
+        stored = stored && RunWithId(*GetTasksDB(), *links, kUnlinkStatement,
+                                     QStringLiteral("taskid"), aTask.taskid);
         for (const QString& tagId : aTagIds)
-            stored = stored && InsertLink(*links, aTask.taskid, tagId);
+            stored = stored && InsertLink(*GetTasksDB(), *links, aTask.taskid, tagId);
     }
-    stored = stored && transaction.Commit();
-    if (!stored)
-        transaction.Rollback();
-    return Outcome(stored);
+    return transaction.Finish(stored);
 }
 
 TStoreResult TtasksStore::SaveTaskEdit(const TTaskEdit& aEdit, TTaskEditConflict& aConflict)
@@ -659,7 +843,8 @@ TStoreResult TtasksStore::SaveTaskEdit(const TTaskEdit& aEdit, TTaskEditConflict
     QStringList linked;
     if (done) {
         std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-        done = RunWithId(*query, kReadStatement, QStringLiteral("taskid"), aEdit.taskid);
+        done = RunWithId(*GetTasksDB(), *query, kReadStatement, QStringLiteral("taskid"),
+                         aEdit.taskid);
         found = done && !query->Eof();
         if (found) {
             ReadTaskRow(*query, stored);
@@ -689,12 +874,10 @@ TStoreResult TtasksStore::DeleteTask(const QString& aId)
     {
         std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
         for (const QString& statement : {kUnlinkStatement, kDeleteStatement})
-            deleted = deleted && RunWithId(*query, statement, QStringLiteral("taskid"), aId);
+            deleted = deleted &&
+                      RunWithId(*GetTasksDB(), *query, statement, QStringLiteral("taskid"), aId);
     }
-    deleted = deleted && transaction.Commit();
-    if (!deleted)
-        transaction.Rollback();
-    return Outcome(deleted);
+    return transaction.Finish(deleted);
 }
 
 TStoreResult TtasksStore::FinishTask(const QString& aId, TDateTime aWhen)
@@ -718,8 +901,8 @@ TStoreResult TtasksStore::MoveDueDates(const QStringList& aIds, TDateTime aDue)
     UseStatement(*query, kMoveStatement);
     bool allStored = true;
     for (const QString& id : aIds) {
-        SetText(*query, QStringLiteral("taskid"), id);
-        SetDateTime(*query, QStringLiteral("duedt"), aDue);
+        BindText(*query, QStringLiteral("taskid"), id);
+        BindDateTime(*query, QStringLiteral("duedt"), aDue);
         // Each update commits on its own; the store logs a failure and the
         // remaining ids are still updated.
         if (!Run(*query))
@@ -759,7 +942,7 @@ TStoreResult TtasksStore::InsertTasks(const QStringList& aSummaries, const QStri
                 continue;
             }
             for (const QString& tagId : aTagIds) {
-                if (InsertLink(*link, id, tagId))
+                if (InsertLink(*GetTasksDB(), *link, id, tagId))
                     continue;
                 if (transaction.Lost())
                     break;
@@ -784,23 +967,7 @@ TStoreResult TtasksStore::ListTags(std::vector<TStoredTag>& aTags)
     aTags.clear();
     const TDBOperation operation;
     std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    UseStatement(*query, kTagsStatement);
-    if (!Run(*query))
-        return Outcome(false);
-    const TZField tagid = query->FieldByName(QStringLiteral("tagid"));
-    const TZField title = query->FieldByName(QStringLiteral("title"));
-    const TZField color = query->FieldByName(QStringLiteral("color"));
-    const TZField image = query->FieldByName(QStringLiteral("image"));
-    const TZField createddt = query->FieldByName(QStringLiteral("createddt"));
-    for (; !query->Eof(); query->Next()) {
-        TStoredTag& tag = aTags.emplace_back();
-        tag.tagid = tagid.AsString();
-        tag.title = title.AsString();
-        tag.color = static_cast<int32_t>(color.AsInteger());
-        tag.image = static_cast<int>(image.AsInteger());
-        tag.createddt = createddt.AsDateTime();
-    }
-    return Outcome(true);
+    return Outcome(ReadTagRows(*GetTasksDB(), *query, aTags));
 }
 
 TStoreResult TtasksStore::SaveTag(const TStoredTag& aTag, bool aCreating)
@@ -808,9 +975,9 @@ TStoreResult TtasksStore::SaveTag(const TStoredTag& aTag, bool aCreating)
     const TDBOperation operation;
     std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
     UseStatement(*query, aCreating ? kInsertTagStatement : kUpdateTagStatement);
-    SetText(*query, QStringLiteral("tagid"), aTag.tagid);
-    SetText(*query, QStringLiteral("title"), aTag.title);
-    query->ParamByName(QStringLiteral("color")).SetAsInteger(aTag.color);
+    BindText(*query, QStringLiteral("tagid"), aTag.tagid);
+    BindText(*query, QStringLiteral("title"), aTag.title);
+    BindInteger(*query, QStringLiteral("color"), aTag.color);
     return Outcome(Run(*query));
 }
 
@@ -822,12 +989,10 @@ TStoreResult TtasksStore::DeleteTag(const QString& aId)
     {
         std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
         for (const QString& statement : {kDeleteTagStatement, kDeleteTagLinksStatement})
-            deleted = deleted && RunWithId(*query, statement, QStringLiteral("tagid"), aId);
+            deleted = deleted &&
+                      RunWithId(*GetTasksDB(), *query, statement, QStringLiteral("tagid"), aId);
     }
-    deleted = deleted && transaction.Commit();
-    if (!deleted)
-        transaction.Rollback();
-    return Outcome(deleted);
+    return transaction.Finish(deleted);
 }
 
 // ---------------------------------------------------------------- reminders
@@ -885,20 +1050,17 @@ TStoreResult TtasksStore::RecordReminderPass(const std::vector<TAnnouncement>& a
             if (!stored)
                 break;
             UseStatement(*query, kAnnounceStatement);
-            SetText(*query, QStringLiteral("taskid"), announcement.taskid);
-            SetDateTime(*query, QStringLiteral("duedt"), announcement.duedt);
+            BindText(*query, QStringLiteral("taskid"), announcement.taskid);
+            BindDateTime(*query, QStringLiteral("duedt"), announcement.duedt);
             stored = Run(*query);
         }
         if (stored) {
             UseStatement(*query, kRecordPassStatement);
-            SetDateTime(*query, QStringLiteral("lastdt"), aPass);
+            BindDateTime(*query, QStringLiteral("lastdt"), aPass);
             stored = Run(*query);
         }
     }
-    stored = stored && transaction.Commit();
-    if (!stored)
-        transaction.Rollback();
-    return Outcome(stored);
+    return transaction.Finish(stored);
 }
 
 TStoreResult TtasksStore::PruneAnnounced()
@@ -919,8 +1081,5 @@ TStoreResult TtasksStore::PruneAnnounced()
             pruned = Run(*query);
         }
     }
-    pruned = pruned && transaction.Commit();
-    if (!pruned)
-        transaction.Rollback();
-    return Outcome(pruned);
+    return transaction.Finish(pruned);
 }

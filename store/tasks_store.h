@@ -15,9 +15,11 @@
 #include "util/kvd_datetime.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -143,7 +145,9 @@ struct TAnnouncement
 class TDBTransaction
 {
 public:
+    // On the program's database (GetTasksDB), or on the one given.
     TDBTransaction();
+    explicit TDBTransaction(TtasksDB& aDB);
     ~TDBTransaction();
     TDBTransaction(const TDBTransaction&) = delete;
     TDBTransaction& operator=(const TDBTransaction&) = delete;
@@ -158,12 +162,74 @@ public:
     bool Commit();
     // Gives up the work; nothing of it is stored.
     void Rollback();
+    // Ends the transaction of an operation: commits when aDone, otherwise
+    // (or when the commit fails) rolls back, and says how it went with the
+    // reason of the operation's latest failure.
+    TStoreResult Finish(bool aDone);
 
 private:
     TDBOperation FOperation;
     TtasksDB* FDB;
     bool FStarted = false;
     bool FOpen = false;
+};
+
+// A task as another program knows it (a CalDAV member, an imported to-do):
+// every column of its row, its times as the store reads them back (see
+// StoredTimeText), and the titles of its tags.
+struct TTaskRow
+{
+    QString taskid;
+    QString summary;
+    QString note;
+    // "YYYY-MM-DD HH:MM:SS"; a null text is NULL. A new row without a
+    // creation time gets the database's current UTC time.
+    QString duedt;
+    QString finisheddt;
+    QString createddt;
+    // Read only: the titles of the task's tags, ordered by title.
+    QStringList tagTitles;
+};
+
+// The statements on tasks, tags and links for a caller that keeps a table of
+// its own beside them (the sync, the import) and writes both in one
+// transaction: the caller holds a TDBTransaction on the same database while
+// it uses these, so that a task and what the caller keeps of it are stored
+// together or not at all. Each returns false when the engine refused; the
+// database's LastFailureReason says why, and the caller's transaction may be
+// lost (TDBTransaction::Lost).
+class TTaskRows
+{
+public:
+    explicit TTaskRows(TtasksDB& aDB);
+    ~TTaskRows();
+    TTaskRows(const TTaskRows&) = delete;
+    TTaskRows& operator=(const TTaskRows&) = delete;
+
+    // Every task with its tags' titles, by creation time, then id.
+    bool ReadAll(std::vector<TTaskRow>& aRows);
+    // One task with its tags' titles; aFound is false when it is not stored.
+    bool Read(const QString& aId, TTaskRow& aRow, bool& aFound);
+    // The ids of every task.
+    bool ReadIds(QSet<QString>& aIds);
+    // Stores a new row of every column of aRow (its tagTitles are not read).
+    bool Insert(const TTaskRow& aRow);
+    // Writes summary, note, due and finish time of the stored row aRow.taskid.
+    bool Update(const TTaskRow& aRow);
+    // The task and its tag links.
+    bool Delete(const QString& aId);
+    bool Link(const QString& aTaskId, const QString& aTagId);
+    // Removes every tag link of the task.
+    bool Unlink(const QString& aTaskId);
+    // Every tag, in the order of TtasksStore::ListTags.
+    bool ReadTags(std::vector<TStoredTag>& aTags);
+    // A new tag of aTag's id, title and colour, made now.
+    bool InsertTag(const TStoredTag& aTag);
+
+private:
+    TtasksDB& FDB;
+    std::unique_ptr<TZQuery> FQuery;
+    std::unique_ptr<TZQuery> FLinks;
 };
 
 class TtasksStore
@@ -250,6 +316,19 @@ public:
     // deleted or finished, and of each task all but the latest due date-time.
     static TStoreResult PruneAnnounced();
 };
+
+// The one rule by which a title names tags, wherever a person or a file names
+// a tag by its title (the command line, an import): the tags of exactly that
+// title, or, where there is none, those whose title differs only in letter
+// case, in aTags' order. With aExactOnly the first step alone: the sync takes
+// a server's category as it is written, so that it goes back as it came.
+QStringList TagsTitled(const std::vector<TStoredTag>& aTags, const QString& aTitle,
+                       bool aExactOnly = false);
+
+// A stored date-time as the sync and the import read it: "YYYY-MM-DD
+// HH:MM:SS" for a value the store can read, the stored text itself for one
+// it cannot, empty for NULL.
+QString StoredTimeText(const TZField& aField);
 
 // The text the store writes for a due date-time, as order.duedt holds it once
 // read back: a null text for 0, which is stored as NULL.

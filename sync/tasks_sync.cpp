@@ -110,10 +110,9 @@ QString LabelOf(const QString& aHref, const QByteArray& aData)
 class TSyncRun
 {
 public:
-    TSyncRun(const TSyncConfig& aConfig, const QUrl& aUrl, const std::atomic<bool>* aStop,
+    TSyncRun(TtasksDB& aStore, const TCalDavSettings& aClient, const std::atomic<bool>* aStop,
              TSyncResult& aResult)
-        : FClient({aUrl, aConfig.user, aConfig.password, aConfig.timeoutMs, aConfig.maxReplyBytes}),
-          FStop(aStop), FResult(aResult)
+        : FClient(aClient), FStop(aStop), FResult(aResult), FLocal(aStore), FBatch(aStore)
     {
     }
 
@@ -168,6 +167,7 @@ private:
     TCalDavClient FClient;
     const std::atomic<bool>* FStop;
     TSyncResult& FResult;
+    TSyncLocal FLocal;
     TSyncBatch FBatch;
     std::map<QString, TLocalTask> FTasks;
     std::map<QString, TSyncItem> FItems;
@@ -598,21 +598,21 @@ void TSyncRun::Run()
     const TCalDavCollection collection = FClient.Probe();
     const QString url = FClient.Url().toString(QUrl::FullyEncoded);
     QString token;
-    Check(TSyncLocal::Open(url, token));
+    Check(FLocal.Open(url, token));
     std::vector<TSyncItem> items;
-    Check(TSyncLocal::ReadItems(items));
+    Check(FLocal.ReadItems(items));
     for (TSyncItem& item : items) {
         FTaskOfHref[item.href] = item.taskid;
         FItems[item.taskid] = std::move(item);
     }
     std::vector<TIcsMember> members;
-    Check(TSyncLocal::ReadMembers(members));
+    Check(FLocal.ReadMembers(members));
     for (TIcsMember& member : members) {
         FTaskOfMemberUid[member.uid] = member.taskid;
         FMembers[member.taskid] = std::move(member);
     }
     QString restored;
-    Check(TSyncLocal::ReadValue(QStringLiteral("restored"), restored));
+    Check(FLocal.ReadValue(QStringLiteral("restored"), restored));
     FRestoredBefore = restored.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     CheckStop();
     ListRemote(token, collection.syncToken);
@@ -622,7 +622,7 @@ void TSyncRun::Run()
     Fetch(hrefs);
     // The local tasks are read after the server's, so that an edit made
     // while the server answered is seen now.
-    Check(TSyncLocal::ReadTasks(FTasks));
+    Check(FLocal.ReadTasks(FTasks));
 
     for (const TRemoteTodo& remote : FFetched) {
         CheckStop();
@@ -672,11 +672,11 @@ void TSyncRun::Run()
                "emptied, or made anew on the server): they were uploaded to it again, and no "
                "task was deleted here")
                 .arg(FRestored);
-    Check(TSyncLocal::SaveValue(QStringLiteral("restored"), FRestoredNow.join(QLatin1Char('\n'))));
+    Check(FLocal.SaveValue(QStringLiteral("restored"), FRestoredNow.join(QLatin1Char('\n'))));
     if (FBatch.Skipped() > 0)
         FIncomplete = true;
     if (!FIncomplete && !FNewToken.isEmpty())
-        Check(TSyncLocal::SaveToken(TokenAfterWrites(FNewToken)));
+        Check(FLocal.SaveToken(TokenAfterWrites(FNewToken)));
     if (!FItemErrors.isEmpty()) {
         constexpr int kNamed = 5;
         QString error = FItemErrors.size() == 1
@@ -731,7 +731,7 @@ QString ConflictPrefix()
     return QStringLiteral("Conflict: ");
 }
 
-TSyncResult SyncOnce(const TSyncConfig& aConfig, const std::atomic<bool>* aStop)
+TSyncResult SyncOnce(TtasksDB& aStore, const TSyncConfig& aConfig, const std::atomic<bool>* aStop)
 {
     TSyncResult result;
     if (aConfig.url.trimmed().isEmpty()) {
@@ -740,7 +740,9 @@ TSyncResult SyncOnce(const TSyncConfig& aConfig, const std::atomic<bool>* aStop)
         return result;
     }
     try {
-        TSyncRun run(aConfig, CollectionUrl(aConfig.url), aStop, result);
+        TCalDavSettings client = aConfig.client;
+        client.url = CollectionUrl(aConfig.url);
+        TSyncRun run(aStore, client, aStop, result);
         try {
             run.Run();
         } catch (const std::exception&) {
@@ -764,8 +766,8 @@ TSyncResult SyncOnce(const TSyncConfig& aConfig, const std::atomic<bool>* aStop)
     return result;
 }
 
-void TSyncWorker::Sync(const TSyncConfig& aConfig)
+void TSyncWorker::Sync(TtasksDB& aStore, const TSyncConfig& aConfig)
 {
-    const TSyncResult result = SyncOnce(aConfig, &FStop);
+    const TSyncResult result = SyncOnce(aStore, aConfig, &FStop);
     Q_EMIT Finished(result);
 }

@@ -15,6 +15,7 @@
 // and converges, so a sync interrupted anywhere completes on the next run.
 
 #include "sync/tasks_caldav.h"
+#include "sync/tasks_sync_result.h"
 
 #include <QDateTime>
 #include <QMetaType>
@@ -23,38 +24,16 @@
 #include <QStringList>
 #include <atomic>
 
+class TtasksDB;
+
 struct TSyncConfig
 {
-    // The collection's address; empty when no sync is configured.
+    // The collection's address as it was given; empty when no sync is
+    // configured.
     QString url;
-    QString user;
-    QString password;
-    // Per request; see TCalDavSettings.
-    int timeoutMs = 60000;
-    qint64 maxReplyBytes = 64ll * 1024 * 1024;
-};
-
-struct TSyncResult
-{
-    bool ok = false;
-    // The error in words when not ok.
-    QString error;
-    // When the sync ended, local time.
-    QDateTime finishedAt;
-    int uploaded = 0;
-    int downloaded = 0;
-    int deletedRemote = 0;
-    int deletedLocal = 0;
-    int conflicts = 0;
-    // One text per task that did not go through this time (refused by the
-    // server, or a member that cannot be read), naming the task by its
-    // summary; the others were synced. Not empty means not ok.
-    QStringList itemErrors;
-    // What the user should know of a sync that went through, in words:
-    // a collection that was found empty or reset and was filled again.
-    QString notice;
-    // The local tasks the sync created, changed or deleted, for the window's rows.
-    QStringList changedTaskIds;
+    // The account and the limits of each request; the sync gives the client
+    // the collection made of url as its address.
+    TCalDavSettings client;
 };
 
 // The conflict copy's summary begins with this.
@@ -64,7 +43,9 @@ QString ConflictPrefix();
 // GUI thread. aStop, when given, ends the sync at the next step once set.
 // Without a URL it does nothing and touches neither the network nor the
 // database.
-TSyncResult SyncOnce(const TSyncConfig& aConfig, const std::atomic<bool>* aStop = nullptr);
+// The tasks are read and written on aStore (see tasks_sync_local.h).
+TSyncResult SyncOnce(TtasksDB& aStore, const TSyncConfig& aConfig,
+                     const std::atomic<bool>* aStop = nullptr);
 
 // The seam for the window: lives on a worker thread (moveToThread), runs
 // Sync there and reports through Finished, a queued signal to the GUI.
@@ -76,8 +57,8 @@ public:
     // Safe from any thread: a running sync ends at its next step.
     void Stop() { FStop = true; }
 
-public Q_SLOTS:
-    void Sync(const TSyncConfig& aConfig);
+    // Runs on the worker's thread; the caller keeps aStore for as long.
+    void Sync(TtasksDB& aStore, const TSyncConfig& aConfig);
 
 Q_SIGNALS:
     void Finished(const TSyncResult& aResult);
@@ -85,6 +66,3 @@ Q_SIGNALS:
 private:
     std::atomic<bool> FStop{false};
 };
-
-Q_DECLARE_METATYPE(TSyncConfig)
-Q_DECLARE_METATYPE(TSyncResult)

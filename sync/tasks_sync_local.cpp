@@ -1,8 +1,11 @@
 #include "sync/tasks_sync_local.h"
 
 #include "ical/tasks_ics.h"
+#include "store/tasks_statement.h"
+#include "util/kvd_colors.h"
 #include "util/kvd_utils.h"
 
+#include <initializer_list>
 #include <memory>
 #include <set>
 
@@ -34,108 +37,58 @@ const QString kDropItemStatement = QStringLiteral("delete from sync_items where 
 const QString kDropHrefStatement =
     QStringLiteral("delete from sync_items where href=:href and taskid<>:taskid");
 
-const QString kTasksStatement =
-    QStringLiteral("select taskid, summary, note, duedt, finisheddt, createddt from tasks");
-const QString kTaskStatement = QStringLiteral(
-    "select taskid, summary, note, duedt, finisheddt, createddt from tasks where taskid=:taskid");
-const QString kTitlesStatement =
-    QStringLiteral("select l.taskid, t.title from tags_tasks l join tags t on t.tagid=l.tagid");
-const QString kTaskTitlesStatement = QStringLiteral(
-    "select l.taskid, t.title from tags_tasks l join tags t on t.tagid=l.tagid where "
-    "l.taskid=:taskid");
-const QString kInsertTaskStatement = QStringLiteral(
-    "insert into tasks (taskid, summary, note, createddt, duedt, finisheddt) values (:taskid, "
-    ":summary, :note, coalesce(:createddt, datetime(\"now\")), :duedt, :finisheddt)");
-const QString kUpdateTaskStatement =
-    QStringLiteral("update tasks set summary=:summary, note=:note, duedt=:duedt, "
-                   "finisheddt=:finisheddt where taskid=:taskid");
-const QString kUnlinkStatement = QStringLiteral("delete from tags_tasks where taskid=:taskid");
-const QString kLinkStatement =
-    QStringLiteral("insert into tags_tasks (taskid, tagid) values (:taskid, :tagid)");
-const QString kInsertTagStatement =
-    QStringLiteral("insert into tags (tagid, title, color, createddt) values (:tagid, :title, "
-                   ":color, datetime(\"now\"))");
-const QString kDeleteTaskStatement = QStringLiteral("delete from tasks where taskid=:taskid");
-
-TStoreResult Outcome(bool aOk)
+// A value bound to a parameter of the sync's statements: a null text binds
+// NULL.
+struct TBound
 {
-    if (aOk)
-        return TStoreResult();
-    return TStoreResult{false, GetTasksDB()->LastFailureReason()};
+    QString name;
+    QString value;
+};
+
+// Runs a statement on one of the sync's own tables with its values.
+bool Run(TtasksDB& aDB, TZQuery& aQuery, const QString& aSQL,
+         std::initializer_list<TBound> aValues = {})
+{
+    UseStatement(aQuery, aSQL);
+    for (const TBound& value : aValues)
+        BindTextOrNull(aQuery, value.name, value.value);
+    return RunStatement(aDB, aQuery);
 }
 
-bool Run(TZQuery& aQuery, const QString& aSQL)
+void ReadRow(const TTaskRow& aRow, TLocalTask& aTask)
 {
-    if (aQuery.SQL() != aSQL)
-        aQuery.SetSQL(aSQL);
-    return GetTasksDB()->Query(aSQL, &aQuery);
+    aTask.taskid = aRow.taskid;
+    aTask.fields.summary = aRow.summary;
+    aTask.fields.note = aRow.note;
+    aTask.fields.due = aRow.duedt;
+    aTask.fields.finished = aRow.finisheddt;
+    aTask.fields.tags = aRow.tagTitles;
+    aTask.fields.Normalize();
+    aTask.created = aRow.createddt;
 }
 
-// Sets a parameter before or after the statement is put on the query:
-// putting it there keeps the values set by name.
-TZParam& Param(TZQuery& aQuery, const QString& aName)
-{
-    if (TZParam* param = aQuery.Params().FindParam(aName))
-        return *param;
-    return aQuery.Params().CreateParam(TZFieldType::ftString, aName, TZParamType::ptInput);
-}
-
-void SetText(TZQuery& aQuery, const QString& aName, const QString& aValue)
-{
-    if (aValue.isNull())
-        Param(aQuery, aName).Clear();
-    else
-        Param(aQuery, aName).SetAsString(aValue);
-}
-
-// A stored date-time as the sync compares it; empty for NULL.
-QString TimeText(const TZField& aField)
-{
-    if (aField.IsNull())
-        return QString();
-    const TDateTime value = aField.AsDateTime();
-    // A value that is no date-time is kept as it is, so that it still
-    // compares as itself.
-    return value != 0 ? DateTimeToSqlText(value) : aField.AsString();
-}
-
-void ReadRow(const TZQuery& aQuery, TLocalTask& aTask)
-{
-    aTask.taskid = aQuery.FieldByName(QStringLiteral("taskid")).AsString();
-    aTask.fields.summary = aQuery.FieldByName(QStringLiteral("summary")).AsString();
-    aTask.fields.note = aQuery.FieldByName(QStringLiteral("note")).AsString();
-    aTask.fields.due = TimeText(aQuery.FieldByName(QStringLiteral("duedt")));
-    aTask.fields.finished = TimeText(aQuery.FieldByName(QStringLiteral("finisheddt")));
-    aTask.created = TimeText(aQuery.FieldByName(QStringLiteral("createddt")));
-}
-
-bool MakeTables()
+bool MakeTables(TtasksDB& aDB)
 {
     for (const QString& statement : kTables) {
-        if (!GetTasksDB()->Exec(statement))
+        if (!aDB.Exec(statement))
             return false;
     }
     return true;
 }
 
 // The canonical fields of one stored task, empty text when there is none.
-bool ReadCanonical(TZQuery& aQuery, const QString& aId, QString& aCanonical)
+bool ReadCanonical(TTaskRows& aRows, const QString& aId, QString& aCanonical)
 {
     aCanonical.clear();
-    SetText(aQuery, QStringLiteral("taskid"), aId);
-    if (!Run(aQuery, kTaskStatement))
+    TTaskRow row;
+    bool found = false;
+    if (!aRows.Read(aId, row, found))
         return false;
-    if (aQuery.Eof())
-        return true;
-    TLocalTask task;
-    ReadRow(aQuery, task);
-    SetText(aQuery, QStringLiteral("taskid"), aId);
-    if (!Run(aQuery, kTaskTitlesStatement))
-        return false;
-    for (; !aQuery.Eof(); aQuery.Next())
-        task.fields.tags << aQuery.FieldByName(QStringLiteral("title")).AsString();
-    task.fields.Normalize();
-    aCanonical = task.fields.Canonical();
+    if (found) {
+        TLocalTask task;
+        ReadRow(row, task);
+        aCanonical = task.fields.Canonical();
+    }
     return true;
 }
 
@@ -143,16 +96,16 @@ bool ReadCanonical(TZQuery& aQuery, const QString& aId, QString& aCanonical)
 // where a change of address would forget it: it becomes the task's object
 // (where the task has none yet), so that the task goes to any collection
 // whole. Inside the caller's transaction.
-bool AdoptOldObjects()
+bool AdoptOldObjects(TtasksDB& aDB)
 {
     std::vector<TIcsMember> members;
-    if (!ReadMembers(members))
+    if (!ReadMembers(aDB, members))
         return false;
     std::set<QString> kept;
     for (const TIcsMember& member : members)
         kept.insert(member.taskid);
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    if (!Run(*query, kOldObjectsStatement))
+    std::unique_ptr<TZQuery> query = aDB.NewQuery();
+    if (!Run(aDB, *query, kOldObjectsStatement))
         return false;
     std::vector<TIcsMember> adopted;
     for (; !query->Eof(); query->Next()) {
@@ -164,10 +117,10 @@ bool AdoptOldObjects()
             adopted.push_back({taskid, todo.uid, vtodo});
     }
     for (const TIcsMember& member : adopted) {
-        if (!WriteMember(member))
+        if (!WriteMember(aDB, member))
             return false;
     }
-    return Run(*query, kDropOldObjectsStatement);
+    return Run(aDB, *query, kDropOldObjectsStatement);
 }
 
 } // namespace
@@ -176,37 +129,33 @@ TStoreResult TSyncLocal::Open(const QString& aUrl, QString& aToken)
 {
     aToken.clear();
     {
-        const TDBOperation operation;
-        if (!MakeTables() || !MakeMemberTable())
-            return Outcome(false);
+        const TDBOperation operation(FDB);
+        if (!MakeTables(FDB) || !MakeMemberTable(FDB))
+            return StatementOutcome(FDB, false);
     }
-    TDBTransaction transaction;
-    bool done = transaction.Started() && AdoptOldObjects();
+    TDBTransaction transaction(FDB);
+    bool done = transaction.Started() && AdoptOldObjects(FDB);
     {
-        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+        std::unique_ptr<TZQuery> query = FDB.NewQuery();
+        const QString key = QStringLiteral("key");
         QString collection;
         if (done) {
-            SetText(*query, QStringLiteral("key"), QStringLiteral("collection"));
-            done = Run(*query, kReadStateStatement);
+            done = Run(FDB, *query, kReadStateStatement, {{key, QStringLiteral("collection")}});
             if (done && !query->Eof())
                 collection = query->FieldByName(QStringLiteral("value")).AsString();
         }
         if (done && collection == aUrl) {
-            SetText(*query, QStringLiteral("key"), QStringLiteral("token"));
-            done = Run(*query, kReadStateStatement);
+            done = Run(FDB, *query, kReadStateStatement, {{key, QStringLiteral("token")}});
             if (done && !query->Eof())
                 aToken = query->FieldByName(QStringLiteral("value")).AsString();
         } else if (done) {
-            done = Run(*query, kForgetItemsStatement) && Run(*query, kForgetStateStatement);
-            SetText(*query, QStringLiteral("key"), QStringLiteral("collection"));
-            SetText(*query, QStringLiteral("value"), aUrl);
-            done = done && Run(*query, kWriteStateStatement);
+            done = Run(FDB, *query, kForgetItemsStatement) &&
+                   Run(FDB, *query, kForgetStateStatement) &&
+                   Run(FDB, *query, kWriteStateStatement,
+                       {{key, QStringLiteral("collection")}, {QStringLiteral("value"), aUrl}});
         }
     }
-    done = done && transaction.Commit();
-    if (!done)
-        transaction.Rollback();
-    return Outcome(done);
+    return transaction.Finish(done);
 }
 
 TStoreResult TSyncLocal::SaveToken(const QString& aToken)
@@ -217,68 +166,49 @@ TStoreResult TSyncLocal::SaveToken(const QString& aToken)
 TStoreResult TSyncLocal::ReadValue(const QString& aKey, QString& aValue)
 {
     aValue.clear();
-    const TDBOperation operation;
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    SetText(*query, QStringLiteral("key"), aKey);
-    if (!Run(*query, kReadStateStatement))
-        return Outcome(false);
+    const TDBOperation operation(FDB);
+    std::unique_ptr<TZQuery> query = FDB.NewQuery();
+    if (!Run(FDB, *query, kReadStateStatement, {{QStringLiteral("key"), aKey}}))
+        return StatementOutcome(FDB, false);
     if (!query->Eof())
         aValue = query->FieldByName(QStringLiteral("value")).AsString();
-    return Outcome(true);
+    return StatementOutcome(FDB, true);
 }
 
 TStoreResult TSyncLocal::SaveValue(const QString& aKey, const QString& aValue)
 {
-    const TDBOperation operation;
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    SetText(*query, QStringLiteral("key"), aKey);
-    SetText(*query, QStringLiteral("value"), aValue);
-    return Outcome(Run(*query, kWriteStateStatement));
+    const TDBOperation operation(FDB);
+    std::unique_ptr<TZQuery> query = FDB.NewQuery();
+    return StatementOutcome(
+        FDB, Run(FDB, *query, kWriteStateStatement,
+                 {{QStringLiteral("key"), aKey}, {QStringLiteral("value"), aValue}}));
 }
 
 TStoreResult TSyncLocal::ReadTasks(std::map<QString, TLocalTask>& aTasks)
 {
     aTasks.clear();
     // One read transaction: the tasks and their links as of one moment.
-    TDBTransaction transaction;
-    bool read = transaction.Started();
-    {
-        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-        read = read && Run(*query, kTasksStatement);
-        for (; read && !query->Eof(); query->Next()) {
-            TLocalTask task;
-            ReadRow(*query, task);
-            aTasks[task.taskid] = std::move(task);
-        }
-        read = read && Run(*query, kTitlesStatement);
-        if (read) {
-            const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
-            const TZField title = query->FieldByName(QStringLiteral("title"));
-            for (; !query->Eof(); query->Next()) {
-                const auto task = aTasks.find(taskid.AsString());
-                if (task != aTasks.end())
-                    task->second.fields.tags << title.AsString();
-            }
-        }
+    TDBTransaction transaction(FDB);
+    std::vector<TTaskRow> rows;
+    bool read = transaction.Started() && TTaskRows(FDB).ReadAll(rows);
+    const TStoreResult result = transaction.Finish(read);
+    if (!result)
+        return result;
+    for (const TTaskRow& row : rows) {
+        TLocalTask task;
+        ReadRow(row, task);
+        aTasks[task.taskid] = std::move(task);
     }
-    read = read && transaction.Commit();
-    if (!read) {
-        transaction.Rollback();
-        aTasks.clear();
-        return Outcome(false);
-    }
-    for (auto& [id, task] : aTasks)
-        task.fields.Normalize();
-    return Outcome(true);
+    return result;
 }
 
 TStoreResult TSyncLocal::ReadItems(std::vector<TSyncItem>& aItems)
 {
     aItems.clear();
-    const TDBOperation operation;
-    std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
-    if (!Run(*query, kItemsStatement))
-        return Outcome(false);
+    const TDBOperation operation(FDB);
+    std::unique_ptr<TZQuery> query = FDB.NewQuery();
+    if (!Run(FDB, *query, kItemsStatement))
+        return StatementOutcome(FDB, false);
     const TZField taskid = query->FieldByName(QStringLiteral("taskid"));
     const TZField href = query->FieldByName(QStringLiteral("href"));
     const TZField etag = query->FieldByName(QStringLiteral("etag"));
@@ -287,13 +217,13 @@ TStoreResult TSyncLocal::ReadItems(std::vector<TSyncItem>& aItems)
     for (; !query->Eof(); query->Next())
         aItems.push_back({taskid.AsString(), href.AsString(), etag.AsString(), base.AsString(),
                           vtodo.AsString().toUtf8()});
-    return Outcome(true);
+    return StatementOutcome(FDB, true);
 }
 
 TStoreResult TSyncLocal::ReadMembers(std::vector<TIcsMember>& aMembers)
 {
-    const TDBOperation operation;
-    return Outcome(::ReadMembers(aMembers));
+    const TDBOperation operation(FDB);
+    return StatementOutcome(FDB, ::ReadMembers(FDB, aMembers));
 }
 
 TStoreResult TSyncBatch::Add(TSyncWrite aWrite)
@@ -304,45 +234,44 @@ TStoreResult TSyncBatch::Add(TSyncWrite aWrite)
     return TStoreResult();
 }
 
-bool TSyncBatch::WriteTask(TZQuery& aQuery, const QString& aId, const TSyncFields& aFields,
+bool TSyncBatch::TagsOf(TTaskRows& aRows, const QString& aTitle, QStringList& aIds)
+{
+    aIds = TagsTitled(*FTags, aTitle, true);
+    if (!aIds.isEmpty())
+        return true;
+    // Inside the task's transaction: the tag is stored exactly when the task
+    // that carries it is. Coloured as an import colours the tags it makes.
+    const TStoredTag tag{GenerateId(), aTitle, ImportTagColor(static_cast<int>(FTags->size()))};
+    if (!aRows.InsertTag(tag))
+        return false;
+    FTags->push_back(tag);
+    aIds << tag.tagid;
+    return true;
+}
+
+bool TSyncBatch::WriteTask(TTaskRows& aRows, const QString& aId, const TSyncFields& aFields,
                            const QString& aCreated, const std::optional<QString>& aCurrent)
 {
     QString current = aCurrent.value_or(QString());
-    bool stored = aCurrent || ReadCanonical(aQuery, aId, current);
-    SetText(aQuery, QStringLiteral("taskid"), aId);
-    SetText(aQuery, QStringLiteral("summary"), aFields.summary);
-    SetText(aQuery, QStringLiteral("note"), aFields.note);
-    SetText(aQuery, QStringLiteral("duedt"), aFields.due.isEmpty() ? QString() : aFields.due);
-    SetText(aQuery, QStringLiteral("finisheddt"),
-            aFields.finished.isEmpty() ? QString() : aFields.finished);
+    bool stored = aCurrent || ReadCanonical(aRows, aId, current);
+    TTaskRow row;
+    row.taskid = aId;
+    row.summary = aFields.summary;
+    row.note = aFields.note;
+    row.duedt = aFields.due.isEmpty() ? QString() : aFields.due;
+    row.finisheddt = aFields.finished.isEmpty() ? QString() : aFields.finished;
     if (stored && current.isEmpty()) {
-        SetText(aQuery, QStringLiteral("createddt"), aCreated.isEmpty() ? QString() : aCreated);
-        stored = Run(aQuery, kInsertTaskStatement);
+        row.createddt = aCreated.isEmpty() ? QString() : aCreated;
+        stored = aRows.Insert(row);
     } else if (stored) {
-        stored = Run(aQuery, kUpdateTaskStatement);
+        stored = aRows.Update(row);
     }
-    SetText(aQuery, QStringLiteral("taskid"), aId);
-    stored = stored && Run(aQuery, kUnlinkStatement);
+    stored = stored && aRows.Unlink(aId);
     for (const QString& title : aFields.tags) {
-        if (!stored)
-            break;
-        auto tag = FTags->find(title);
-        if (tag == FTags->end()) {
-            // Inside the task's transaction: the tag is stored exactly when
-            // the task that carries it is.
-            const QString tagid = GenerateId();
-            SetText(aQuery, QStringLiteral("tagid"), tagid);
-            SetText(aQuery, QStringLiteral("title"), title);
-            // Coloured as an import colours the tags it makes.
-            Param(aQuery, QStringLiteral("color")).SetAsInteger(ImportTagColor(FTagCount));
-            stored = Run(aQuery, kInsertTagStatement);
-            tag = FTags->emplace(title, tagid).first;
-            FNewTags << title;
-            ++FTagCount;
-        }
-        SetText(aQuery, QStringLiteral("taskid"), aId);
-        SetText(aQuery, QStringLiteral("tagid"), tag->second);
-        stored = stored && Run(aQuery, kLinkStatement);
+        QStringList tagIds;
+        stored = stored && TagsOf(aRows, title, tagIds);
+        for (const QString& tagId : tagIds)
+            stored = stored && aRows.Link(aId, tagId);
     }
     return stored;
 }
@@ -351,93 +280,81 @@ TStoreResult TSyncBatch::Flush()
 {
     if (FWrites.empty())
         return TStoreResult();
-    if (!FTags) {
-        std::vector<TStoredTag> tags;
-        const TStoreResult read = TtasksStore::ListTags(tags);
-        if (!read)
-            return read;
-        FTags.emplace();
-        FTagCount = static_cast<int>(tags.size());
-        // The first tag of a title in the store's order stands for it.
-        for (const TStoredTag& tag : tags)
-            FTags->emplace(tag.title, tag.tagid);
-    }
-    FNewTags.clear();
     QStringList written;
     int skipped = 0;
-    TDBTransaction transaction;
+    TDBTransaction transaction(FDB);
     bool stored = transaction.Started();
     {
-        std::unique_ptr<TZQuery> query = GetTasksDB()->NewQuery();
+        TTaskRows rows(FDB);
+        if (stored && !FTags)
+            stored = rows.ReadTags(FTags.emplace());
+        FTagsStored = FTags ? FTags->size() : 0;
+        std::unique_ptr<TZQuery> query = FDB.NewQuery();
         for (const TSyncWrite& write : FWrites) {
             if (!stored)
                 break;
             std::optional<QString> current;
             if (write.expected) {
                 current.emplace();
-                stored = ReadCanonical(*query, write.taskid, *current);
+                stored = ReadCanonical(rows, write.taskid, *current);
                 if (stored && *current != *write.expected) {
                     ++skipped;
                     continue;
                 }
             }
             // The task's row first, then the copy of a conflict as a new task.
-            std::vector<std::pair<QString, const TSyncFields*>> rows;
+            std::vector<std::pair<QString, const TSyncFields*>> taskRows;
             if (write.fields)
-                rows.emplace_back(write.taskid, &*write.fields);
+                taskRows.emplace_back(write.taskid, &*write.fields);
             if (write.conflictCopy)
-                rows.emplace_back(write.conflictCopy->taskid, &write.conflictCopy->fields);
-            for (const auto& [taskid, row] : rows) {
+                taskRows.emplace_back(write.conflictCopy->taskid, &write.conflictCopy->fields);
+            for (const auto& [taskid, fields] : taskRows) {
                 if (!stored)
                     break;
                 const bool own = taskid == write.taskid;
                 // A conflict's copy is a new task.
-                stored = WriteTask(*query, taskid, *row, own ? write.created : QString(),
+                stored = WriteTask(rows, taskid, *fields, own ? write.created : QString(),
                                    own ? current : std::optional<QString>(QString()));
                 if (stored)
                     written << taskid;
             }
-            if (stored && write.deleteTask) {
-                SetText(*query, QStringLiteral("taskid"), write.taskid);
-                stored = Run(*query, kUnlinkStatement) && Run(*query, kDeleteTaskStatement);
-            }
+            if (stored && write.deleteTask)
+                stored = rows.Delete(write.taskid);
             if (stored && write.item) {
                 const TSyncItem& item = *write.item;
-                SetText(*query, QStringLiteral("href"), item.href);
-                SetText(*query, QStringLiteral("taskid"), item.taskid);
-                stored = Run(*query, kDropHrefStatement);
-                SetText(*query, QStringLiteral("taskid"), item.taskid);
-                SetText(*query, QStringLiteral("href"), item.href);
-                SetText(*query, QStringLiteral("etag"), item.etag);
-                SetText(*query, QStringLiteral("base"), item.base);
-                // The object itself is the task's member below.
-                SetText(*query, QStringLiteral("vtodo"), QString());
-                stored = stored && Run(*query, kWriteItemStatement);
+                const QString taskid = QStringLiteral("taskid");
+                const QString href = QStringLiteral("href");
+                stored = Run(FDB, *query, kDropHrefStatement,
+                             {{href, item.href}, {taskid, item.taskid}}) &&
+                         // The object itself is the task's member below.
+                         Run(FDB, *query, kWriteItemStatement,
+                             {{taskid, item.taskid},
+                              {href, item.href},
+                              {QStringLiteral("etag"), item.etag},
+                              {QStringLiteral("base"), item.base},
+                              {QStringLiteral("vtodo"), QString()}});
             }
             if (stored && write.member)
-                stored = WriteMember(*write.member);
+                stored = WriteMember(FDB, *write.member);
             if (stored && write.dropMember)
-                stored = DropMember(write.taskid);
-            if (stored && write.dropItem) {
-                SetText(*query, QStringLiteral("taskid"), write.taskid);
-                stored = Run(*query, kDropItemStatement);
-            }
+                stored = DropMember(FDB, write.taskid);
+            if (stored && write.dropItem)
+                stored = Run(FDB, *query, kDropItemStatement,
+                             {{QStringLiteral("taskid"), write.taskid}});
             if (stored && write.deleteTask)
                 written << write.taskid;
         }
     }
-    stored = stored && transaction.Commit();
-    if (!stored) {
-        transaction.Rollback();
-        // Tags made in the lost transaction are not stored.
-        for (const QString& title : FNewTags)
-            FTags->erase(title);
-        FTagCount -= static_cast<int>(FNewTags.size());
-        FWrites.clear();
-        return Outcome(false);
-    }
+    const TStoreResult result = transaction.Finish(stored);
     FWrites.clear();
+    if (!result) {
+        // Tags made in the lost transaction are not stored; nor were any
+        // when the tags could not be read.
+        if (FTags)
+            FTags->resize(FTagsStored);
+        return result;
+    }
     FWritten << written;
     FSkipped += skipped;
-    return TStoreResult();
+    return result;
 }

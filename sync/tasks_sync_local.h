@@ -14,8 +14,10 @@
 // import's table ical_tasks (ical/tasks_ics.h): one object per task, whatever
 // the collection, so that a task goes to any collection whole.
 //
-// Every read and write holds the store's lock briefly: a read of all tasks,
-// or one transaction per batch of writes.
+// The rows of the tasks, tags and links are read and written through the
+// store (TTaskRows) inside the transactions of this file, on the database
+// the sync was given. Every read and write holds the store's lock briefly: a
+// read of all tasks, or one transaction per batch of writes.
 
 #include "ical/tasks_ics.h"
 #include "store/tasks_store.h"
@@ -48,20 +50,23 @@ struct TSyncItem
 class TSyncLocal
 {
 public:
-    TSyncLocal() = delete;
+    explicit TSyncLocal(TtasksDB& aDB) : FDB(aDB) {}
 
     // Makes the tables where missing. When they hold the state of another
     // collection than aUrl, that state is forgotten, so nothing of it travels
     // to the new one. aToken is the stored sync token, empty when none.
-    static TStoreResult Open(const QString& aUrl, QString& aToken);
-    static TStoreResult SaveToken(const QString& aToken);
+    TStoreResult Open(const QString& aUrl, QString& aToken);
+    TStoreResult SaveToken(const QString& aToken);
     // Other values of the collection's state ("restored": the members the
     // last sync put back into an emptied collection).
-    static TStoreResult ReadValue(const QString& aKey, QString& aValue);
-    static TStoreResult SaveValue(const QString& aKey, const QString& aValue);
-    static TStoreResult ReadTasks(std::map<QString, TLocalTask>& aTasks);
-    static TStoreResult ReadItems(std::vector<TSyncItem>& aItems);
-    static TStoreResult ReadMembers(std::vector<TIcsMember>& aMembers);
+    TStoreResult ReadValue(const QString& aKey, QString& aValue);
+    TStoreResult SaveValue(const QString& aKey, const QString& aValue);
+    TStoreResult ReadTasks(std::map<QString, TLocalTask>& aTasks);
+    TStoreResult ReadItems(std::vector<TSyncItem>& aItems);
+    TStoreResult ReadMembers(std::vector<TIcsMember>& aMembers);
+
+private:
+    TtasksDB& FDB;
 };
 
 // Writes that belong together, for one task: its row (or its deletion) and
@@ -99,6 +104,8 @@ class TSyncBatch
 public:
     static constexpr int kBatchSize = 100;
 
+    explicit TSyncBatch(TtasksDB& aDB) : FDB(aDB) {}
+
     // Flushes by itself when the batch is full; false when that flush failed.
     TStoreResult Add(TSyncWrite aWrite);
     // Stores what was added. The ids of tasks written go to Written.
@@ -109,15 +116,17 @@ public:
 private:
     // Inserts or updates the task; aCurrent is its canonical text when known
     // (empty: not stored).
-    bool WriteTask(TZQuery& aQuery, const QString& aId, const TSyncFields& aFields,
+    bool WriteTask(TTaskRows& aRows, const QString& aId, const TSyncFields& aFields,
                    const QString& aCreated, const std::optional<QString>& aCurrent);
+    // The ids of the tags of aTitle, made when there is none.
+    bool TagsOf(TTaskRows& aRows, const QString& aTitle, QStringList& aIds);
 
+    TtasksDB& FDB;
     std::vector<TSyncWrite> FWrites;
-    // Titles of the tags made by the flush under way.
-    QStringList FNewTags;
     QStringList FWritten;
     int FSkipped = 0;
-    // Tag ids by title, read at the first flush.
-    std::optional<std::map<QString, QString>> FTags;
-    int FTagCount = 0;
+    // The stored tags, read at the first flush, with those made since.
+    std::optional<std::vector<TStoredTag>> FTags;
+    // How many of them the flush under way found stored.
+    size_t FTagsStored = 0;
 };

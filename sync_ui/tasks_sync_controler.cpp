@@ -1,10 +1,12 @@
 #include "sync_ui/tasks_sync_controler.h"
 
+#include "settings/tasks_sync_settings.h"
+#include "store/tasks_db.h"
 #include "sync_ui/tasks_sync_passwords.h"
 #include "sync_ui/tasks_sync_runner.h"
-#include "sync_ui/tasks_sync_settings.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_guard.h"
+#include "util/tasks_log.h"
 
 #include <QLocale>
 #include <QTimer>
@@ -26,7 +28,7 @@ TtasksSyncTimer* MakeTimer(const TtasksSyncControler::TSeams& aSeams, QObject* a
     return timer;
 }
 
-QString OutcomeText(const TSyncOutcome& aOutcome)
+QString OutcomeText(const TSyncResult& aOutcome)
 {
     if (!aOutcome.ok)
         return QStringLiteral("Sync failed: %1").arg(aOutcome.error);
@@ -189,9 +191,15 @@ void TtasksSyncControler::SetPassword(const QString& aPassword)
 
 void TtasksSyncControler::StorePassword(const QString& aPassword)
 {
-    // The outcome matters little: where the keyring refuses, the password
-    // stays in memory for this run and is asked for again in the next.
-    FSeams.passwords->Write(FSettings->PasswordKey(), aPassword, this, [](bool, const QString&) {});
+    // Where the keyring refuses, the password stays in memory for this run
+    // and is asked for again in the next; the log says why.
+    FSeams.passwords->Write(FSettings->PasswordKey(), aPassword, this,
+                            [](bool aStored, const QString& aError) {
+                                if (TtasksLog* log = GetTasksLog(); log && !aStored)
+                                    log->Log(QStringLiteral("The sync's password could not be "
+                                                            "stored in the keyring: %1")
+                                                 .arg(aError));
+                            });
 }
 
 void TtasksSyncControler::SyncNow()
@@ -291,17 +299,17 @@ void TtasksSyncControler::Launch()
 {
     if (!FRunner) {
         FRunner = CreateSyncRunner(
-            this, [this](const TSyncOutcome& aOutcome) { RunnerFinished(aOutcome); });
+            this, [this](const TSyncResult& aOutcome) { RunnerFinished(aOutcome); });
         if (!FRunner) {
             SetResult(QStringLiteral("Sync failed: this build of Ulmora cannot sync"));
             return;
         }
     }
     FRunning = true;
-    FRunner->Run(FSettings->url, FSettings->user, FPassword, FSeams.timeoutMs);
+    FRunner->Run(*GetTasksDB(), FSettings->url, FSettings->user, FPassword, FSeams.timeoutMs);
 }
 
-void TtasksSyncControler::RunnerFinished(const TSyncOutcome& aOutcome)
+void TtasksSyncControler::RunnerFinished(const TSyncResult& aOutcome)
 {
     if (FStopped)
         return;

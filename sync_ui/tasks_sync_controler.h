@@ -29,7 +29,7 @@ class ItasksPasswordStore;
 class QTimer;
 class QWidget;
 class TtasksSyncRunner;
-struct TSyncOutcome;
+struct TSyncResult;
 struct TSyncSettings;
 
 // A one-shot timer of the schedule; tests replace it to fire it by hand.
@@ -125,7 +125,7 @@ private:
     void AskPassword(const QString& aWhy, bool aKeyringWorks);
     void StorePassword(const QString& aPassword);
     void Launch();
-    void RunnerFinished(const TSyncOutcome& aOutcome);
+    void RunnerFinished(const TSyncResult& aOutcome);
     void SetResult(const QString& aText);
     void ApplySchedule();
 

@@ -16,40 +16,31 @@ class TtasksThreadRunner : public TtasksSyncRunner
 public:
     TtasksThreadRunner(QObject* aContext, TFinished aFinished)
     {
-        qRegisterMetaType<TSyncConfig>();
         qRegisterMetaType<TSyncResult>();
         FThread.setObjectName(QStringLiteral("ulmora-sync"));
         FWorker = new TSyncWorker;
         FWorker->moveToThread(&FThread);
         ConnectGuarded(&FThread, &QThread::finished, FWorker, &QObject::deleteLater);
         // Queued: the worker emits on its thread, aContext lives on the GUI thread.
-        ConnectGuarded(FWorker, &TSyncWorker::Finished, aContext,
-                       [finished = std::move(aFinished)](const TSyncResult& aResult) {
-                           TSyncOutcome outcome;
-                           outcome.ok = aResult.ok;
-                           outcome.error = aResult.error;
-                           outcome.finishedAt = aResult.finishedAt;
-                           outcome.conflicts = aResult.conflicts;
-                           outcome.notice = aResult.notice;
-                           outcome.changedTaskIds = aResult.changedTaskIds;
-                           finished(outcome);
-                       });
+        ConnectGuarded(FWorker, &TSyncWorker::Finished, aContext, std::move(aFinished));
         FThread.start();
     }
 
     ~TtasksThreadRunner() override { Stop(); }
 
-    void Run(const QString& aUrl, const QString& aUser, const QString& aPassword,
+    void Run(TtasksDB& aStore, const QString& aUrl, const QString& aUser, const QString& aPassword,
              int aTimeoutMs) override
     {
         TSyncConfig config;
         config.url = aUrl;
-        config.user = aUser;
-        config.password = aPassword;
+        config.client.user = aUser;
+        config.client.password = aPassword;
         if (aTimeoutMs > 0)
-            config.timeoutMs = aTimeoutMs;
-        QMetaObject::invokeMethod(FWorker, "Sync", Qt::QueuedConnection,
-                                  Q_ARG(TSyncConfig, config));
+            config.client.timeoutMs = aTimeoutMs;
+        // Runs on the worker's thread, after the syncs asked for before.
+        QMetaObject::invokeMethod(
+            FWorker, [worker = FWorker, store = &aStore, config] { worker->Sync(*store, config); },
+            Qt::QueuedConnection);
     }
 
     void Stop() override

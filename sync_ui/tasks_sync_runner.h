@@ -4,33 +4,24 @@
 // thread of its own (tasks_sync_runner.cpp), or nothing where the build has
 // no sync (tasks_sync_runner_none.cpp).
 
-#include <QDateTime>
+#include "sync/tasks_sync_result.h"
+
 #include <QString>
-#include <QStringList>
 #include <functional>
 #include <memory>
 
 class QObject;
-
-struct TSyncOutcome
-{
-    bool ok = false;
-    QString error;
-    QDateTime finishedAt;
-    int conflicts = 0;
-    // What the user should know of a sync that went through.
-    QString notice;
-    QStringList changedTaskIds;
-};
+class TtasksDB;
 
 class TtasksSyncRunner
 {
 public:
-    using TFinished = std::function<void(const TSyncOutcome&)>;
+    using TFinished = std::function<void(const TSyncResult&)>;
     virtual ~TtasksSyncRunner() = default;
-    // Starts one sync; aFinished runs on the GUI thread when it ended.
-    virtual void Run(const QString& aUrl, const QString& aUser, const QString& aPassword,
-                     int aTimeoutMs) = 0;
+    // Starts one sync of the tasks of aStore, which the caller keeps open
+    // until aFinished runs on the GUI thread (or Stop returned).
+    virtual void Run(TtasksDB& aStore, const QString& aUrl, const QString& aUser,
+                     const QString& aPassword, int aTimeoutMs) = 0;
     // Asks a running sync to end and waits for the thread; idempotent.
     virtual void Stop() = 0;
 };

@@ -1,7 +1,7 @@
 #include "sync_ui/tasks_sync_section.h"
 
+#include "settings/tasks_sync_settings.h"
 #include "sync_ui/tasks_sync_controler.h"
-#include "sync_ui/tasks_sync_settings.h"
 #include "util/kvd_guard.h"
 
 #include <QCheckBox>

@@ -1,6 +1,7 @@
 #include "tags/tasks_tags.h"
 
 #include "store/tasks_store.h"
+#include "util/kvd_colors.h"
 #include "util/kvd_widgets.h"
 
 #include <QAbstractTableModel>
@@ -569,7 +570,8 @@ QColor TagColor(int32_t aColor)
         }
         return palette.color(QPalette::Active, QPalette::Text);
     }
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+    const TColorParts parts = ColorPartsOf(value);
+    return QColor(parts.red, parts.green, parts.blue);
 }
 
 const std::vector<TtasksSystemColor>& SystemColors()

@@ -1,5 +1,7 @@
 #include "util/kvd_utils.h"
 
+#include "util/kvd_colors.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -85,14 +87,9 @@ TDateTime RoundDateTime(int aUnit, int aStep, TDateTime aValue)
 
 uint32_t LightenColor(uint32_t aColor, int aDelta)
 {
-    auto shift = [aDelta](uint32_t aByte) -> uint32_t {
-        const int sum = static_cast<int>(aByte) + aDelta;
-        return sum <= 0 ? 0u : (sum >= 255 ? 255u : static_cast<uint32_t>(sum));
-    };
-    const uint32_t r = shift(aColor & 0xFF);
-    const uint32_t g = shift((aColor >> 8) & 0xFF);
-    const uint32_t b = shift((aColor >> 16) & 0xFF);
-    return r | (g << 8) | (b << 16);
+    auto shift = [aDelta](int aPart) { return std::clamp(aPart + aDelta, 0, 255); };
+    const TColorParts parts = ColorPartsOf(aColor);
+    return ColorValueOf({shift(parts.red), shift(parts.green), shift(parts.blue)});
 }
 
 void ParseVersion(const QString& aText, int& aMajor, int& aMinor, int& aRelease, int& aBuild)

@@ -76,8 +76,8 @@ void BM_SaveTaskWithThreeTags(benchmark::State& aState)
             break;
         }
         for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
-            if (list->RecordOfNode(row)->summary == text) {
-                editor->DeleteTask(list->RecordOfNode(row));
+            if (list->RecordOfRow(row)->summary == text) {
+                editor->DeleteTask(list->RecordOfRow(row));
                 break;
             }
         }

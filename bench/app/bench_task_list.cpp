@@ -203,7 +203,7 @@ TTaskRecord* SelectSaved(TfrmTaskList* aWindow)
 {
     TtasksListPanel* list = aWindow->ListPanel();
     for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
-        TTaskRecord* record = list->RecordOfNode(row);
+        TTaskRecord* record = list->RecordOfRow(row);
         if (record->summary != kSavedSummary)
             continue;
         auto* tree = aWindow->findChild<QTreeView*>(QStringLiteral("treeTaskList"));

@@ -2,9 +2,9 @@
 // it, and the due date-time of a general choice.
 // Run: build/bench/duedates/bench_duedates
 
-#include "app/tasks_duedates.h"
 #include "app/tasks_notifier.h"
 #include "app/tasks_reminders.h"
+#include "due/tasks_duedates.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

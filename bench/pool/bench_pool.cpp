@@ -70,7 +70,7 @@ void BM_CreateTasks(benchmark::State& aState)
 {
     FreshDatabase();
     TfrmTasksPool dialog;
-    dialog.memPool->setPlainText(PoolText());
+    dialog.findChild<QPlainTextEdit*>(QStringLiteral("memPool"))->setPlainText(PoolText());
     for (const char* id : kTagIds)
         dialog.TagsControler()->GetTag(QString::fromLatin1(id))->SetChecked(true);
     for (auto _ : aState) {

@@ -34,8 +34,8 @@ TSyncConfig Config(const QString& aUrl)
 {
     TSyncConfig config;
     config.url = aUrl;
-    config.user = TRadicaleServer::kUser;
-    config.password = TRadicaleServer::kPassword;
+    config.client.user = TRadicaleServer::kUser;
+    config.client.password = TRadicaleServer::kPassword;
     return config;
 }
 
@@ -71,7 +71,7 @@ bool Up(TRadicaleServer& aServer, const QTemporaryDir& aDir, int aCount)
         return false;
     QElapsedTimer timer;
     timer.start();
-    const TSyncResult result = SyncOnce(Config(aServer.MakeCalendar()));
+    const TSyncResult result = SyncOnce(*GetTasksDB(), Config(aServer.MakeCalendar()));
     const double seconds = Seconds(timer);
     ReleaseTasksDB();
     if (!result.ok || result.uploaded != aCount) {
@@ -114,7 +114,7 @@ bool Down(TRadicaleServer& aServer, const QTemporaryDir& aDir, int aCount)
     SetTasksDBFile(aDir.filePath(QStringLiteral("down-%1.db").arg(aCount)));
     QElapsedTimer timer;
     timer.start();
-    const TSyncResult result = SyncOnce(Config(url));
+    const TSyncResult result = SyncOnce(*GetTasksDB(), Config(url));
     const double seconds = Seconds(timer);
     ReleaseTasksDB();
     if (!result.ok || result.downloaded != aCount) {

@@ -59,7 +59,7 @@ QStringList LinksOf(const QString& aTaskId)
 int RowOf(TfrmTaskList& aWindow, const QString& aId)
 {
     for (int row = 0; row < aWindow.ListPanel()->TaskRecords()->Count(); ++row) {
-        if (aWindow.ListPanel()->RecordOfNode(row)->taskid == aId)
+        if (aWindow.ListPanel()->RecordOfRow(row)->taskid == aId)
             return row;
     }
     return -1;
@@ -775,7 +775,7 @@ private Q_SLOTS:
         // The list shows what is stored, the task deleted elsewhere no more.
         QStringList listed;
         for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row) {
-            const TTaskRecord* record = window.ListPanel()->RecordOfNode(row);
+            const TTaskRecord* record = window.ListPanel()->RecordOfRow(row);
             listed << record->summary + QLatin1Char('|') + record->note;
         }
         listed.sort();
@@ -946,8 +946,8 @@ private Q_SLOTS:
         const QStringList listBefore = [&] {
             QStringList ids;
             for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row)
-                ids << window.ListPanel()->RecordOfNode(row)->taskid + '=' +
-                           window.ListPanel()->RecordOfNode(row)->summary;
+                ids << window.ListPanel()->RecordOfRow(row)->taskid + '=' +
+                           window.ListPanel()->RecordOfRow(row)->summary;
             return ids;
         }();
 
@@ -963,8 +963,8 @@ private Q_SLOTS:
                  linksBefore);
         QStringList listAfter;
         for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row)
-            listAfter << window.ListPanel()->RecordOfNode(row)->taskid + '=' +
-                             window.ListPanel()->RecordOfNode(row)->summary;
+            listAfter << window.ListPanel()->RecordOfRow(row)->taskid + '=' +
+                             window.ListPanel()->RecordOfRow(row)->summary;
         QCOMPARE(listAfter, listBefore);
 
         // Once the database accepts again, the same editor saves it all.
@@ -1304,7 +1304,7 @@ private Q_SLOTS:
         // In the order a reload gives.
         QStringList shown;
         for (int row = 0; row < window.ListPanel()->TaskRecords()->Count(); ++row)
-            shown << window.ListPanel()->RecordOfNode(row)->taskid;
+            shown << window.ListPanel()->RecordOfRow(row)->taskid;
         std::vector<TStoredTask> stored;
         QVERIFY(TtasksStore::ListTasks(stored));
         QStringList listed;
@@ -1321,7 +1321,7 @@ private Q_SLOTS:
         const TTaskRecord* record = RecordById(window, kTaskA);
         QVERIFY(record);
         const QString text =
-            window.ListPanel()->TaskRecords()->index(record->node, kColDue).data().toString();
+            window.ListPanel()->TaskRecords()->index(record->row, kColDue).data().toString();
         const TRowTextStyle style =
             TaskTextStyle(*record, false, Now(), window.font(), QColor(Qt::black));
         if (due == QLatin1String("<null>")) {
@@ -1441,7 +1441,7 @@ private Q_SLOTS:
         W<QToolButton>(window, "btnSaveTask")->click();
         QCOMPARE(ErrorBoxes(), 0);
         QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
-        TTaskRecord* record = window.ListPanel()->RecordOfNode(0);
+        TTaskRecord* record = window.ListPanel()->RecordOfRow(0);
         QCOMPARE(record->summary, typedSummary);
         QCOMPARE(record->note, typedNote);
 
@@ -1482,7 +1482,7 @@ private Q_SLOTS:
         QCOMPARE(window.ListPanel()->TaskRecords()->Count(), 1);
         QCOMPARE(One(QStringLiteral("select duedt from tasks")),
                  QDateTime(picked, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        TTaskRecord* record = window.ListPanel()->RecordOfNode(0);
+        TTaskRecord* record = window.ListPanel()->RecordOfRow(0);
         QVERIFY(!window.ListPanel()->TaskRecords()->index(0, kColDue).data().toString().isEmpty());
         SelectTask(window, record->taskid);
         W<QToolButton>(window, "btnEdit")->click();

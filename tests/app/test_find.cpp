@@ -52,7 +52,7 @@ void StandardData()
 QStringList VisibleIds(TfrmTaskList& aWindow)
 {
     QStringList ids;
-    TtasksTagFilter* rows = aWindow.ListPanel()->TaskRows();
+    TtasksListFilter* rows = aWindow.ListPanel()->TaskRows();
     for (int row = 0; row < rows->rowCount(); ++row)
         ids << rows->Record(rows->index(row, 0))->taskid;
     return ids;
@@ -78,7 +78,7 @@ void SelectTask(TfrmTaskList& aWindow, const QString& aId)
 {
     TtasksListPanel* list = aWindow.ListPanel();
     for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
-        if (list->RecordOfNode(row)->taskid == aId) {
+        if (list->RecordOfRow(row)->taskid == aId) {
             Tree(aWindow)->selectionModel()->select(
                 ViewIndex(aWindow, row), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }

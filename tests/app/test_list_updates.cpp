@@ -3,7 +3,8 @@
 // and what the list then shows, in content and order, is what a reload of the
 // whole list gives; the other rows keep their records and marks. And the
 // selection: the selection model says which rows are selected, the list the
-// order in which they came.
+// order in which they came. Every case runs with the toolkit's model tester
+// on the list model, so each update is also a change that views can follow.
 
 #include "app/tasks_form_main.h"
 #include "app/tasks_list_view.h"
@@ -12,6 +13,7 @@
 
 #include "window_fixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDateEdit>
 #include <QLineEdit>
@@ -63,7 +65,7 @@ QStringList Rows(TfrmTaskList& aWindow, bool aVisibleOnly = false)
     for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
         if (aVisibleOnly && RowHidden(aWindow, row))
             continue;
-        rows << RowText(*list->RecordOfNode(row));
+        rows << RowText(*list->RecordOfRow(row));
     }
     return rows;
 }
@@ -87,18 +89,8 @@ void SelectTask(TfrmTaskList& aWindow, const QString& aId)
     TTaskRecord* record = RecordById(aWindow, aId);
     QVERIFY(record);
     Tree(aWindow)->selectionModel()->select(
-        ViewIndex(aWindow, record->node), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        ViewIndex(aWindow, record->row), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     aWindow.UpdateControls();
-}
-
-// A user's tick or untick of a row's box.
-void Tick(TfrmTaskList& aWindow, const QString& aId)
-{
-    TTaskRecord* record = RecordById(aWindow, aId);
-    QVERIFY(record);
-    TtasksListModel* model = aWindow.ListPanel()->TaskRecords();
-    model->setData(model->index(record->node, kColCheck),
-                   record->finished ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
 }
 
 void SetTag(TfrmTaskList& aWindow, const QString& aTagId, bool aChecked)
@@ -144,6 +136,24 @@ class TestListUpdates : public QObject
 
 private:
     std::unique_ptr<TTestEnv> FEnv;
+    std::unique_ptr<TfrmTaskList> FWindow;
+    // The toolkit's model tester on the list model and on the tab's filter
+    // over it (what the view reads): each checks every signal as it comes
+    // (rows inserted where announced, indexes in range, data of the right
+    // types) and fails the running case at the first fault.
+    std::unique_ptr<QAbstractItemModelTester> FModelTester;
+    std::unique_ptr<QAbstractItemModelTester> FRowsTester;
+
+    // The window over the tasks stored so far, its models under the testers.
+    TfrmTaskList& OpenWindow()
+    {
+        FWindow = std::make_unique<TfrmTaskList>();
+        TtasksListPanel* list = FWindow->ListPanel();
+        const auto mode = QAbstractItemModelTester::FailureReportingMode::QtTest;
+        FModelTester = std::make_unique<QAbstractItemModelTester>(list->TaskRecords(), mode);
+        FRowsTester = std::make_unique<QAbstractItemModelTester>(list->TaskRows(), mode);
+        return *FWindow;
+    }
 
     void Data()
     {
@@ -177,7 +187,13 @@ private Q_SLOTS:
         FEnv = StartWindowTest();
         SetFixedNow(At(8, 12));
     }
-    void cleanup() { EndWindowTest(FEnv); }
+    void cleanup()
+    {
+        FRowsTester.reset();
+        FModelTester.reset();
+        FWindow.reset();
+        EndWindowTest(FEnv);
+    }
 
     void changeUpdatesRowsAsAReloadWould_data()
     {
@@ -208,7 +224,7 @@ private Q_SLOTS:
                         QStringLiteral("2026-05-%1 10:00:00").arg(10 + i % 15), {},
                         QStringLiteral("2026-05-0%1 08:00:00").arg(1 + i % 7));
         }
-        TfrmTaskList window;
+        TfrmTaskList& window = OpenWindow();
         window.show();
         TtasksListPanel* list = window.ListPanel();
         if (tagTab)
@@ -217,7 +233,7 @@ private Q_SLOTS:
         // Every row announced, one unread.
         std::map<QString, TTaskRecord*> before;
         for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
-            TTaskRecord* record = list->RecordOfNode(row);
+            TTaskRecord* record = list->RecordOfRow(row);
             record->notified = true;
             before[record->taskid] = record;
         }
@@ -332,7 +348,7 @@ private Q_SLOTS:
     void rowsOfOthersAndAFailedRead()
     {
         Data();
-        TfrmTaskList window;
+        TfrmTaskList& window = OpenWindow();
         window.show();
         TtasksListPanel* list = window.ListPanel();
         const QStringList before = Rows(window);
@@ -348,12 +364,12 @@ private Q_SLOTS:
     void selectionModelDecidesTheSelectedIds()
     {
         Data();
-        TfrmTaskList window;
+        TfrmTaskList& window = OpenWindow();
         window.show();
         TtasksListPanel* list = window.ListPanel();
         QItemSelectionModel* selection = Tree(window)->selectionModel();
         const auto rowOf = [&](const QString& aId) {
-            return ViewIndex(window, RecordById(window, aId)->node);
+            return ViewIndex(window, RecordById(window, aId)->row);
         };
         for (const QString& id : {kD2, kU1, kD3})
             selection->select(rowOf(id), QItemSelectionModel::Select | QItemSelectionModel::Rows);

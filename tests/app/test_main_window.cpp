@@ -48,7 +48,7 @@ QStringList ListedSummaries(TfrmTaskList& aWindow, bool aVisibleOnly = false)
     for (int row = 0; row < aWindow.ListPanel()->TaskRecords()->Count(); ++row) {
         if (aVisibleOnly && RowHidden(aWindow, row))
             continue;
-        result << aWindow.ListPanel()->RecordOfNode(row)->summary;
+        result << aWindow.ListPanel()->RecordOfRow(row)->summary;
     }
     return result;
 }
@@ -874,7 +874,7 @@ private Q_SLOTS:
             QCOMPARE(record->finished, item.Strike);
             QCOMPARE(
                 window.ListPanel()->TaskRecords()->data(
-                    window.ListPanel()->TaskRecords()->index(record->node, 0), Qt::CheckStateRole),
+                    window.ListPanel()->TaskRecords()->index(record->row, 0), Qt::CheckStateRole),
                 QVariant(item.Strike ? Qt::Checked : Qt::Unchecked));
         }
         // Column texts: none, the summary, the due text.
@@ -971,7 +971,7 @@ private Q_SLOTS:
         TTaskRecord* first = RecordById(window, "T1aaaaaaaaaaaaaa");
         first->notified = true;
         window.ListPanel()->MarkUnread("T3aaaaaaaaaaaaaa");
-        SelectRow(window, RecordById(window, "T2aaaaaaaaaaaaaa")->node);
+        SelectRow(window, RecordById(window, "T2aaaaaaaaaaaaaa")->row);
         QCOMPARE(window.ListPanel()->SelectedIds(), QStringList({"T2aaaaaaaaaaaaaa"}));
         Sql("drop table tags_tasks");
         Sql("drop table tasks");
@@ -987,18 +987,18 @@ private Q_SLOTS:
         QVERIFY(!window.ListPanel()->SelectedTask());
         QVERIFY(!Tree(window)->currentIndex().isValid());
         // The unread mark is a role of the row, read through the filter too.
-        const QModelIndex last = ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->node);
+        const QModelIndex last = ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->row);
         QVERIFY(last.data(TasksUnreadRole).toBool());
-        QVERIFY(!ViewIndex(window, first->node).data(TasksUnreadRole).toBool());
+        QVERIFY(!ViewIndex(window, first->row).data(TasksUnreadRole).toBool());
         // The first row of the view is the first of the tag's records.
-        SelectRow(window, first->node);
+        SelectRow(window, first->row);
         QCOMPARE(window.ListPanel()->SelectedTask(), first);
 
         Tabs(window)->setCurrentIndex(0);
         QCOMPARE(ErrorBoxes(), 0);
         QCOMPARE(ListedSummaries(window, true), all);
         W<QToolButton>(window, "btnMarkAsRead")->click();
-        QVERIFY(!ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->node)
+        QVERIFY(!ViewIndex(window, RecordById(window, "T3aaaaaaaaaaaaaa")->row)
                      .data(TasksUnreadRole)
                      .toBool());
     }
@@ -1055,10 +1055,10 @@ private Q_SLOTS:
         window.show();
         TTaskRecord* open = RecordById(window, "OPENaaaaaaaaaaaa");
         TTaskRecord* done = RecordById(window, "DONEaaaaaaaaaaaa");
-        QCOMPARE(open->node, 0);
+        QCOMPARE(open->row, 0);
 
         // A click on the row's box.
-        const QModelIndex box = window.ListPanel()->TaskRecords()->index(open->node, 0);
+        const QModelIndex box = window.ListPanel()->TaskRecords()->index(open->row, 0);
         QStyleOptionViewItem option;
         option.initFrom(Tree(window));
         option.rect = Tree(window)->visualRect(ViewIndex(window, box.row()));
@@ -1072,19 +1072,19 @@ private Q_SLOTS:
                  QVariant(QStringLiteral("2024-03-10 12:00:05")));
         // Struck through in silver, in place.
         QCOMPARE(StyleOf(window, *open).Color, QColor(192, 192, 192));
-        QCOMPARE(open->node, 0);
+        QCOMPARE(open->row, 0);
         QCOMPARE(ListedSummaries(window).first(), QStringLiteral("open"));
 
         // Unticking a task finished today re-opens it with its due-date colour.
         window.ListPanel()->TaskRecords()->setData(
-            window.ListPanel()->TaskRecords()->index(done->node, 0), Qt::Unchecked,
+            window.ListPanel()->TaskRecords()->index(done->row, 0), Qt::Unchecked,
             Qt::CheckStateRole);
         QVERIFY(!done->finished);
         QVERIFY(
             StoredValue("select finisheddt from tasks where taskid='DONEaaaaaaaaaaaa'").isNull());
         QCOMPARE(StyleOf(window, *done).Color, QColor(Qt::black));
         // Space on the focused row, whichever cell has the focus.
-        Tree(window)->setCurrentIndex(ViewIndex(window, done->node, 1));
+        Tree(window)->setCurrentIndex(ViewIndex(window, done->row, 1));
         QTest::keyClick(Tree(window), Qt::Key_Space);
         QVERIFY(done->finished);
         QTest::keyClick(Tree(window), Qt::Key_Space);
@@ -1106,12 +1106,12 @@ private Q_SLOTS:
         TfrmTaskList window;
         TTaskRecord* open = RecordById(window, "OPENaaaaaaaaaaaa");
         window.ListPanel()->TaskRecords()->setData(
-            window.ListPanel()->TaskRecords()->index(open->node, 0), Qt::Checked,
+            window.ListPanel()->TaskRecords()->index(open->row, 0), Qt::Checked,
             Qt::CheckStateRole);
         QCOMPARE(ErrorBoxes(), 1);
         QVERIFY(!open->finished);
         QCOMPARE(window.ListPanel()->TaskRecords()->data(
-                     window.ListPanel()->TaskRecords()->index(open->node, 0), Qt::CheckStateRole),
+                     window.ListPanel()->TaskRecords()->index(open->row, 0), Qt::CheckStateRole),
                  QVariant(Qt::Unchecked));
         QVERIFY(StoredValue("select finisheddt from tasks").isNull());
     }
@@ -1225,7 +1225,7 @@ private Q_SLOTS:
         const QImage image = Tree(window)->viewport()->grab().toImage();
         const QRect row = Tree(window)->visualRect(ViewIndex(window, 0, 1));
         QCOMPARE(row.height(), 26);
-        const QString ids = window.ListPanel()->RecordOfNode(0)->tagsids;
+        const QString ids = window.ListPanel()->RecordOfRow(0)->tagsids;
         const QColor first =
             ids.startsWith(QLatin1String("TAGR")) ? QColor(255, 240, 240) : QColor(240, 255, 240);
         const QColor second =

@@ -12,21 +12,12 @@
 #include "resources/tasks_themes.h"
 #include "util/kvd_dialogs.h"
 
+#include "../common/find_widget.h"
 #include "../common/test_env.h"
 
 #include <QTabBar>
 #include <QtTest>
 #include <memory>
-
-// The window's widget, action or other object of that name and class. A test
-// that asks for one the window does not have stops there.
-template <typename T = QWidget> T* W(const QObject& aWindow, const char* aName)
-{
-    T* found = aWindow.findChild<T*>(QLatin1String(aName));
-    if (!found)
-        qFatal("The window has no %s named \"%s\"", T::staticMetaObject.className(), aName);
-    return found;
-}
 
 // The task list and the tag tabs, which most tests reach.
 inline TtasksTaskTree* Tree(const QObject& aWindow)
@@ -109,10 +100,20 @@ inline TTaskRecord* RecordById(TfrmTaskList& aWindow, const QString& aId)
 {
     TtasksListPanel* list = aWindow.ListPanel();
     for (int row = 0; row < list->TaskRecords()->Count(); ++row) {
-        if (list->RecordOfNode(row)->taskid == aId)
-            return list->RecordOfNode(row);
+        if (list->RecordOfRow(row)->taskid == aId)
+            return list->RecordOfRow(row);
     }
     return nullptr;
+}
+
+// A user's tick or untick of a row's box.
+inline void Tick(TfrmTaskList& aWindow, const QString& aId)
+{
+    TTaskRecord* record = RecordById(aWindow, aId);
+    QVERIFY(record);
+    TtasksListModel* model = aWindow.ListPanel()->TaskRecords();
+    model->setData(model->index(record->row, kColCheck),
+                   record->finished ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
 }
 
 // The view's index of a row of the list model; invalid while the tab's

@@ -3,8 +3,8 @@
 // real database file, the messages of the one-instance channel, and the
 // channel's name.
 
-#include "app/tasks_cli.h"
-#include "app/tasks_instance.h"
+#include "cli/tasks_cli.h"
+#include "cli/tasks_instance.h"
 #include "ical/tasks_ics.h"
 
 #include "../common/test_env.h"

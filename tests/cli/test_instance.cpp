@@ -4,7 +4,7 @@
 // that an instance does not run: those it had no time for and those that
 // come while it ends.
 
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 
 #include "ipc/kvd_pipe.h"
 #include "util/kvd_utils.h"

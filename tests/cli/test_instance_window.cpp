@@ -6,15 +6,16 @@
 // program's.
 
 #include "app/tasks_form_main.h"
-#include "app/tasks_instance.h"
 #include "app/tasks_instance_window.h"
 #include "app/tasks_tray.h"
+#include "cli/tasks_instance.h"
 #include "ical/tasks_ics.h"
 #include "resources/tasks_themes.h"
 #include "store/tasks_db.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
 
+#include "../common/store_rows.h"
 #include "../common/test_env.h"
 
 #include <QAbstractItemModel>
@@ -30,15 +31,6 @@ namespace {
 void Sql(const QString& aSQL)
 {
     QVERIFY2(GetTasksDB()->Exec(aSQL), qPrintable(aSQL));
-}
-
-int Count(const QString& aSQL)
-{
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    if (!db->Query(aSQL, query.get()) || query->Eof())
-        return -1;
-    return static_cast<int>(query->FieldByName("n").AsInteger());
 }
 
 // Every text the list shows, row by row, all columns.

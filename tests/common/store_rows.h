@@ -32,3 +32,13 @@ inline QString One(const QString& aSQL)
 {
     return Rows(aSQL).value(0);
 }
+
+// The number in the first column of a statement's first row (a count); -1
+// when the statement fails or gives no row.
+inline int Count(const QString& aSQL)
+{
+    auto query = GetTasksDB()->NewQuery();
+    if (!GetTasksDB()->Query(aSQL, query.get()) || query->Eof())
+        return -1;
+    return static_cast<int>(query->FieldByName(query->FieldNames().value(0)).AsInteger());
+}

@@ -4,7 +4,7 @@
 
 #include "due_test_env.h"
 
-#include "app/tasks_duedates.h"
+#include "due/tasks_duedates.h"
 #include "store/tasks_db.h"
 #include "store/tasks_store.h"
 #include "store/zdb.h"
@@ -367,7 +367,8 @@ private Q_SLOTS:
         QFETCH(bool, withTime);
         QFETCH(QString, timeText);
         QLocale::setDefault(QLocale(locale));
-        TTaskRecord record(QStringLiteral("ABCDEFGHIJKLMNOP"));
+        TStoredTask record;
+        record.taskid = QStringLiteral("ABCDEFGHIJKLMNOP");
         record.duedt = Value(due);
         const QString text = DueDateText(record);
         QCOMPARE(DueDateText(record.duedt), text);

@@ -7,11 +7,11 @@
 #include "due_test_env.h"
 #include "reminder_test_store.h"
 
-#include "app/tasks_duedates.h"
 #include "app/tasks_missed.h"
 #include "app/tasks_notifier.h"
 #include "app/tasks_notifier_dbus.h"
 #include "app/tasks_reminders.h"
+#include "due/tasks_duedates.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -313,7 +313,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("summary");
         QTest::addColumn<QString>("note");
         QTest::addColumn<QString>("body");
-        const QString due = DueDateText(Record({}, {}, {}));
+        const QString due = DueDateText(Record({}, {}, {}).duedt);
         const QStringList plain = {"body", "actions"};
         const QStringList markup = {"body", "body-markup", "actions"};
         QTest::newRow("plain") << plain << "Call Anna"

@@ -4,9 +4,9 @@
 #include "due_test_env.h"
 #include "reminder_test_store.h"
 
-#include "app/tasks_duedates.h"
 #include "app/tasks_notifier.h"
 #include "app/tasks_reminders.h"
+#include "due/tasks_duedates.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_errors.h"
 
@@ -248,7 +248,7 @@ private Q_SLOTS:
         QFETCH(QString, noteText);
         const TTaskRecord record = Task(QStringLiteral("A"), At(0, 15, 10), summary, note);
         QCOMPARE(ReminderTitle(record), title);
-        QCOMPARE(ReminderBody(record), Body(noteText, DueDateText(record)));
+        QCOMPARE(ReminderBody(record), Body(noteText, DueDateText(record.duedt)));
 
         TtasksRecordingNotifier notifier;
         ShowReminder(&record, notifier);
@@ -256,7 +256,7 @@ private Q_SLOTS:
         QCOMPARE(notifier.Balloons().size(), 1);
         const TtasksRecordingNotifier::TEvent balloon = notifier.Balloons().first();
         QCOMPARE(balloon.Title, title);
-        QCOMPARE(balloon.Text, Body(noteText, DueDateText(record)));
+        QCOMPARE(balloon.Text, Body(noteText, DueDateText(record.duedt)));
         QCOMPARE(balloon.MSecs, 60000);
     }
 

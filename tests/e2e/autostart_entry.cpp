@@ -6,10 +6,12 @@
 // Status 0 when the dialog closed with "OK" and showed no error.
 
 #include "settings/tasks_autostart.h"
-#include "settings/tasks_form_settings.h"
 #include "settings/tasks_settings.h"
+#include "settings_ui/tasks_form_settings.h"
 #include "store/tasks_db.h"
 #include "util/kvd_dialogs.h"
+
+#include "../common/find_widget.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -49,12 +51,13 @@ int main(int argc, char* argv[])
     SetTasksDBFile(db_file);
     SetStartAtLoginProgram(arguments[1]);
     WhenShown([on](TfrmSettings* aDialog) {
-        if (aDialog->cbxStartAtLogin->isChecked() != on)
-            aDialog->cbxStartAtLogin->click();
-        aDialog->btnOK->click();
+        auto* startAtLogin = W<QCheckBox>(*aDialog, "cbxStartAtLogin");
+        if (startAtLogin->isChecked() != on)
+            startAtLogin->click();
+        W<QPushButton>(*aDialog, "btnOK")->click();
         // An error keeps the dialog open.
         if (aDialog->isVisible())
-            aDialog->btnCancel->click();
+            W<QPushButton>(*aDialog, "btnCancel")->click();
     });
     const bool accepted = ShowSettingsDialog();
     for (const TkvdMessageBox::TShown& shown : TkvdMessageBox::Shown())

@@ -11,6 +11,7 @@
 #include "ical/tasks_ics.h"
 #include "store/tasks_db.h"
 #include "store/tasks_store.h"
+#include "util/kvd_colors.h"
 
 #include <QDir>
 #include <QFile>
@@ -133,7 +134,6 @@ private Q_SLOTS:
     void readOnlyDatabase();
     void unopenableDatabase();
     void unwritableTarget();
-    void tagColors();
 
 private:
     std::unique_ptr<TTestEnv> FEnv;
@@ -495,17 +495,6 @@ void TestIcs::unwritableTarget()
     QVERIFY(!missing.ok);
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));
-}
-
-void TestIcs::tagColors()
-{
-    // The editor's colours in order, white and cream passed over, and round.
-    QCOMPARE(ImportTagColor(0), 0x000000);
-    QCOMPARE(ImportTagColor(1), 0x000080);
-    QCOMPARE(ImportTagColor(14), 0xFFFF00);
-    QCOMPARE(ImportTagColor(15), 0xC0DCC0);
-    QCOMPARE(ImportTagColor(17), 0xA4A0A0);
-    QCOMPARE(ImportTagColor(18), 0x000000);
 }
 
 QTEST_GUILESS_MAIN(TestIcs)

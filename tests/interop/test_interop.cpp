@@ -352,15 +352,15 @@ private:
     {
         TSyncConfig config;
         config.url = aUrl;
-        config.user = TRadicaleServer::kUser;
-        config.password = TRadicaleServer::kPassword;
+        config.client.user = TRadicaleServer::kUser;
+        config.client.password = TRadicaleServer::kPassword;
         return config;
     }
     // One sync of a store with the scenario's collection, or with aUrl.
     TSyncResult Sync(TSyncFixture::TSide aSide, const QString& aUrl = QString())
     {
         Use(aSide);
-        return SyncOnce(Config(aUrl.isEmpty() ? FUrl : aUrl));
+        return SyncOnce(*GetTasksDB(), Config(aUrl.isEmpty() ? FUrl : aUrl));
     }
 
     // The tasks of a store as canonical fields, sorted: equal for two stores

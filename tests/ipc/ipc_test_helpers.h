@@ -4,6 +4,8 @@
 // pipe names and raw clients that speak the frame format byte by byte.
 
 #include "ipc/kvd_ipc.h"
+#include "ipc/kvd_message.h"
+#include "util/kvd_errors.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QTest>
 #include <atomic>
 #include <chrono>
+#include <memory>
 
 // Points XDG_RUNTIME_DIR at a fresh private folder for the life of the object.
 class TRuntimeDir
@@ -50,6 +53,37 @@ inline QByteArray ReadRaw(IPipeConnection& aConnection, int64_t aSize)
     if (!aConnection.ReadExact(bytes.data(), aSize))
         return QByteArray();
     return bytes;
+}
+
+// A server with the given limits (0: the default); nullptr when it cannot start.
+inline std::unique_ptr<TIPCServer> StartServer(const QString& aName, TExecuteRequest aHandler,
+                                               int aRequestTimeout = 0, int aMaxConnections = 0)
+{
+    auto server = std::make_unique<TIPCServer>();
+    server->SetPipeName(aName);
+    server->OnExecuteRequest = std::move(aHandler);
+    if (aRequestTimeout > 0)
+        server->SetRequestTimeout(aRequestTimeout);
+    if (aMaxConnections > 0)
+        server->SetMaxConnections(aMaxConnections);
+    if (!server->Start())
+        return nullptr;
+    return server;
+}
+
+// One version question as the updater asks it: the reply's "Result", or the
+// error's message.
+inline QString AskOnce(const QString& aName, int aTimeoutMs = 10000)
+{
+    try {
+        TIPCClient client;
+        client.Connect(aName, aTimeoutMs);
+        TMessageData request;
+        request.WriteText(QStringLiteral("Command"), QStringLiteral("kvd_command_getversion"));
+        return client.Execute(request)->ReadText(QStringLiteral("Result"));
+    } catch (const std::exception& error) {
+        return ErrorMessage(error);
+    }
 }
 
 // True when the server closed its end: a read finds the end of the stream.

@@ -147,35 +147,6 @@ class TestIpcLimits : public QObject
 private:
     std::unique_ptr<TRuntimeDir> FRuntime;
 
-    // A server with the given limits (0: the default); nullptr when it cannot start.
-    std::unique_ptr<TIPCServer> StartServer(const QString& aName, TExecuteRequest aHandler,
-                                            int aRequestTimeout = 0, int aMaxConnections = 0)
-    {
-        auto server = std::make_unique<TIPCServer>();
-        server->SetPipeName(aName);
-        server->OnExecuteRequest = std::move(aHandler);
-        if (aRequestTimeout > 0)
-            server->SetRequestTimeout(aRequestTimeout);
-        if (aMaxConnections > 0)
-            server->SetMaxConnections(aMaxConnections);
-        if (!server->Start())
-            return nullptr;
-        return server;
-    }
-
-    static QString AskOnce(const QString& aName)
-    {
-        try {
-            TIPCClient client;
-            client.Connect(aName, 10000);
-            TMessageData request;
-            request.WriteText(QStringLiteral("Command"), QStringLiteral("kvd_command_getversion"));
-            return client.Execute(request)->ReadText(QStringLiteral("Result"));
-        } catch (const std::exception& error) {
-            return ErrorMessage(error);
-        }
-    }
-
 private Q_SLOTS:
     void init() { FRuntime = std::make_unique<TRuntimeDir>(); }
     void cleanup() { FRuntime.reset(); }
@@ -275,7 +246,8 @@ private Q_SLOTS:
         QVERIFY2(OpenHandleCount() - handlesBefore - silent <= expected + 2,
                  qPrintable(QString::number(OpenHandleCount() - handlesBefore - silent)));
 
-        std::future<QString> reply = std::async(std::launch::async, AskOnce, name);
+        std::future<QString> reply =
+            std::async(std::launch::async, [name] { return AskOnce(name); });
         const bool answered = reply.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
         if (!answered)
             server->Stop(); // ends the client's wait, so the test can report

@@ -7,6 +7,7 @@
 #include "util/kvd_dialogs.h"
 
 #include "../common/dialog_fixture.h"
+#include "../common/find_widget.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -239,7 +240,7 @@ private Q_SLOTS:
         QFETCH(QStringList, ticked);
         QFETCH(QStringList, summaries);
         TfrmTasksPool dialog;
-        dialog.memPool->setPlainText(text);
+        W<QPlainTextEdit>(dialog, "memPool")->setPlainText(text);
         for (const QString& id : ticked)
             dialog.TagsControler()->GetTag(id)->SetChecked(true);
         QVERIFY(dialog.CreateTasks());
@@ -274,7 +275,7 @@ private Q_SLOTS:
         for (int i = 0; i < 10000; ++i)
             lines << QString("task %1").arg(i);
         const QString megabyte(1024 * 1024, QChar('m'));
-        dialog.memPool->setPlainText(lines.join("\n") + "\r\n" + megabyte);
+        W<QPlainTextEdit>(dialog, "memPool")->setPlainText(lines.join("\n") + "\r\n" + megabyte);
         dialog.TagsControler()->GetTag("TagBBBBBBBBBBBBB")->SetChecked(true);
         QVERIFY(dialog.CreateTasks());
         const QStringList stored = StoredSummaries();
@@ -291,7 +292,7 @@ private Q_SLOTS:
             GetTasksDB()->Exec("create trigger refuse before insert on tasks when "
                                "new.summary = 'bad' begin select raise(abort, 'refused'); end"));
         TfrmTasksPool dialog;
-        dialog.memPool->setPlainText("good 1\nbad\ngood 2");
+        W<QPlainTextEdit>(dialog, "memPool")->setPlainText("good 1\nbad\ngood 2");
         dialog.TagsControler()->GetTag("TagAAAAAAAAAAAAA")->SetChecked(true);
         QVERIFY(dialog.CreateTasks());
         QCOMPARE(StoredSummaries(), (QStringList{"good 1", "good 2"}));
@@ -318,7 +319,7 @@ private Q_SLOTS:
         QStringList lines{"good"};
         for (int i = 1; i <= 25; ++i)
             lines << QString("bad %1").arg(i);
-        dialog.memPool->setPlainText(lines.join('\n'));
+        W<QPlainTextEdit>(dialog, "memPool")->setPlainText(lines.join('\n'));
         QVERIFY(dialog.CreateTasks());
         QCOMPARE(StoredSummaries(), QStringList{"good"});
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
@@ -333,7 +334,7 @@ private Q_SLOTS:
     void failingCommitStoresNothing()
     {
         TfrmTasksPool dialog;
-        dialog.memPool->setPlainText("one\ntwo");
+        W<QPlainTextEdit>(dialog, "memPool")->setPlainText("one\ntwo");
         dialog.TagsControler()->GetTag("TagAAAAAAAAAAAAA")->SetChecked(true);
         sqlite3_busy_timeout(GetTasksDB()->Connection().Handle(), 50);
         {
@@ -349,7 +350,7 @@ private Q_SLOTS:
         QCOMPARE(StoredSummaries(), QStringList());
         QCOMPARE(CountRows("select count(*) as n from tags_tasks"), 0);
         // The text is still there for another try.
-        QCOMPARE(dialog.memPool->toPlainText(), QStringLiteral("one\ntwo"));
+        QCOMPARE(W<QPlainTextEdit>(dialog, "memPool")->toPlainText(), QStringLiteral("one\ntwo"));
     }
 
     void showDialogRetriesAfterFailedCommit()
@@ -359,17 +360,18 @@ private Q_SLOTS:
         int rounds = 0;
         WhenShown([&](TfrmTasksPool* aDialog) {
             ++rounds;
-            aDialog->memPool->setPlainText("kept line");
+            W<QPlainTextEdit>(*aDialog, "memPool")->setPlainText("kept line");
             aDialog->setProperty("round", 1);
             // Accepting hides the dialog at once, so a visible dialog marked
             // with the round is its second showing.
             WhenShownAgain([&](TfrmTasksPool* aAgain) {
                 ++rounds;
-                QCOMPARE(aAgain->memPool->toPlainText(), QStringLiteral("kept line"));
+                QCOMPARE(W<QPlainTextEdit>(*aAgain, "memPool")->toPlainText(),
+                         QStringLiteral("kept line"));
                 reader.Release();
-                aAgain->btnOK->click();
+                W<QPushButton>(*aAgain, "btnOK")->click();
             });
-            aDialog->btnOK->click();
+            W<QPushButton>(*aDialog, "btnOK")->click();
         });
         QVERIFY(ShowTasksPoolDialog());
         QCOMPARE(rounds, 2);
@@ -418,12 +420,12 @@ private Q_SLOTS:
     {
         QFETCH(bool, byFrame);
         WhenShown([byFrame](TfrmTasksPool* aDialog) {
-            aDialog->memPool->setPlainText("one\ntwo");
+            W<QPlainTextEdit>(*aDialog, "memPool")->setPlainText("one\ntwo");
             aDialog->TagsControler()->GetTag("TagAAAAAAAAAAAAA")->SetChecked(true);
             if (byFrame)
                 aDialog->close();
             else
-                QTest::mouseClick(aDialog->btnCancel, Qt::LeftButton);
+                QTest::mouseClick(W<QPushButton>(*aDialog, "btnCancel"), Qt::LeftButton);
         });
         QVERIFY(!ShowTasksPoolDialog());
         QCOMPARE(StoredSummaries(), QStringList());
@@ -433,14 +435,15 @@ private Q_SLOTS:
     void okThroughTheDialog()
     {
         WhenShown([](TfrmTasksPool* aDialog) {
-            QTest::keyClicks(aDialog->memPool, "first");
-            QTest::keyClick(aDialog->memPool, Qt::Key_Return);
-            QTest::keyClicks(aDialog->memPool, "  second  ");
+            auto* text = W<QPlainTextEdit>(*aDialog, "memPool");
+            QTest::keyClicks(text, "first");
+            QTest::keyClick(text, Qt::Key_Return);
+            QTest::keyClicks(text, "  second  ");
             // A user's click on the box of the second row ("Later").
-            QTreeView* tree = aDialog->vtTags;
+            QTreeView* tree = W<QTreeView>(*aDialog, "vtTags");
             const QRect box = tree->visualRect(tree->model()->index(1, 0));
             QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
-            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+            QTest::mouseClick(W<QPushButton>(*aDialog, "btnOK"), Qt::LeftButton);
         });
         QVERIFY(ShowTasksPoolDialog());
         QCOMPARE(StoredSummaries(), (QStringList{"first", "second"}));
@@ -451,7 +454,7 @@ private Q_SLOTS:
 
     void emptyTextStillReturnsTrue()
     {
-        WhenShown([](TfrmTasksPool* aDialog) { aDialog->btnOK->click(); });
+        WhenShown([](TfrmTasksPool* aDialog) { W<QPushButton>(*aDialog, "btnOK")->click(); });
         QVERIFY(ShowTasksPoolDialog());
         QCOMPARE(StoredSummaries(), QStringList());
     }
@@ -465,7 +468,7 @@ private Q_SLOTS:
         QCOMPARE(TkvdMessageBox::Shown().first().Text,
                  QStringLiteral("The tags could not be read from the database.\n\nThe reason: "
                                 "no such table: tags."));
-        dialog.memPool->setPlainText("still works");
+        W<QPlainTextEdit>(dialog, "memPool")->setPlainText("still works");
         QVERIFY(dialog.CreateTasks());
         QCOMPARE(StoredSummaries(), QStringList{"still works"});
     }

@@ -2,7 +2,7 @@
 // config file, the number ranges, Enter, and the tag editor with its states,
 // over a real database file and a real settings file.
 
-#include "settings/tasks_form_settings.h"
+#include "settings_ui/tasks_form_settings.h"
 
 #include "resources/tasks_themes.h"
 #include "settings/tasks_autostart.h"
@@ -11,6 +11,8 @@
 #include "util/kvd_utils.h"
 
 #include "../common/dialog_fixture.h"
+#include "../common/find_widget.h"
+#include "../common/store_rows.h"
 #include "../common/unprivileged.h"
 #include "../update/peer_process.h"
 #include "../update/wait_box_watch.h"
@@ -45,15 +47,6 @@ void Run(const QString& aSQL)
     QVERIFY2(db->Query(aSQL, query.get()), qPrintable(aSQL));
 }
 
-int Count(const QString& aSQL)
-{
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    if (!db->Query(aSQL, query.get()) || query->Eof())
-        return -1;
-    return static_cast<int>(query->FieldByName("n").AsInteger());
-}
-
 QString Value(const QString& aSQL)
 {
     TtasksDB* db = GetTasksDB();
@@ -67,7 +60,7 @@ QString Value(const QString& aSQL)
 QStringList ListTitles(TfrmSettings& aDialog)
 {
     QStringList titles;
-    QAbstractItemModel* model = aDialog.vtTagsList->model();
+    QAbstractItemModel* model = W<QTreeView>(aDialog, "vtTagsList")->model();
     for (int row = 0; row < model->rowCount(); ++row)
         titles << model->index(row, 0).data().toString();
     return titles;
@@ -173,22 +166,24 @@ private Q_SLOTS:
         QVERIFY(dialog.findChild<QTreeView*>("vtTagsList"));
 
         QStringList due;
-        for (int i = 0; i < dialog.cbDefaultDueDateTime->count(); ++i)
-            due << dialog.cbDefaultDueDateTime->itemText(i);
+        auto* dueChoices = W<QComboBox>(dialog, "cbDefaultDueDateTime");
+        for (int i = 0; i < dueChoices->count(); ++i)
+            due << dueChoices->itemText(i);
         QCOMPARE(due, (QStringList{"Unplanned", "1 Hour", "4 Hours", "Tomorrow", "Exact"}));
 
         // The theme list: "Windows" and the 22 names; the text stays the setting.
-        QCOMPARE(dialog.cbApplicationTheme->count(), 23);
-        QCOMPARE(dialog.cbApplicationTheme->itemText(0), QStringLiteral("Windows"));
-        QCOMPARE(dialog.cbApplicationTheme->itemText(1), QStringLiteral("Amakrits"));
-        QCOMPARE(dialog.cbApplicationTheme->itemText(22), QStringLiteral("Turquoise Gray"));
+        auto* themes = W<QComboBox>(dialog, "cbApplicationTheme");
+        QCOMPARE(themes->count(), 23);
+        QCOMPARE(themes->itemText(0), QStringLiteral("Windows"));
+        QCOMPARE(themes->itemText(1), QStringLiteral("Amakrits"));
+        QCOMPARE(themes->itemText(22), QStringLiteral("Turquoise Gray"));
         QCOMPARE(TfrmSettings::ThemeNames().size(), 23);
-        QCOMPARE(dialog.cbApplicationTheme->currentText(), QStringLiteral("My Own Theme"));
-        QVERIFY(dialog.cbApplicationTheme->isEditable());
+        QCOMPARE(themes->currentText(), QStringLiteral("My Own Theme"));
+        QVERIFY(themes->isEditable());
 
         // The editor starts idle with the tags listed in table order.
         QCOMPARE(ListTitles(dialog), (QStringList{"Home", "Work"}));
-        QVERIFY(dialog.btnOK->hasFocus());
+        QVERIFY(W<QPushButton>(dialog, "btnOK")->hasFocus());
         ExpectIdle(dialog);
     }
 
@@ -201,13 +196,13 @@ private Q_SLOTS:
     void numberRanges()
     {
         TfrmSettings dialog;
-        QCOMPARE(dialog.edNightHoursFrom->minimum(), 0);
-        QCOMPARE(dialog.edNightHoursFrom->maximum(), 23);
-        QCOMPARE(dialog.edNightHoursTo->minimum(), 0);
-        QCOMPARE(dialog.edNightHoursTo->maximum(), 23);
-        QCOMPARE(dialog.edTimeGranularity->minimum(), 1);
-        QCOMPARE(dialog.edTimeGranularity->maximum(), 1440);
-        QCOMPARE(dialog.edNightHoursFrom->singleStep(), 1);
+        QCOMPARE(W<QSpinBox>(dialog, "edNightHoursFrom")->minimum(), 0);
+        QCOMPARE(W<QSpinBox>(dialog, "edNightHoursFrom")->maximum(), 23);
+        QCOMPARE(W<QSpinBox>(dialog, "edNightHoursTo")->minimum(), 0);
+        QCOMPARE(W<QSpinBox>(dialog, "edNightHoursTo")->maximum(), 23);
+        QCOMPARE(W<QSpinBox>(dialog, "edTimeGranularity")->minimum(), 1);
+        QCOMPARE(W<QSpinBox>(dialog, "edTimeGranularity")->maximum(), 1440);
+        QCOMPARE(W<QSpinBox>(dialog, "edNightHoursFrom")->singleStep(), 1);
     }
 
     void settingsToControls_data()
@@ -242,20 +237,23 @@ private Q_SLOTS:
         db_file = "%APPDATA%\\BEXO\\other.db";
         TfrmSettings dialog;
         dialog.SettingsToControls();
-        QTEST(dialog.edNightHoursFrom->value(), "shownFrom");
-        QTEST(dialog.edNightHoursTo->value(), "shownTo");
-        QTEST(dialog.edTimeGranularity->value(), "shownGranularity");
-        QTEST(dialog.cbDefaultDueDateTime->currentIndex(), "shownDue");
-        QCOMPARE(dialog.cbxCloseMinimizes->isChecked(), closeMinimizes);
-        QCOMPARE(dialog.cbApplicationTheme->currentText(), QStringLiteral("Carbon"));
+        QTEST(W<QSpinBox>(dialog, "edNightHoursFrom")->value(), "shownFrom");
+        QTEST(W<QSpinBox>(dialog, "edNightHoursTo")->value(), "shownTo");
+        QTEST(W<QSpinBox>(dialog, "edTimeGranularity")->value(), "shownGranularity");
+        QTEST(W<QComboBox>(dialog, "cbDefaultDueDateTime")->currentIndex(), "shownDue");
+        QCOMPARE(W<QCheckBox>(dialog, "cbxCloseMinimizes")->isChecked(), closeMinimizes);
+        QCOMPARE(W<QComboBox>(dialog, "cbApplicationTheme")->currentText(),
+                 QStringLiteral("Carbon"));
         // Expanded and with the platform's separators, while the setting
         // keeps the backslashes it was stored with.
-        QCOMPARE(dialog.lblConfigFile->text(), NativePath(FEnv->Path() + "/BEXO/config.ini"));
-        QCOMPARE(dialog.lblDBFile->text(), NativePath(FEnv->Path() + "/BEXO/other.db"));
-        QVERIFY(!dialog.lblDBFile->text().contains(QDir::separator() == '/' ? '\\' : '/'));
+        auto* configFile = W<QLineEdit>(dialog, "lblConfigFile");
+        auto* dbFile = W<QLineEdit>(dialog, "lblDBFile");
+        QCOMPARE(configFile->text(), NativePath(FEnv->Path() + "/BEXO/config.ini"));
+        QCOMPARE(dbFile->text(), NativePath(FEnv->Path() + "/BEXO/other.db"));
+        QVERIFY(!dbFile->text().contains(QDir::separator() == '/' ? '\\' : '/'));
         QCOMPARE(db_file, QStringLiteral("%APPDATA%\\BEXO\\other.db"));
-        QVERIFY(dialog.lblConfigFile->isReadOnly());
-        QVERIFY(dialog.lblDBFile->isReadOnly());
+        QVERIFY(configFile->isReadOnly());
+        QVERIFY(dbFile->isReadOnly());
     }
 
     void okSavesCancelKeeps_data()
@@ -270,14 +268,14 @@ private Q_SLOTS:
         const QByteArray before = ReadConfig();
         QVERIFY(before.contains("night_hours_from=22"));
         WhenShown([ok](TfrmSettings* aDialog) {
-            TypeInto(aDialog->edNightHoursFrom, "5");
-            TypeInto(aDialog->edNightHoursTo, "8");
-            TypeInto(aDialog->edTimeGranularity, "30");
-            aDialog->cbDefaultDueDateTime->setCurrentIndex(2);
-            aDialog->cbApplicationTheme->setCurrentIndex(
-                aDialog->cbApplicationTheme->findText("Metro Blue"));
-            QTest::mouseClick(aDialog->cbxCloseMinimizes, Qt::LeftButton);
-            QTest::mouseClick(ok ? aDialog->btnOK : aDialog->btnCancel, Qt::LeftButton);
+            TypeInto(W<QSpinBox>(*aDialog, "edNightHoursFrom"), "5");
+            TypeInto(W<QSpinBox>(*aDialog, "edNightHoursTo"), "8");
+            TypeInto(W<QSpinBox>(*aDialog, "edTimeGranularity"), "30");
+            W<QComboBox>(*aDialog, "cbDefaultDueDateTime")->setCurrentIndex(2);
+            auto* themes = W<QComboBox>(*aDialog, "cbApplicationTheme");
+            themes->setCurrentIndex(themes->findText("Metro Blue"));
+            QTest::mouseClick(W<QCheckBox>(*aDialog, "cbxCloseMinimizes"), Qt::LeftButton);
+            QTest::mouseClick(W<QPushButton>(*aDialog, ok ? "btnOK" : "btnCancel"), Qt::LeftButton);
         });
         QCOMPARE(ShowSettingsDialog(), ok);
         if (ok) {
@@ -365,22 +363,22 @@ private Q_SLOTS:
         dialog.SettingsToControls();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.edNightHoursFrom->setFocus();
+        W<QSpinBox>(dialog, "edNightHoursFrom")->setFocus();
         for (int i = 0; i < 3; ++i)
-            QTest::keyClick(dialog.edNightHoursFrom, Qt::Key_Up);
-        QCOMPARE(dialog.edNightHoursFrom->value(), 23);
-        dialog.edTimeGranularity->setFocus();
+            QTest::keyClick(W<QSpinBox>(dialog, "edNightHoursFrom"), Qt::Key_Up);
+        QCOMPARE(W<QSpinBox>(dialog, "edNightHoursFrom")->value(), 23);
+        W<QSpinBox>(dialog, "edTimeGranularity")->setFocus();
         for (int i = 0; i < 3; ++i)
-            QTest::keyClick(dialog.edTimeGranularity, Qt::Key_Down);
-        QCOMPARE(dialog.edTimeGranularity->value(), 1);
+            QTest::keyClick(W<QSpinBox>(dialog, "edTimeGranularity"), Qt::Key_Down);
+        QCOMPARE(W<QSpinBox>(dialog, "edTimeGranularity")->value(), 1);
     }
 
     void typedThemeAndNoDueSelection()
     {
         default_duedatetime = 7;
         WhenShown([](TfrmSettings* aDialog) {
-            TypeInto(aDialog->cbApplicationTheme->lineEdit(), "Not A Theme");
-            aDialog->btnOK->click();
+            TypeInto(W<QComboBox>(*aDialog, "cbApplicationTheme")->lineEdit(), "Not A Theme");
+            W<QPushButton>(*aDialog, "btnOK")->click();
         });
         QVERIFY(ShowSettingsDialog());
         QCOMPARE(theme, QStringLiteral("Not A Theme"));
@@ -401,7 +399,7 @@ private Q_SLOTS:
         QFETCH(QString, field);
         WhenShown([field](TfrmSettings* aDialog) {
             aDialog->NewTag();
-            QTest::keyClicks(aDialog->edTagTitle, "unsaved");
+            QTest::keyClicks(W<QLineEdit>(*aDialog, "edTagTitle"), "unsaved");
             QWidget* target = aDialog->findChild<QWidget*>(field);
             if (auto* combo = qobject_cast<QComboBox*>(target))
                 target = combo->lineEdit();
@@ -422,15 +420,15 @@ private Q_SLOTS:
     {
         WhenShown([](TfrmSettings* aDialog) {
             aDialog->NewTag();
-            QTest::keyClicks(aDialog->edTagTitle, "by keyboard");
-            aDialog->btnSaveTag->setFocus();
-            QTest::keyClick(aDialog->btnSaveTag, Qt::Key_Return);
+            QTest::keyClicks(W<QLineEdit>(*aDialog, "edTagTitle"), "by keyboard");
+            W<QPushButton>(*aDialog, "btnSaveTag")->setFocus();
+            QTest::keyClick(W<QPushButton>(*aDialog, "btnSaveTag"), Qt::Key_Return);
             QVERIFY(aDialog->isVisible());
             QVERIFY(!aDialog->TagEditing());
             // The mouse leaves the focus on "New"; the editor takes it away again.
-            QTest::mouseClick(aDialog->btnNewTag, Qt::LeftButton);
-            QTest::keyClicks(aDialog->edTagTitle, "unsaved");
-            QTest::keyClick(aDialog->edTagTitle, Qt::Key_Return);
+            QTest::mouseClick(W<QPushButton>(*aDialog, "btnNewTag"), Qt::LeftButton);
+            QTest::keyClicks(W<QLineEdit>(*aDialog, "edTagTitle"), "unsaved");
+            QTest::keyClick(W<QLineEdit>(*aDialog, "edTagTitle"), Qt::Key_Return);
             if (aDialog->isVisible())
                 aDialog->reject();
         });
@@ -439,9 +437,9 @@ private Q_SLOTS:
         QCOMPARE(Count("select count(*) as n from tags"), 3);
 
         WhenShown([](TfrmSettings* aDialog) {
-            TypeInto(aDialog->edNightHoursFrom, "3");
-            aDialog->btnCancel->setFocus();
-            QTest::keyClick(aDialog->btnCancel, Qt::Key_Return);
+            TypeInto(W<QSpinBox>(*aDialog, "edNightHoursFrom"), "3");
+            W<QPushButton>(*aDialog, "btnCancel")->setFocus();
+            QTest::keyClick(W<QPushButton>(*aDialog, "btnCancel"), Qt::Key_Return);
             if (aDialog->isVisible())
                 aDialog->accept();
         });
@@ -454,7 +452,7 @@ private Q_SLOTS:
         TfrmSettings dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::mouseClick(dialog.btnApplicationUpdates, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnApplicationUpdates"), Qt::LeftButton);
         QVERIFY(dialog.isVisible());
         QCOMPARE(TkvdMessageBox::Shown().size(), 0);
     }
@@ -470,7 +468,7 @@ private Q_SLOTS:
             {"clBlue", 0xFF0000},  {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
             {"clWhite", 0xFFFFFF}, {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
             {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0}};
-        QComboBox* colors = dialog.edTagColor;
+        QComboBox* colors = W<QComboBox>(dialog, "edTagColor");
         for (int i = 0; i < 20; ++i) {
             QCOMPARE(colors->itemText(i), QString::fromLatin1(named[i].first));
             QCOMPARE(colors->itemData(i).toInt(), named[i].second);
@@ -492,18 +490,18 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         ExpectIdle(dialog);
         dialog.SelectTagColor(0x0000FF);
-        QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnNewTag"), Qt::LeftButton);
         QVERIFY(dialog.TagEditing());
         QVERIFY(dialog.TagCreating());
         QCOMPARE(dialog.TagId().size(), 16);
-        QVERIFY(dialog.pnlTagsEdit->isVisible());
-        QCOMPARE(dialog.lblEditTag->text(), QStringLiteral("Creating Tag"));
-        QVERIFY(dialog.edTagTitle->text().isEmpty());
-        QVERIFY(dialog.edTagTitle->hasFocus());
+        QVERIFY(W<QWidget>(dialog, "pnlTagsEdit")->isVisible());
+        QCOMPARE(W<QLabel>(dialog, "lblEditTag")->text(), QStringLiteral("Creating Tag"));
+        QVERIFY(W<QLineEdit>(dialog, "edTagTitle")->text().isEmpty());
+        QVERIFY(W<QLineEdit>(dialog, "edTagTitle")->hasFocus());
         QCOMPARE(dialog.SelectedTagColor(), 0);
         ExpectButtons(dialog, true);
-        QTest::keyClicks(dialog.edTagTitle, "dropped");
-        QTest::mouseClick(dialog.btnCancelTag, Qt::LeftButton);
+        QTest::keyClicks(W<QLineEdit>(dialog, "edTagTitle"), "dropped");
+        QTest::mouseClick(W<QPushButton>(dialog, "btnCancelTag"), Qt::LeftButton);
         ExpectIdle(dialog);
         QCOMPARE(Count("select count(*) as n from tags"), 2);
     }
@@ -525,11 +523,12 @@ private Q_SLOTS:
         TfrmSettings dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnNewTag"), Qt::LeftButton);
         const QString id = dialog.TagId();
-        dialog.edTagTitle->setText(title);
-        dialog.edTagColor->setCurrentIndex(dialog.edTagColor->findText("clRed"));
-        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        W<QLineEdit>(dialog, "edTagTitle")->setText(title);
+        auto* colors = W<QComboBox>(dialog, "edTagColor");
+        colors->setCurrentIndex(colors->findText("clRed"));
+        QTest::mouseClick(W<QPushButton>(dialog, "btnSaveTag"), Qt::LeftButton);
         ExpectIdle(dialog);
         QCOMPARE(Count("select count(*) as n from tags"), 3);
         QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(id)), title);
@@ -541,8 +540,8 @@ private Q_SLOTS:
                     .startsWith("20"));
         QCOMPARE(ListTitles(dialog).size(), 3);
         QCOMPARE(ListTitles(dialog).at(row), title);
-        QCOMPARE(dialog.vtTagsList->model()->index(row, 0).data(Qt::ForegroundRole).value<QColor>(),
-                 QColor(255, 0, 0));
+        QAbstractItemModel* model = W<QTreeView>(dialog, "vtTagsList")->model();
+        QCOMPARE(model->index(row, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
     }
 
     void editTagByDoubleClick()
@@ -554,13 +553,14 @@ private Q_SLOTS:
         QVERIFY(dialog.TagEditing());
         QVERIFY(!dialog.TagCreating());
         QCOMPARE(dialog.TagId(), QString::fromLatin1(kWork));
-        QCOMPARE(dialog.lblEditTag->text(), QStringLiteral("Editing Tag"));
-        QCOMPARE(dialog.edTagTitle->text(), QStringLiteral("Work"));
-        QCOMPARE(dialog.edTagColor->currentText(), QStringLiteral("clNavy"));
+        QCOMPARE(W<QLabel>(dialog, "lblEditTag")->text(), QStringLiteral("Editing Tag"));
+        QCOMPARE(W<QLineEdit>(dialog, "edTagTitle")->text(), QStringLiteral("Work"));
+        QCOMPARE(W<QComboBox>(dialog, "edTagColor")->currentText(), QStringLiteral("clNavy"));
         ExpectButtons(dialog, true);
-        dialog.edTagTitle->setText("Job");
-        dialog.edTagColor->setCurrentIndex(dialog.edTagColor->findText("clPurple"));
-        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        W<QLineEdit>(dialog, "edTagTitle")->setText("Job");
+        auto* colors = W<QComboBox>(dialog, "edTagColor");
+        colors->setCurrentIndex(colors->findText("clPurple"));
+        QTest::mouseClick(W<QPushButton>(dialog, "btnSaveTag"), Qt::LeftButton);
         ExpectIdle(dialog);
         QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(kWork)),
                  QStringLiteral("Job"));
@@ -580,13 +580,14 @@ private Q_SLOTS:
         TfrmSettings dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QWidget* viewport = dialog.vtTagsList->viewport();
+        auto* list = W<QTreeView>(dialog, "vtTagsList");
+        QWidget* viewport = list->viewport();
         const QPoint global = viewport->mapToGlobal(RowCenter(dialog, 0));
         DoubleClickRow(dialog, 0);
         QVERIFY(dialog.TagEditing());
         QApplication::processEvents();
         const QPoint release = viewport->mapFromGlobal(global);
-        QVERIFY(!dialog.vtTagsList->indexAt(release).isValid());
+        QVERIFY(!list->indexAt(release).isValid());
         QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, release);
         QVERIFY(dialog.TagEditing());
         QCOMPARE(dialog.TagId(), QString::fromLatin1(kHome));
@@ -626,17 +627,18 @@ private Q_SLOTS:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         if (creating)
-            QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+            QTest::mouseClick(W<QPushButton>(dialog, "btnNewTag"), Qt::LeftButton);
         else
             dialog.EditTag(kHome);
-        QTest::keyClicks(dialog.edTagTitle, "typed");
+        QTest::keyClicks(W<QLineEdit>(dialog, "edTagTitle"), "typed");
         QVERIFY(dialog.TagEditing());
         if (onRow) {
             ClickRow(dialog, 1);
         } else {
-            QWidget* viewport = dialog.vtTagsList->viewport();
+            auto* list = W<QTreeView>(dialog, "vtTagsList");
+            QWidget* viewport = list->viewport();
             const QPoint below(viewport->width() / 2, viewport->height() - 5);
-            QVERIFY(!dialog.vtTagsList->indexAt(below).isValid());
+            QVERIFY(!list->indexAt(below).isValid());
             QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, below);
         }
         ExpectIdle(dialog);
@@ -650,10 +652,10 @@ private Q_SLOTS:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         // Without a selection nothing happens.
-        QTest::mouseClick(dialog.btnDeleteTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnDeleteTag"), Qt::LeftButton);
         QCOMPARE(Count("select count(*) as n from tags"), 2);
         ClickRow(dialog, 0);
-        QTest::mouseClick(dialog.btnDeleteTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnDeleteTag"), Qt::LeftButton);
         ExpectIdle(dialog);
         QCOMPARE(Count("select count(*) as n from tags"), 1);
         QCOMPARE(Count(QString("select count(*) as n from tags_tasks where tagid='%1'").arg(kHome)),
@@ -684,21 +686,21 @@ private Q_SLOTS:
         TfrmSettings dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::mouseClick(dialog.btnNewTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnNewTag"), Qt::LeftButton);
         const QString id = dialog.TagId();
-        dialog.edTagTitle->setText("Kept");
-        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        W<QLineEdit>(dialog, "edTagTitle")->setText("Kept");
+        QTest::mouseClick(W<QPushButton>(dialog, "btnSaveTag"), Qt::LeftButton);
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
         QCOMPARE(TkvdMessageBox::Shown().first().Kind, TMsgKind::Error);
         QVERIFY(dialog.TagEditing());
         QVERIFY(dialog.TagCreating());
         QCOMPARE(dialog.TagId(), id);
-        QCOMPARE(dialog.edTagTitle->text(), QStringLiteral("Kept"));
-        QVERIFY(dialog.pnlTagsEdit->isVisible());
+        QCOMPARE(W<QLineEdit>(dialog, "edTagTitle")->text(), QStringLiteral("Kept"));
+        QVERIFY(W<QWidget>(dialog, "pnlTagsEdit")->isVisible());
         QCOMPARE(Count("select count(*) as n from tags"), 2);
         // Once the store accepts it, the same input is saved.
         Run("drop trigger refuse_tags");
-        QTest::mouseClick(dialog.btnSaveTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnSaveTag"), Qt::LeftButton);
         ExpectIdle(dialog);
         QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(id)),
                  QStringLiteral("Kept"));
@@ -712,7 +714,7 @@ private Q_SLOTS:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         ClickRow(dialog, 0);
-        QTest::mouseClick(dialog.btnDeleteTag, Qt::LeftButton);
+        QTest::mouseClick(W<QPushButton>(dialog, "btnDeleteTag"), Qt::LeftButton);
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
         QCOMPARE(Count("select count(*) as n from tags"), 2);
         QCOMPARE(Count("select count(*) as n from tags_tasks"), 2);
@@ -724,10 +726,10 @@ private Q_SLOTS:
     {
         WhenShown([](TfrmSettings* aDialog) {
             aDialog->EditTag(kHome);
-            aDialog->edTagTitle->setText("House");
-            aDialog->btnSaveTag->click();
-            TypeInto(aDialog->edNightHoursFrom, "3");
-            aDialog->btnCancel->click();
+            W<QLineEdit>(*aDialog, "edTagTitle")->setText("House");
+            W<QPushButton>(*aDialog, "btnSaveTag")->click();
+            TypeInto(W<QSpinBox>(*aDialog, "edNightHoursFrom"), "3");
+            W<QPushButton>(*aDialog, "btnCancel")->click();
         });
         QVERIFY(!ShowSettingsDialog());
         QCOMPARE(Value(QString("select title as v from tags where tagid='%1'").arg(kHome)),
@@ -738,7 +740,7 @@ private Q_SLOTS:
     void closingByFrameIsCancel()
     {
         WhenShown([](TfrmSettings* aDialog) {
-            TypeInto(aDialog->edNightHoursFrom, "3");
+            TypeInto(W<QSpinBox>(*aDialog, "edNightHoursFrom"), "3");
             aDialog->close();
         });
         QVERIFY(!ShowSettingsDialog());
@@ -794,12 +796,12 @@ private Q_SLOTS:
                 sent = FPeer.NextReceived();
                 blockedInFront =
                     box && box->isVisible() && QApplication::activeModalWidget() == box.data();
-                UserClick(dialog, dialog.btnNewTag);
+                UserClick(dialog, W<QPushButton>(dialog, "btnNewTag"));
                 clickAppliedWhileWaiting = dialog.TagEditing();
                 QTest::mouseClick(WaitBoxCancel(box), Qt::LeftButton);
             });
         });
-        UserClick(dialog, dialog.btnApplicationUpdates);
+        UserClick(dialog, W<QPushButton>(dialog, "btnApplicationUpdates"));
         QCOMPARE(boxText, QStringLiteral("Checking for updates..."));
         QVERIFY(sent.value("xml").toString().contains("kvd_application_getupdate"));
         QVERIFY(blockedInFront);
@@ -810,13 +812,13 @@ private Q_SLOTS:
         QVERIFY(TkvdMessageBox::Shown().isEmpty());
         QVERIFY(dialog.isVisible());
 
-        UserClick(dialog, dialog.btnNewTag);
+        UserClick(dialog, W<QPushButton>(dialog, "btnNewTag"));
         QVERIFY(dialog.TagEditing());
         dialog.CancelTagEdit();
 
         qputenv("ULMORA_UPDATE_URL", FPeer.Endpoint().toUtf8());
         QVERIFY(FPeer.SetReply("getupdate", "OK;1.1.9.9;x"));
-        UserClick(dialog, dialog.btnApplicationUpdates);
+        UserClick(dialog, W<QPushButton>(dialog, "btnApplicationUpdates"));
         QCOMPARE(watch.Shows, 2);
         QVERIFY(!TkvdWaitBox::Current());
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
@@ -851,8 +853,8 @@ private Q_SLOTS:
         if (deleting) {
             QVERIFY(!dialog.DeleteTagById(kHome));
         } else {
-            dialog.btnNewTag->click();
-            dialog.edTagTitle->setText("New");
+            W<QPushButton>(dialog, "btnNewTag")->click();
+            W<QLineEdit>(dialog, "edTagTitle")->setText("New");
             QVERIFY(!dialog.SaveTag());
         }
         QCOMPARE(TkvdMessageBox::Shown().size(), 1);
@@ -879,8 +881,9 @@ private Q_SLOTS:
         }
         QVERIFY(!box->isHidden());
         // Under "UI Behaviour", right below "Close Minimizes The Application".
-        QLayout* layout = dialog.cbxCloseMinimizes->parentWidget()->layout();
-        QCOMPARE(layout->indexOf(box), layout->indexOf(dialog.cbxCloseMinimizes) + 1);
+        auto* closeMinimizes = W<QCheckBox>(dialog, "cbxCloseMinimizes");
+        QLayout* layout = closeMinimizes->parentWidget()->layout();
+        QCOMPARE(layout->indexOf(box), layout->indexOf(closeMinimizes) + 1);
         REQUIRE_START_AT_LOGIN_ENTRY();
         QCOMPARE(StartAtLoginEntry(),
                  FEnv->File("xdgconfig") + "/autostart/io.github.ulmora.Ulmora.desktop");
@@ -918,7 +921,7 @@ private Q_SLOTS:
         QCOMPARE(StartsAtLogin(), checked);
         TfrmSettings dialog;
         dialog.SettingsToControls();
-        QCOMPARE(dialog.cbxStartAtLogin->isChecked(), checked);
+        QCOMPARE(W<QCheckBox>(dialog, "cbxStartAtLogin")->isChecked(), checked);
     }
 
     // "OK" with the box ticked writes the entry, which starts the program
@@ -950,9 +953,9 @@ private Q_SLOTS:
         SetStartAtLoginProgram(program);
         const QByteArray before = ReadConfig();
         WhenShown([](TfrmSettings* aDialog) {
-            QVERIFY(!aDialog->cbxStartAtLogin->isChecked());
-            ClickBox(aDialog->cbxStartAtLogin);
-            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+            QVERIFY(!W<QCheckBox>(*aDialog, "cbxStartAtLogin")->isChecked());
+            ClickBox(W<QCheckBox>(*aDialog, "cbxStartAtLogin"));
+            QTest::mouseClick(W<QPushButton>(*aDialog, "btnOK"), Qt::LeftButton);
         });
         QVERIFY(ShowSettingsDialog());
         QCOMPARE(ReadEntry(), "[Desktop Entry]\nType=Application\nName=Ulmora\n"
@@ -979,9 +982,9 @@ private Q_SLOTS:
         WriteEntry("[Desktop Entry]\nType=Application\nName=Ulmora\nExec=ulmora --hidden\n");
         const QByteArray before = ReadConfig();
         WhenShown([](TfrmSettings* aDialog) {
-            QVERIFY(aDialog->cbxStartAtLogin->isChecked());
-            ClickBox(aDialog->cbxStartAtLogin);
-            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+            QVERIFY(W<QCheckBox>(*aDialog, "cbxStartAtLogin")->isChecked());
+            ClickBox(W<QCheckBox>(*aDialog, "cbxStartAtLogin"));
+            QTest::mouseClick(W<QPushButton>(*aDialog, "btnOK"), Qt::LeftButton);
         });
         QVERIFY(ShowSettingsDialog());
         QVERIFY(!QFile::exists(StartAtLoginEntry()));
@@ -1013,8 +1016,8 @@ private Q_SLOTS:
             WriteEntry(own);
         WhenShown([click, ok](TfrmSettings* aDialog) {
             if (click)
-                ClickBox(aDialog->cbxStartAtLogin);
-            QTest::mouseClick(ok ? aDialog->btnOK : aDialog->btnCancel, Qt::LeftButton);
+                ClickBox(W<QCheckBox>(*aDialog, "cbxStartAtLogin"));
+            QTest::mouseClick(W<QPushButton>(*aDialog, ok ? "btnOK" : "btnCancel"), Qt::LeftButton);
         });
         QCOMPARE(ShowSettingsDialog(), ok);
         if (entry)
@@ -1089,11 +1092,11 @@ private Q_SLOTS:
         const QByteArray before = ReadConfig();
         bool stayedOpen = false;
         WhenShown([&stayedOpen](TfrmSettings* aDialog) {
-            TypeInto(aDialog->edNightHoursFrom, "5");
-            ClickBox(aDialog->cbxStartAtLogin);
-            QTest::mouseClick(aDialog->btnOK, Qt::LeftButton);
+            TypeInto(W<QSpinBox>(*aDialog, "edNightHoursFrom"), "5");
+            ClickBox(W<QCheckBox>(*aDialog, "cbxStartAtLogin"));
+            QTest::mouseClick(W<QPushButton>(*aDialog, "btnOK"), Qt::LeftButton);
             stayedOpen = aDialog->isVisible();
-            QTest::mouseClick(aDialog->btnCancel, Qt::LeftButton);
+            QTest::mouseClick(W<QPushButton>(*aDialog, "btnCancel"), Qt::LeftButton);
         });
         const bool accepted = ShowSettingsDialog();
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -1147,10 +1150,10 @@ private:
 
     static void ExpectButtons(TfrmSettings& aDialog, bool aEditing)
     {
-        QCOMPARE(aDialog.btnNewTag->isEnabled(), !aEditing);
-        QCOMPARE(aDialog.btnDeleteTag->isEnabled(), !aEditing);
-        QCOMPARE(aDialog.btnSaveTag->isEnabled(), aEditing);
-        QCOMPARE(aDialog.btnCancelTag->isEnabled(), aEditing);
+        QCOMPARE(W<QPushButton>(aDialog, "btnNewTag")->isEnabled(), !aEditing);
+        QCOMPARE(W<QPushButton>(aDialog, "btnDeleteTag")->isEnabled(), !aEditing);
+        QCOMPARE(W<QPushButton>(aDialog, "btnSaveTag")->isEnabled(), aEditing);
+        QCOMPARE(W<QPushButton>(aDialog, "btnCancelTag")->isEnabled(), aEditing);
     }
 
     static void ExpectIdle(TfrmSettings& aDialog)
@@ -1158,26 +1161,27 @@ private:
         QVERIFY(!aDialog.TagEditing());
         QVERIFY(!aDialog.TagCreating());
         QVERIFY(aDialog.TagId().isEmpty());
-        QVERIFY(aDialog.pnlTagsEdit->isHidden());
+        QVERIFY(W<QWidget>(aDialog, "pnlTagsEdit")->isHidden());
         ExpectButtons(aDialog, false);
     }
 
     static QPoint RowCenter(TfrmSettings& aDialog, int aRow)
     {
-        return aDialog.vtTagsList->visualRect(aDialog.vtTagsList->model()->index(aRow, 0)).center();
+        auto* list = W<QTreeView>(aDialog, "vtTagsList");
+        return list->visualRect(list->model()->index(aRow, 0)).center();
     }
 
     static void ClickRow(TfrmSettings& aDialog, int aRow)
     {
-        QTest::mouseClick(aDialog.vtTagsList->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          RowCenter(aDialog, aRow));
+        QTest::mouseClick(W<QTreeView>(aDialog, "vtTagsList")->viewport(), Qt::LeftButton,
+                          Qt::NoModifier, RowCenter(aDialog, aRow));
     }
 
     static void DoubleClickRow(TfrmSettings& aDialog, int aRow)
     {
         ClickRow(aDialog, aRow);
-        QTest::mouseDClick(aDialog.vtTagsList->viewport(), Qt::LeftButton, Qt::NoModifier,
-                           RowCenter(aDialog, aRow));
+        QTest::mouseDClick(W<QTreeView>(aDialog, "vtTagsList")->viewport(), Qt::LeftButton,
+                           Qt::NoModifier, RowCenter(aDialog, aRow));
     }
 };
 

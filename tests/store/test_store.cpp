@@ -1,3 +1,4 @@
+#include "../common/store_rows.h"
 #include "../common/test_env.h"
 #include "../common/unprivileged.h"
 
@@ -37,14 +38,6 @@ bool LockIsFree()
                UnlockDB();
                return true;
            }).wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-}
-
-int Count(const QString& aSQL)
-{
-    auto query = GetTasksDB()->NewQuery();
-    if (!GetTasksDB()->Query(aSQL, query.get()))
-        return -1;
-    return static_cast<int>(query->FieldByName(query->FieldNames().value(0)).AsInteger());
 }
 
 // A second connection to the database file, as another program would hold it.

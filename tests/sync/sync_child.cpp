@@ -16,9 +16,9 @@ int main(int argc, char** argv)
     SetTasksDBFile(arguments[1]);
     TSyncConfig config;
     config.url = arguments[2];
-    config.user = arguments[3];
-    config.password = arguments[4];
-    const TSyncResult result = SyncOnce(config);
+    config.client.user = arguments[3];
+    config.client.password = arguments[4];
+    const TSyncResult result = SyncOnce(*GetTasksDB(), config);
     if (!result.ok)
         std::fprintf(stderr, "%s\n", qPrintable(result.error));
     ReleaseTasksDB();

@@ -70,14 +70,14 @@ public:
     {
         TSyncConfig config;
         config.url = url;
-        config.user = TRadicaleServer::kUser;
-        config.password = TRadicaleServer::kPassword;
+        config.client.user = TRadicaleServer::kUser;
+        config.client.password = TRadicaleServer::kPassword;
         return config;
     }
     TSyncResult Sync(TSide aSide)
     {
         Use(aSide);
-        return SyncOnce(Config());
+        return SyncOnce(*GetTasksDB(), Config());
     }
 
     // A new task with tags by title (made when missing); its id.
@@ -129,7 +129,7 @@ public:
     static std::map<QString, TLocalTask> Tasks()
     {
         std::map<QString, TLocalTask> tasks;
-        TSyncLocal::ReadTasks(tasks);
+        TSyncLocal(*GetTasksDB()).ReadTasks(tasks);
         return tasks;
     }
     // The tasks by id as canonical fields, for comparing two stores.

@@ -239,7 +239,7 @@ TSyncResult SyncInThread(const TSyncConfig& aConfig)
     std::atomic<bool> done{false};
     TSyncResult result;
     std::thread worker([&] {
-        result = SyncOnce(aConfig);
+        result = SyncOnce(*GetTasksDB(), aConfig);
         done = true;
     });
     while (!done)
@@ -527,13 +527,13 @@ private Q_SLOTS:
         ReleaseTasksDB();
         SetTasksDBFile(dir.filePath(QStringLiteral("tasks.db")));
         QString token;
-        QVERIFY(TSyncLocal::Open(QStringLiteral("http://127.0.0.1/cal/"), token));
+        QVERIFY(TSyncLocal(*GetTasksDB()).Open(QStringLiteral("http://127.0.0.1/cal/"), token));
         TStoredTask task;
         task.taskid = GenerateId();
         task.summary = QStringLiteral("As the sync read it");
         QVERIFY(TtasksStore::SaveTask(task, {}, true));
         std::map<QString, TLocalTask> read;
-        QVERIFY(TSyncLocal::ReadTasks(read));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadTasks(read));
         task.summary = QStringLiteral("Edited in the window meanwhile");
         QVERIFY(TtasksStore::SaveTask(task, {}, false));
 
@@ -545,7 +545,7 @@ private Q_SLOTS:
         write.fields = server;
         write.item = TSyncItem{task.taskid, QStringLiteral("/cal/a.ics"), QStringLiteral("\"e\""),
                                server.Canonical(), QByteArray()};
-        TSyncBatch batch;
+        TSyncBatch batch(*GetTasksDB());
         QVERIFY(batch.Add(write));
         QVERIFY(batch.Flush());
         QCOMPARE(batch.Skipped(), 1);
@@ -554,7 +554,7 @@ private Q_SLOTS:
         QVERIFY(TtasksStore::ReadTask(task.taskid, stored));
         QCOMPARE(stored.summary, QStringLiteral("Edited in the window meanwhile"));
         std::vector<TSyncItem> items;
-        QVERIFY(TSyncLocal::ReadItems(items));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadItems(items));
         QVERIFY(items.empty());
         ReleaseTasksDB();
     }
@@ -588,7 +588,7 @@ private Q_SLOTS:
         std::atomic<bool> done{false};
         TSyncResult result;
         std::thread worker([&] {
-            result = SyncOnce(config);
+            result = SyncOnce(*GetTasksDB(), config);
             done = true;
         });
         while (!done)
@@ -598,7 +598,7 @@ private Q_SLOTS:
         QCOMPARE(result.downloaded, 0);
         QCOMPARE(multigets, 0);
         std::map<QString, TLocalTask> tasks;
-        QVERIFY(TSyncLocal::ReadTasks(tasks));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadTasks(tasks));
         QVERIFY(tasks.empty());
         ReleaseTasksDB();
     }
@@ -648,7 +648,7 @@ private Q_SLOTS:
         task.summary = QStringLiteral("Stays as it is");
         QVERIFY(TtasksStore::SaveTask(task, {}, true));
         std::map<QString, TLocalTask> before;
-        QVERIFY(TSyncLocal::ReadTasks(before));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadTasks(before));
 
         THostileServer server;
         server.Answer = [kind](QTcpSocket& aSocket, const QByteArray& aRequest) {
@@ -714,15 +714,15 @@ private Q_SLOTS:
         };
         TSyncConfig config;
         config.url = server.Url();
-        config.user = QStringLiteral("user");
-        config.password = QStringLiteral("password");
-        config.timeoutMs = 1500;
-        config.maxReplyBytes = 1024 * 1024;
+        config.client.user = QStringLiteral("user");
+        config.client.password = QStringLiteral("password");
+        config.client.timeoutMs = 1500;
+        config.client.maxReplyBytes = 1024 * 1024;
         const TSyncResult result = SyncInThread(config);
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(error), qPrintable(result.error));
         std::map<QString, TLocalTask> after;
-        QVERIFY(TSyncLocal::ReadTasks(after));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadTasks(after));
         QCOMPARE(after.size(), before.size());
         QCOMPARE(after.begin()->second.fields, before.begin()->second.fields);
         ReleaseTasksDB();
@@ -784,7 +784,7 @@ private Q_SLOTS:
         QCOMPARE(result.conflicts, 0);
         QCOMPARE(server.members.size(), size_t(3));
         std::map<QString, TLocalTask> tasks;
-        QVERIFY(TSyncLocal::ReadTasks(tasks));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadTasks(tasks));
         QCOMPARE(tasks.size(), size_t(3));
         ReleaseTasksDB();
     }
@@ -822,7 +822,7 @@ private Q_SLOTS:
         QCOMPARE(result.deletedLocal, 2);
         QVERIFY(result.notice.isEmpty());
         std::map<QString, TLocalTask> tasks;
-        QVERIFY(TSyncLocal::ReadTasks(tasks));
+        QVERIFY(TSyncLocal(*GetTasksDB()).ReadTasks(tasks));
         QVERIFY(tasks.empty());
         ReleaseTasksDB();
     }

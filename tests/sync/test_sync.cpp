@@ -6,6 +6,7 @@
 #include "ical/tasks_ics.h"
 
 #include <QProcess>
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -293,6 +294,38 @@ private Q_SLOTS:
                  QStringLiteral("From the phone, edited\nkept\n"));
     }
 
+    // A category comes down as the tag of exactly its title, made where only
+    // a tag of another letter case exists, and goes back as it came.
+    void categoryKeepsItsCase()
+    {
+        F.Use(TSyncFixture::kFirst);
+        F.NewTask(QStringLiteral("Local"), {QStringLiteral("Work")});
+        const QByteArray todo = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\n"
+                                "BEGIN:VTODO\r\nUID:case-1@example.org\r\n"
+                                "DTSTAMP:20261201T100000Z\r\nSUMMARY:From elsewhere\r\n"
+                                "CATEGORIES:work\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+        QVERIFY(F.server.Request("PUT", F.url + QStringLiteral("case-1.ics"), todo) / 100 == 2);
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        QString id;
+        for (const auto& [taskid, task] : F.Tasks()) {
+            if (task.fields.summary == QStringLiteral("From elsewhere"))
+                id = taskid;
+        }
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(F.Tasks()[id].fields.tags, QStringList{QStringLiteral("work")});
+
+        QVERIFY(F.Edit(id, QStringLiteral("From elsewhere edited"), QString(), 0,
+                       {QStringLiteral("work")}));
+        QVERIFY_SYNC(F.Sync(TSyncFixture::kFirst));
+        const QList<QByteArray> texts = F.server.MemberTexts(F.CollectionName());
+        const auto member = std::find_if(texts.cbegin(), texts.cend(), [](const QByteArray& aText) {
+            return aText.contains("UID:case-1@example.org");
+        });
+        QVERIFY(member != texts.cend());
+        QVERIFY2(member->contains("SUMMARY:From elsewhere edited"), member->constData());
+        QVERIFY2(member->contains("\r\nCATEGORIES:work\r\n"), member->constData());
+    }
+
     // The server goes away, the sync is stopped or the program is killed in
     // the middle of a first upload: nothing is lost and the next sync
     // completes it, once each.
@@ -336,7 +369,7 @@ private Q_SLOTS:
             TSyncResult result;
             const TSyncConfig config = F.Config();
             std::thread worker([&] {
-                result = SyncOnce(config, &stop);
+                result = SyncOnce(*GetTasksDB(), config, &stop);
                 done = true;
             });
             while (!done && F.server.MemberCount(name) < kCount / 4)
@@ -540,8 +573,8 @@ private Q_SLOTS:
             config.url = path;
         else if (!path.isEmpty())
             config.url = F.server.Base() + path;
-        config.password = password;
-        const TSyncResult result = SyncOnce(config);
+        config.client.password = password;
+        const TSyncResult result = SyncOnce(*GetTasksDB(), config);
         QVERIFY(!result.ok);
         QCOMPARE(result.error,
                  error.contains(QLatin1String("%1")) ? error.arg(F.server.Base()) : error);
@@ -554,7 +587,7 @@ private Q_SLOTS:
     {
         F.Use(TSyncFixture::kFirst);
         F.NewTask(QStringLiteral("Local only"));
-        const TSyncResult result = SyncOnce(TSyncConfig());
+        const TSyncResult result = SyncOnce(*GetTasksDB(), TSyncConfig());
         QVERIFY(!result.ok);
         QCOMPARE(result.error, QStringLiteral("no collection is configured for the sync"));
         QCOMPARE(F.SyncTables(), QStringList());
@@ -588,8 +621,9 @@ private Q_SLOTS:
         worker.moveToThread(&thread);
         thread.start();
         QSignalSpy finished(&worker, &TSyncWorker::Finished);
-        QMetaObject::invokeMethod(&worker, "Sync", Qt::QueuedConnection,
-                                  Q_ARG(TSyncConfig, F.Config()));
+        QMetaObject::invokeMethod(
+            &worker, [&worker, config = F.Config()] { worker.Sync(*GetTasksDB(), config); },
+            Qt::QueuedConnection);
         QVERIFY(finished.wait(60000));
         thread.quit();
         thread.wait();

@@ -6,10 +6,10 @@
 // keyring answers, the end of the program while a server hangs, and that
 // nothing is sent or asked without sync configured.
 
-#include "settings/tasks_form_settings.h"
+#include "settings/tasks_sync_settings.h"
+#include "settings_ui/tasks_form_settings.h"
 #include "sync_ui/tasks_sync_controler.h"
 #include "sync_ui/tasks_sync_passwords.h"
-#include "sync_ui/tasks_sync_settings.h"
 
 #include "../app/window_fixture.h"
 #include "../sync/radicale_server.h"
@@ -130,22 +130,12 @@ QString ConfigText()
     return QString::fromUtf8(file.readAll());
 }
 
-// A user's tick or untick of a row's box: a stored local change.
-void Tick(TfrmTaskList& aWindow, const QString& aId)
-{
-    TTaskRecord* record = RecordById(aWindow, aId);
-    QVERIFY(record);
-    TtasksListModel* model = aWindow.ListPanel()->TaskRecords();
-    model->setData(model->index(record->node, kColCheck),
-                   record->finished ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
-}
-
 QStringList Summaries(TfrmTaskList& aWindow)
 {
     QStringList summaries;
     TtasksListPanel* list = aWindow.ListPanel();
     for (int row = 0; row < list->TaskRecords()->Count(); ++row)
-        summaries << list->RecordOfNode(row)->summary;
+        summaries << list->RecordOfRow(row)->summary;
     return summaries;
 }
 

@@ -1,6 +1,7 @@
 // The core utilities: identifiers, rounding, colours, versions, placeholders,
 // paths, the clock and the elevated start. Qt Core alone, as they are.
 
+#include "util/kvd_colors.h"
 #include "util/kvd_datetime.h"
 #include "util/kvd_utils.h"
 
@@ -145,6 +146,17 @@ private Q_SLOTS:
         QFETCH(int, delta);
         QFETCH(uint, expected);
         QCOMPARE(LightenColor(color, delta), expected);
+    }
+
+    void importTagColor()
+    {
+        // The editor's colours in order, white and cream passed over, and round.
+        QCOMPARE(ImportTagColor(0), 0x000000);
+        QCOMPARE(ImportTagColor(1), 0x000080);
+        QCOMPARE(ImportTagColor(14), 0xFFFF00);
+        QCOMPARE(ImportTagColor(15), 0xC0DCC0);
+        QCOMPARE(ImportTagColor(17), 0xA4A0A0);
+        QCOMPARE(ImportTagColor(18), 0x000000);
     }
 
     void parseVersion_data()

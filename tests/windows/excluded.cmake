@@ -25,7 +25,7 @@ ulmora_exclude_on_windows(test_settings
 ulmora_exclude_on_windows(test_update_service
     "its elevation and updater stand-ins are shell scripts, and test_platform_win starts a stand-in updater through ShellExecuteExW \"runas\"")
 ulmora_exclude_on_windows(test_instance
-    "drives the Linux instance lock and channel through Unix sockets and file modes, and test_login_instance_win tests the named-mutex lock of app/tasks_instance_lock_win.cpp")
+    "drives the Linux instance lock and channel through Unix sockets and file modes, and test_login_instance_win tests the named-mutex lock of cli/tasks_instance_lock_win.cpp")
 
 # Tests that are shell scripts run by CTest on the build host against the
 # built program: they drive a Linux binary. tools/windows/run-tests leaves

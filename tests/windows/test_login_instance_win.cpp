@@ -1,7 +1,7 @@
 // Start at login through the Run key and the one-instance lock through a
 // named mutex, on Windows semantics.
 
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 #include "settings/tasks_autostart.h"
 
 #include <QTest>

@@ -3,6 +3,7 @@
 // on Linux (the ceiling of served connections, the time limit of a request),
 // Stop under load, and what a client can still read after the server closes.
 
+#include "../ipc/ipc_test_helpers.h"
 #include "ipc/kvd_ipc.h"
 #include "ipc/kvd_pipe_win.h"
 #include "util/kvd_utils.h"
@@ -56,34 +57,6 @@ void OkHandler(IMessageData&, IMessageData& aReply)
 {
     aReply.SetID(GenerateId());
     aReply.WriteText(QStringLiteral("Result"), QStringLiteral("ok"));
-}
-
-QString AskOnce(const QString& aName, int aTimeoutMs = 10000)
-{
-    try {
-        TIPCClient client;
-        client.Connect(aName, aTimeoutMs);
-        TMessageData request;
-        request.WriteText(QStringLiteral("Command"), QStringLiteral("kvd_command_getversion"));
-        return client.Execute(request)->ReadText(QStringLiteral("Result"));
-    } catch (const std::exception& error) {
-        return QString::fromUtf8(error.what());
-    }
-}
-
-std::unique_ptr<TIPCServer> StartServer(const QString& aName, TExecuteRequest aHandler,
-                                        int aRequestTimeout = 0, int aMaxConnections = 0)
-{
-    auto server = std::make_unique<TIPCServer>();
-    server->SetPipeName(aName);
-    server->OnExecuteRequest = std::move(aHandler);
-    if (aRequestTimeout > 0)
-        server->SetRequestTimeout(aRequestTimeout);
-    if (aMaxConnections > 0)
-        server->SetMaxConnections(aMaxConnections);
-    if (!server->Start())
-        return nullptr;
-    return server;
 }
 
 // The ACEs of an SDDL access list as (type, rights, trustee), in order.

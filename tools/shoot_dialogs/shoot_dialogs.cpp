@@ -5,9 +5,10 @@
 // each named theme is applied first and its name is added to the file names.
 
 #include "pool/tasks_form_pool.h"
-#include "settings/tasks_form_settings.h"
 #include "settings/tasks_settings.h"
+#include "settings_ui/tasks_form_settings.h"
 #include "store/tasks_db.h"
+#include "store/tasks_store.h"
 #include "tags/tasks_tags.h"
 #include "util/kvd_dialogs.h"
 #include "util/kvd_utils.h"
@@ -28,14 +29,11 @@ namespace {
 
 void AddTag(const QString& aTitle, int32_t aColor)
 {
-    TtasksDB* db = GetTasksDB();
-    std::unique_ptr<TZQuery> query = db->NewQuery();
-    query->SetSQL(QStringLiteral("insert into tags (tagid, title, color, createddt) values "
-                                 "(:tagid, :title, :color, datetime('now'))"));
-    query->ParamByName(QStringLiteral("tagid")).SetAsString(GenerateId());
-    query->ParamByName(QStringLiteral("title")).SetAsString(aTitle);
-    query->ParamByName(QStringLiteral("color")).SetAsInteger(aColor);
-    db->Query(query->SQL(), query.get());
+    TStoredTag tag;
+    tag.tagid = GenerateId();
+    tag.title = aTitle;
+    tag.color = aColor;
+    TtasksStore::SaveTag(tag, true);
 }
 
 bool Save(QWidget& aWidget, const QString& aFile)
@@ -64,7 +62,8 @@ bool Shoot(const QString& aFolder, const QString& aSuffix)
     }
     {
         TfrmTasksPool pool;
-        pool.memPool->setPlainText(
+        auto* text = pool.findChild<QPlainTextEdit*>(QStringLiteral("memPool"));
+        text->setPlainText(
             QStringLiteral("Call the plumber about the kitchen tap\nRenew the car insurance\n"
                            "Book train tickets for the conference in Lyon\n  Water the plants  "));
         ItasksTagsControler* tags = pool.TagsControler();

@@ -1,6 +1,7 @@
-#include "app/tasks_duedates.h"
+#include "due/tasks_duedates.h"
 
 #include "settings/tasks_settings.h"
+#include "store/tasks_store.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ QString DueDateText(TDateTime aDue)
     return FormatDateTimeLocale(aDue);
 }
 
-QString DueDateText(const TTaskRecord& aRecord)
+QString DueDateText(const TStoredTask& aTask)
 {
-    return DueDateText(aRecord.duedt);
+    return DueDateText(aTask.duedt);
 }

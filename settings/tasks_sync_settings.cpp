@@ -1,4 +1,4 @@
-#include "sync_ui/tasks_sync_settings.h"
+#include "settings/tasks_sync_settings.h"
 
 #include "settings/tasks_settings.h"
 

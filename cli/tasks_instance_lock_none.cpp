@@ -1,7 +1,7 @@
 // The instance lock of a platform that has none yet: every start that finds
 // no instance answering becomes one.
 
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 
 std::unique_ptr<TInstanceLock> TInstanceLock::TryAcquire(const QString& aChannel, TState& aState,
                                                          QString& aError)

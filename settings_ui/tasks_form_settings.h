@@ -14,11 +14,13 @@
 class ItasksTagsControler;
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTreeView;
+class QVBoxLayout;
 class QWidget;
 class TtasksSyncSection;
 
@@ -70,43 +72,30 @@ public:
     // the themes the application carries, in the order the list shows them.
     static QStringList ThemeNames();
 
-    // "Application Updates"
-    QPushButton* btnApplicationUpdates;
-    // "UI Behaviour"
-    QCheckBox* cbxCloseMinimizes;
-    // Shows whether the start at login entry is there; hidden where the
-    // platform has none.
-    QCheckBox* cbxStartAtLogin;
-    // "Due Date Settings"
-    QSpinBox* edNightHoursFrom;
-    QSpinBox* edNightHoursTo;
-    QSpinBox* edTimeGranularity;
-    QComboBox* cbDefaultDueDateTime;
-    // "Theme"
-    QComboBox* cbApplicationTheme;
-    // "Files": read-only text fields
-    QLineEdit* lblConfigFile;
-    QLineEdit* lblDBFile;
-    // "Tags"
-    QPushButton* btnNewTag;
-    QPushButton* btnSaveTag;
-    QPushButton* btnDeleteTag;
-    QPushButton* btnCancelTag;
-    QWidget* pnlTagsEdit;
-    QLabel* lblEditTag;
-    QLineEdit* edTagTitle;
-    QComboBox* edTagColor;
-    QTreeView* vtTagsList;
-    // bottom bar
-    QPushButton* btnOK;
-    QPushButton* btnCancel;
-
 protected:
     void showEvent(QShowEvent* aEvent) override;
     // A click on the tag list below its rows drops the edit like a click on a row.
     bool eventFilter(QObject* aWatched, QEvent* aEvent) override;
 
 private:
+    // The parts of the dialog in the order the constructor builds them, which
+    // is the order of the Tab key: the settings column, the tags column, the
+    // bottom bar.
+    QWidget* BuildSettingsColumn();
+    void BuildUpdatesSection(QVBoxLayout* aColumn);
+    void BuildBehaviourSection(QVBoxLayout* aColumn);
+    void BuildDueDateSection(QVBoxLayout* aColumn);
+    void BuildThemeSection(QVBoxLayout* aColumn);
+    void BuildFilesSection(QVBoxLayout* aColumn);
+    QWidget* BuildTagsColumn();
+    void BuildTagButtons(QVBoxLayout* aColumn);
+    void BuildTagEditor(QVBoxLayout* aColumn);
+    void BuildTagList(QVBoxLayout* aColumn);
+    void BuildSyncSection(QVBoxLayout* aColumn);
+    QHBoxLayout* BuildButtons();
+    void LayOut(QWidget* aSettings, QWidget* aTags, QHBoxLayout* aButtons);
+    void ConnectHandlers();
+
     void FormCreate();
     void FormShow();
     void FormDestroy();
@@ -126,6 +115,40 @@ private:
     void vtTagsListDblClick();
 
     std::shared_ptr<ItasksTagsControler> FTagsControler;
+
+    // The controls; each has its field's name as its object name, which is how
+    // the tests find them.
+    // "Application Updates"
+    QPushButton* btnApplicationUpdates = nullptr;
+    // "UI Behaviour"
+    QCheckBox* cbxCloseMinimizes = nullptr;
+    // Shows whether the start at login entry is there; hidden where the
+    // platform has none.
+    QCheckBox* cbxStartAtLogin = nullptr;
+    // "Due Date Settings"
+    QSpinBox* edNightHoursFrom = nullptr;
+    QSpinBox* edNightHoursTo = nullptr;
+    QSpinBox* edTimeGranularity = nullptr;
+    QComboBox* cbDefaultDueDateTime = nullptr;
+    // "Theme"
+    QComboBox* cbApplicationTheme = nullptr;
+    // "Files": read-only text fields
+    QLineEdit* lblConfigFile = nullptr;
+    QLineEdit* lblDBFile = nullptr;
+    // "Tags"
+    QPushButton* btnNewTag = nullptr;
+    QPushButton* btnSaveTag = nullptr;
+    QPushButton* btnDeleteTag = nullptr;
+    QPushButton* btnCancelTag = nullptr;
+    QWidget* pnlTagsEdit = nullptr;
+    QLabel* lblEditTag = nullptr;
+    QLineEdit* edTagTitle = nullptr;
+    QComboBox* edTagColor = nullptr;
+    QTreeView* vtTagsList = nullptr;
+    // bottom bar
+    QPushButton* btnOK = nullptr;
+    QPushButton* btnCancel = nullptr;
+
     // The "Sync" section; nullptr where the build has no sync.
     TtasksSyncSection* pnlSync = nullptr;
     bool FTagEditing = false;

@@ -11,7 +11,7 @@
 // a crashed instance leaves at most a socket file that nobody answers on,
 // which the next instance replaces.
 
-#include "app/tasks_cli.h"
+#include "cli/tasks_cli.h"
 #include "ipc/kvd_ipc.h"
 #include "ipc/kvd_message.h"
 

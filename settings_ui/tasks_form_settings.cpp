@@ -1,4 +1,4 @@
-#include "settings/tasks_form_settings.h"
+#include "settings_ui/tasks_form_settings.h"
 
 #include "resources/tasks_themes.h"
 #include "settings/tasks_autostart.h"
@@ -56,6 +56,14 @@ QLabel* Heading(const QString& aText, QWidget* aParent)
     return label;
 }
 
+// A section's bold title; below another section it keeps a gap to it.
+void AddHeading(QVBoxLayout* aColumn, const QString& aText)
+{
+    if (aColumn->count() > 0)
+        aColumn->addSpacing(6);
+    aColumn->addWidget(Heading(aText, aColumn->parentWidget()));
+}
+
 QPushButton* Button(const QString& aName, const QString& aText, QStyle::StandardPixmap aIcon,
                     QWidget* aParent)
 {
@@ -102,110 +110,168 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
 
-    // ---- left column: five sections
-    auto* left = new QWidget(this);
-    left->setObjectName(QStringLiteral("pnlSettings"));
-    left->setFixedWidth(375);
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
+    // Widgets take their place in the Tab order as they are made, so the
+    // parts are built from the top left to the bottom right.
+    QWidget* settings = BuildSettingsColumn();
+    QWidget* tags = BuildTagsColumn();
+    QHBoxLayout* buttons = BuildButtons();
+    LayOut(settings, tags, buttons);
+    ConnectHandlers();
 
-    leftLayout->addWidget(Heading(QStringLiteral("Application Updates"), left));
+    resize(747, 513);
+    CenterOnScreen(this);
+
+    FormCreate();
+}
+
+// ---------------------------------------------------------------- left column
+
+QWidget* TfrmSettings::BuildSettingsColumn()
+{
+    auto* column = new QWidget(this);
+    column->setObjectName(QStringLiteral("pnlSettings"));
+    column->setFixedWidth(375);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    BuildUpdatesSection(layout);
+    BuildBehaviourSection(layout);
+    BuildDueDateSection(layout);
+    BuildThemeSection(layout);
+    BuildFilesSection(layout);
+    layout->addStretch(1);
+    return column;
+}
+
+void TfrmSettings::BuildUpdatesSection(QVBoxLayout* aColumn)
+{
+    QWidget* parent = aColumn->parentWidget();
+    AddHeading(aColumn, QStringLiteral("Application Updates"));
     btnApplicationUpdates = Button(QStringLiteral("btnApplicationUpdates"),
-                                   QStringLiteral("Check Now!"), QStyle::SP_BrowserReload, left);
-    auto* updatesRow = new QHBoxLayout;
-    updatesRow->addWidget(btnApplicationUpdates);
-    updatesRow->addStretch(1);
-    leftLayout->addLayout(updatesRow);
+                                   QStringLiteral("Check Now!"), QStyle::SP_BrowserReload, parent);
+    auto* row = new QHBoxLayout;
+    row->addWidget(btnApplicationUpdates);
+    row->addStretch(1);
+    aColumn->addLayout(row);
+}
 
-    leftLayout->addSpacing(6);
-    leftLayout->addWidget(Heading(QStringLiteral("UI Behaviour"), left));
-    cbxCloseMinimizes = new QCheckBox(QStringLiteral("Close Minimizes The Application"), left);
+void TfrmSettings::BuildBehaviourSection(QVBoxLayout* aColumn)
+{
+    QWidget* parent = aColumn->parentWidget();
+    AddHeading(aColumn, QStringLiteral("UI Behaviour"));
+    cbxCloseMinimizes = new QCheckBox(QStringLiteral("Close Minimizes The Application"), parent);
     cbxCloseMinimizes->setObjectName(QStringLiteral("cbxCloseMinimizes"));
-    leftLayout->addWidget(cbxCloseMinimizes);
-    cbxStartAtLogin = new QCheckBox(QStringLiteral("Start Ulmora when I log in"), left);
+    aColumn->addWidget(cbxCloseMinimizes);
+    cbxStartAtLogin = new QCheckBox(QStringLiteral("Start Ulmora when I log in"), parent);
     cbxStartAtLogin->setObjectName(QStringLiteral("cbxStartAtLogin"));
     cbxStartAtLogin->setVisible(StartAtLoginSupported());
-    leftLayout->addWidget(cbxStartAtLogin);
+    aColumn->addWidget(cbxStartAtLogin);
+}
 
-    leftLayout->addSpacing(6);
-    leftLayout->addWidget(Heading(QStringLiteral("Due Date Settings"), left));
-    auto* dueGrid = new QGridLayout;
-    edNightHoursFrom = NumberField(QStringLiteral("edNightHoursFrom"), 0, 23, left);
-    edNightHoursTo = NumberField(QStringLiteral("edNightHoursTo"), 0, 23, left);
-    edTimeGranularity = NumberField(QStringLiteral("edTimeGranularity"), 1, 1440, left);
+void TfrmSettings::BuildDueDateSection(QVBoxLayout* aColumn)
+{
+    QWidget* parent = aColumn->parentWidget();
+    AddHeading(aColumn, QStringLiteral("Due Date Settings"));
+    auto* grid = new QGridLayout;
+    edNightHoursFrom = NumberField(QStringLiteral("edNightHoursFrom"), 0, 23, parent);
+    edNightHoursTo = NumberField(QStringLiteral("edNightHoursTo"), 0, 23, parent);
+    edTimeGranularity = NumberField(QStringLiteral("edTimeGranularity"), 1, 1440, parent);
     edTimeGranularity->setSuffix(QStringLiteral(" min"));
-    cbDefaultDueDateTime = new QComboBox(left);
+    cbDefaultDueDateTime = new QComboBox(parent);
     cbDefaultDueDateTime->setObjectName(QStringLiteral("cbDefaultDueDateTime"));
     for (const char* entry : kDueDateEntries)
         cbDefaultDueDateTime->addItem(QString::fromLatin1(entry));
-    const std::pair<const char*, QWidget*> dueRows[] = {
+    const std::pair<const char*, QWidget*> rows[] = {
         {"Night Hours From:", edNightHoursFrom},
         {"Night Hours To:", edNightHoursTo},
         {"Time Granularity:", edTimeGranularity},
         {"Default Due DateTime:", cbDefaultDueDateTime}};
     int row = 0;
-    for (const auto& [text, control] : dueRows) {
-        auto* label = new QLabel(QString::fromLatin1(text), left);
+    for (const auto& [text, control] : rows) {
+        auto* label = new QLabel(QString::fromLatin1(text), parent);
         label->setBuddy(control);
-        dueGrid->addWidget(label, row, 0);
-        dueGrid->addWidget(control, row, 1);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(control, row, 1);
         ++row;
     }
-    dueGrid->setColumnStretch(1, 1);
-    leftLayout->addLayout(dueGrid);
+    grid->setColumnStretch(1, 1);
+    aColumn->addLayout(grid);
+}
 
-    leftLayout->addSpacing(6);
-    leftLayout->addWidget(Heading(QStringLiteral("Theme"), left));
-    auto* themeGrid = new QGridLayout;
-    cbApplicationTheme = new QComboBox(left);
+void TfrmSettings::BuildThemeSection(QVBoxLayout* aColumn)
+{
+    QWidget* parent = aColumn->parentWidget();
+    AddHeading(aColumn, QStringLiteral("Theme"));
+    auto* grid = new QGridLayout;
+    cbApplicationTheme = new QComboBox(parent);
     cbApplicationTheme->setObjectName(QStringLiteral("cbApplicationTheme"));
     cbApplicationTheme->setEditable(true);
     cbApplicationTheme->setInsertPolicy(QComboBox::NoInsert);
-    auto* themeLabel = new QLabel(QStringLiteral("Application Theme:"), left);
-    themeLabel->setBuddy(cbApplicationTheme);
-    themeGrid->addWidget(themeLabel, 0, 0);
-    themeGrid->addWidget(cbApplicationTheme, 0, 1);
-    themeGrid->setColumnStretch(1, 1);
-    leftLayout->addLayout(themeGrid);
+    auto* label = new QLabel(QStringLiteral("Application Theme:"), parent);
+    label->setBuddy(cbApplicationTheme);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(cbApplicationTheme, 0, 1);
+    grid->setColumnStretch(1, 1);
+    aColumn->addLayout(grid);
+}
 
-    leftLayout->addSpacing(6);
-    leftLayout->addWidget(Heading(QStringLiteral("Files"), left));
-    auto* filesGrid = new QGridLayout;
-    lblConfigFile = PathField(QStringLiteral("lblConfigFile"), left);
-    lblDBFile = PathField(QStringLiteral("lblDBFile"), left);
-    filesGrid->addWidget(new QLabel(QStringLiteral("Config File:"), left), 0, 0);
-    filesGrid->addWidget(lblConfigFile, 0, 1);
-    filesGrid->addWidget(new QLabel(QStringLiteral("DB File:"), left), 1, 0);
-    filesGrid->addWidget(lblDBFile, 1, 1);
-    filesGrid->setColumnStretch(1, 1);
-    leftLayout->addLayout(filesGrid);
-    leftLayout->addStretch(1);
+void TfrmSettings::BuildFilesSection(QVBoxLayout* aColumn)
+{
+    QWidget* parent = aColumn->parentWidget();
+    AddHeading(aColumn, QStringLiteral("Files"));
+    auto* grid = new QGridLayout;
+    lblConfigFile = PathField(QStringLiteral("lblConfigFile"), parent);
+    lblDBFile = PathField(QStringLiteral("lblDBFile"), parent);
+    grid->addWidget(new QLabel(QStringLiteral("Config File:"), parent), 0, 0);
+    grid->addWidget(lblConfigFile, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("DB File:"), parent), 1, 0);
+    grid->addWidget(lblDBFile, 1, 1);
+    grid->setColumnStretch(1, 1);
+    aColumn->addLayout(grid);
+}
 
-    // ---- right part: the tag editor
-    auto* right = new QWidget(this);
-    right->setObjectName(QStringLiteral("pnlTags"));
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(Heading(QStringLiteral("Tags"), right));
+// ---------------------------------------------------------------- right column
+
+QWidget* TfrmSettings::BuildTagsColumn()
+{
+    auto* column = new QWidget(this);
+    column->setObjectName(QStringLiteral("pnlTags"));
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    AddHeading(layout, QStringLiteral("Tags"));
+    BuildTagButtons(layout);
+    BuildTagEditor(layout);
+    BuildTagList(layout);
+    BuildSyncSection(layout);
+    return column;
+}
+
+void TfrmSettings::BuildTagButtons(QVBoxLayout* aColumn)
+{
+    QWidget* parent = aColumn->parentWidget();
     btnNewTag =
-        Button(QStringLiteral("btnNewTag"), QStringLiteral("New"), QStyle::SP_FileIcon, right);
+        Button(QStringLiteral("btnNewTag"), QStringLiteral("New"), QStyle::SP_FileIcon, parent);
     btnSaveTag = Button(QStringLiteral("btnSaveTag"), QStringLiteral("Save"),
-                        QStyle::SP_DialogSaveButton, right);
+                        QStyle::SP_DialogSaveButton, parent);
     btnDeleteTag = Button(QStringLiteral("btnDeleteTag"), QStringLiteral("Delete"),
-                          QStyle::SP_TrashIcon, right);
+                          QStyle::SP_TrashIcon, parent);
     btnCancelTag = Button(QStringLiteral("btnCancelTag"), QStringLiteral("Cancel"),
-                          QStyle::SP_DialogCancelButton, right);
-    auto* tagButtons = new QHBoxLayout;
-    tagButtons->setSpacing(4);
+                          QStyle::SP_DialogCancelButton, parent);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(4);
     for (QPushButton* button : {btnNewTag, btnSaveTag, btnDeleteTag, btnCancelTag})
-        tagButtons->addWidget(button);
-    tagButtons->addStretch(1);
-    rightLayout->addLayout(tagButtons);
+        row->addWidget(button);
+    row->addStretch(1);
+    aColumn->addLayout(row);
+}
 
-    pnlTagsEdit = new QWidget(right);
+// The title and colour of the tag being created or edited, hidden while no
+// tag is.
+void TfrmSettings::BuildTagEditor(QVBoxLayout* aColumn)
+{
+    pnlTagsEdit = new QWidget(aColumn->parentWidget());
     pnlTagsEdit->setObjectName(QStringLiteral("pnlTagsEdit"));
-    auto* editGrid = new QGridLayout(pnlTagsEdit);
-    editGrid->setContentsMargins(0, 4, 0, 4);
+    auto* grid = new QGridLayout(pnlTagsEdit);
+    grid->setContentsMargins(0, 4, 0, 4);
     lblEditTag = Heading(QString(), pnlTagsEdit);
     lblEditTag->setObjectName(QStringLiteral("lblEditTag"));
     edTagTitle = new QLineEdit(pnlTagsEdit);
@@ -223,44 +289,63 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     titleLabel->setBuddy(edTagTitle);
     auto* colorLabel = new QLabel(QStringLiteral("Color:"), pnlTagsEdit);
     colorLabel->setBuddy(edTagColor);
-    editGrid->addWidget(lblEditTag, 0, 0, 1, 2);
-    editGrid->addWidget(titleLabel, 1, 0);
-    editGrid->addWidget(edTagTitle, 1, 1);
-    editGrid->addWidget(colorLabel, 2, 0);
-    editGrid->addWidget(edTagColor, 2, 1);
-    editGrid->setColumnStretch(1, 1);
-    rightLayout->addWidget(pnlTagsEdit);
+    grid->addWidget(lblEditTag, 0, 0, 1, 2);
+    grid->addWidget(titleLabel, 1, 0);
+    grid->addWidget(edTagTitle, 1, 1);
+    grid->addWidget(colorLabel, 2, 0);
+    grid->addWidget(edTagColor, 2, 1);
+    grid->setColumnStretch(1, 1);
+    aColumn->addWidget(pnlTagsEdit);
+}
 
-    vtTagsList = new QTreeView(right);
+void TfrmSettings::BuildTagList(QVBoxLayout* aColumn)
+{
+    vtTagsList = new QTreeView(aColumn->parentWidget());
     vtTagsList->setObjectName(QStringLiteral("vtTagsList"));
-    rightLayout->addWidget(vtTagsList, 1);
-    // Sync with a CalDAV collection, below the tags, where the build has it.
-    if (TtasksSyncControler::Supported()) {
-        rightLayout->addSpacing(6);
-        rightLayout->addWidget(Heading(QStringLiteral("Sync"), right));
-        pnlSync = new TtasksSyncSection(right);
-        rightLayout->addWidget(pnlSync);
-    }
+    aColumn->addWidget(vtTagsList, 1);
+}
 
-    // ---- bottom bar
+// Sync with a CalDAV collection, below the tags, where the build has it.
+void TfrmSettings::BuildSyncSection(QVBoxLayout* aColumn)
+{
+    if (!TtasksSyncControler::Supported())
+        return;
+    AddHeading(aColumn, QStringLiteral("Sync"));
+    pnlSync = new TtasksSyncSection(aColumn->parentWidget());
+    aColumn->addWidget(pnlSync);
+}
+
+// ---------------------------------------------------------------- bottom bar
+
+QHBoxLayout* TfrmSettings::BuildButtons()
+{
     btnOK = Button(QStringLiteral("btnOK"), QStringLiteral("OK"), QStyle::SP_DialogOkButton, this);
     btnOK->setDefault(true);
     btnCancel = Button(QStringLiteral("btnCancel"), QStringLiteral("Cancel"),
                        QStyle::SP_DialogCancelButton, this);
-    auto* bottom = new QHBoxLayout;
-    bottom->addStretch(1);
-    bottom->addWidget(btnOK);
-    bottom->addWidget(btnCancel);
+    auto* bar = new QHBoxLayout;
+    bar->addStretch(1);
+    bar->addWidget(btnOK);
+    bar->addWidget(btnCancel);
+    return bar;
+}
 
+// The two columns side by side, the tags taking the width the settings leave,
+// and the bottom bar below them.
+void TfrmSettings::LayOut(QWidget* aSettings, QWidget* aTags, QHBoxLayout* aButtons)
+{
     auto* columns = new QHBoxLayout;
-    columns->addWidget(left);
+    columns->addWidget(aSettings);
     columns->addSpacing(8);
-    columns->addWidget(right, 1);
+    columns->addWidget(aTags, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addLayout(columns, 1);
-    layout->addLayout(bottom);
+    layout->addLayout(aButtons);
+}
 
+void TfrmSettings::ConnectHandlers()
+{
     ConnectGuarded(btnOK, &QPushButton::clicked, this, &TfrmSettings::btnOKClick);
     ConnectGuarded(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     ConnectGuarded(btnApplicationUpdates, &QPushButton::clicked, this,
@@ -274,12 +359,9 @@ TfrmSettings::TfrmSettings(QWidget* aParent) : QDialog(aParent)
     // The view reports clicks on rows only; a click on its empty part is a click
     // in the list as well.
     vtTagsList->viewport()->installEventFilter(this);
-
-    resize(747, 513);
-    CenterOnScreen(this);
-
-    FormCreate();
 }
+
+// ---------------------------------------------------------------- life
 
 TfrmSettings::~TfrmSettings()
 {

@@ -1,4 +1,4 @@
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 
 #include "ipc/kvd_pipe.h"
 #include "util/kvd_errors.h"

@@ -4,7 +4,7 @@
 // killed holds nothing; and the descriptor is closed on exec, so a program
 // that the instance starts (the updater) does not keep it.
 
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 
 #include "ipc/kvd_pipe.h"
 

@@ -3,7 +3,7 @@
 // The sync's settings in the settings file: the collection's address, the
 // user name and whether sync is on, in a section of their own ("Sync") so
 // that the keys of "main" stay as they are. The password is never written
-// here; it lives in the desktop's keyring (tasks_sync_passwords.h).
+// here; it lives in the desktop's keyring (sync_ui/tasks_sync_passwords.h).
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 // not inherited, so a program that the instance starts (the updater) does
 // not keep it.
 
-#include "app/tasks_instance.h"
+#include "cli/tasks_instance.h"
 
 #include <QCryptographicHash>
 

@@ -1,11 +1,12 @@
 #pragma once
 
-// Due-date rules of the task list: the general choices ("Hour", "4 Hours",
-// "Tomorrow", "Unplanned") turned into a date-time that is rounded to the time
-// granularity and moved out of the night, the editor's date row read as a
-// date-time, the context menu's move, and the text a due date-time is shown in.
+// Due-date rules of the tasks, the same for the window and the command line:
+// the general choices ("Hour", "4 Hours", "Tomorrow", "Unplanned") turned into
+// a date-time that is rounded to the time granularity and moved out of the
+// night, the editor's date row read as a date-time, the list menu's move, and
+// the text a due date-time is shown in. They read the settings and the clock
+// and show nothing, so no display is needed to apply them.
 
-#include "app/tasks_records.h"
 #include "settings/tasks_settings.h"
 #include "util/kvd_datetime.h"
 
@@ -13,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+
+struct TStoredTask;
 
 // The hours that stand for "no due date-time" in the general choices.
 constexpr int kNoDueHours = -1;
@@ -59,4 +62,4 @@ TDateTime ExactDueDate(const QDate& aDate, const QTime& aTime);
 // The locale's short date, then a blank and its long time (with seconds)
 // unless the time of day is exactly midnight; "unplanned" for 0.
 QString DueDateText(TDateTime aDue);
-QString DueDateText(const TTaskRecord& aRecord);
+QString DueDateText(const TStoredTask& aTask);

@@ -1,6 +1,6 @@
-#include "app/tasks_cli.h"
+#include "cli/tasks_cli.h"
 
-#include "app/tasks_duedates.h"
+#include "due/tasks_duedates.h"
 #include "ical/tasks_ics.h"
 #include "settings/tasks_settings.h"
 #include "store/tasks_store.h"
@@ -291,15 +291,7 @@ TQuickResult StoreQuickTask(const TQuickTask& aTask)
                               .arg(listed.reason));
         QStringList unknown;
         for (const QString& title : aTask.tags) {
-            QStringList found;
-            for (Qt::CaseSensitivity sensitivity : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
-                for (const TStoredTag& stored : tags) {
-                    if (stored.title.compare(title, sensitivity) == 0)
-                        found << stored.tagid;
-                }
-                if (!found.isEmpty())
-                    break;
-            }
+            const QStringList found = TagsTitled(tags, title);
             if (found.isEmpty())
                 unknown << Quoted(title);
             for (const QString& id : found) {
