@@ -331,8 +331,17 @@ void TfrmTaskList::Wire()
 
     ConnectGuarded(FPlacementTimer, &QTimer::timeout, this, [this] {
         CorrectPendingSize();
-        if (!FPendingOuter.isValid() || ++FPlacementChecks >= kPlacementChecks)
+        const QWindow* handle = windowHandle();
+        const bool framed = !FrameSize().isNull() && handle && handle->isExposed();
+        if (framed)
+            ++FPlacementChecks;
+        if (!FPendingOuter.isValid() || FPlacementChecks >= kPlacementChecks ||
+            ++FPlacementTicks >= kPlacementTicks) {
             FPlacementTimer->stop();
+            // A minimised window is placed when it is restored (changeEvent).
+            if (!isMinimized())
+                FPendingOuter = QSize();
+        }
     });
     ConnectGuarded(FNewTaskShortcut, &QShortcut::activated, this, &TfrmTaskList::eventsShortCut);
     ConnectGuarded(notifications, &QTimer::timeout, this, &TfrmTaskList::notificationsTimer);
@@ -427,6 +436,7 @@ void TfrmTaskList::showEvent(QShowEvent* aEvent)
     if (QWindow* handle = windowHandle())
         handle->installEventFilter(FFrameWatch);
     FPlacementChecks = 0;
+    FPlacementTicks = 0;
     FPlacementTimer->start();
     QWidget::showEvent(aEvent);
 }
@@ -452,9 +462,9 @@ void TfrmTaskList::ResizeOuter(QSize aOuter)
     // manager has told the frame's size already: there the window is placed
     // again once it is shown with its frame.
     const QWindow* handle = windowHandle();
-    const bool placedAgain =
+    FPlacedUnexposed =
         QGuiApplication::platformName() == QLatin1String("xcb") && !(handle && handle->isExposed());
-    FPendingFrame = placedAgain ? QSize(-1, -1) : frame;
+    FPendingFrame = frame;
     resize(aOuter - frame);
 }
 
@@ -467,8 +477,16 @@ void TfrmTaskList::moveEvent(QMoveEvent* aEvent)
 void TfrmTaskList::changeEvent(QEvent* aEvent)
 {
     QWidget::changeEvent(aEvent);
-    if (aEvent->type() == QEvent::WindowStateChange)
+    if (aEvent->type() == QEvent::WindowStateChange) {
         CorrectPendingSize();
+        // Restored with its placement still pending: watched again for a while.
+        if (FPlacementTimer && FPendingOuter.isValid() && !isMinimized() &&
+            !FPlacementTimer->isActive()) {
+            FPlacementChecks = 0;
+            FPlacementTicks = 0;
+            FPlacementTimer->start();
+        }
+    }
 }
 
 void TfrmTaskList::CorrectPendingSize()
@@ -485,16 +503,27 @@ void TfrmTaskList::CorrectPendingSize()
     // put right.
     if (frame.isNull())
         return;
-    if (frame != FPendingFrame) {
-        // The moves of the new placement come back here: nothing is pending then.
+    const QWindow* handle = windowHandle();
+    const bool exposed = handle && handle->isExposed();
+    // A busy window manager may also pass over a move or resize asked for
+    // while an earlier one was on its way: the frame must be where it was
+    // asked to be, with the client area of the size asked.
+    const bool placed =
+        size() == FPendingOuter - frame && frameGeometry().topLeft() == FPendingPosition;
+    if (frame != FPendingFrame || (FPlacedUnexposed && exposed) || (exposed && !placed)) {
+        // Placed again with this frame, once per frame the window manager
+        // reports (a busy one may report a passing one first), once more
+        // when the window is on the screen, and while it is not where and as
+        // large as asked, until the placement timer ends; it stays pending
+        // until a look finds it made with the frame the window has. The
+        // moves of the new placement come back here while nothing is pending.
         FPendingOuter = QSize();
         FormShow();
-        FPendingOuter = QSize();
-    } else {
-        // Placed with its frame known. A later change of the frame (openbox
-        // takes the border off a maximised window) is the window manager's.
-        FPendingOuter = QSize();
     }
+    // Otherwise placed with the frame it has; it stays watched until the
+    // placement timer ends, as the frame may still change. A change after
+    // that (openbox takes the border off a maximised window) is the window
+    // manager's.
 }
 
 void TfrmTaskList::FormShow()
@@ -535,6 +564,7 @@ void TfrmTaskList::FormShow()
     // A position on a screen that is no longer there falls back to the corner.
     if (!IsOnSomeScreen(QRect(position, outer)))
         position = cornerFor(outer);
+    FPendingPosition = position;
     move(position);
     ResizeOuter(outer);
     // The editor's height is bounded by the window's, so it is sound once the

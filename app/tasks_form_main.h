@@ -110,20 +110,28 @@ private:
     // A sync changed the tags while the editor was open.
     bool FSyncTagsStale = false;
     bool FDestroyed = false;
-    // The outer size asked for by FormShow, kept until the window manager has
-    // put its frame around the window.
+    // The outer size asked for by FormShow, kept until a placement with the
+    // frame the window manager put around the window is confirmed.
     QSize FPendingOuter;
+    QPoint FPendingPosition;
+    // The frame that the last placement counted with, and whether it was
+    // made before the window was on the screen.
     QSize FPendingFrame;
+    bool FPlacedUnexposed = false;
     // Runs CorrectPendingSize after the platform window's geometry events.
     QObject* FFrameWatch = nullptr;
     // ShowMinimised waits for the window's first expose to minimise it.
     bool FMinimiseWhenExposed = false;
-    // Runs it every kPlacementIntervalMs for kPlacementChecks times after a
-    // show, or until the placement is done.
+    // Runs it every kPlacementIntervalMs after a show: kPlacementChecks
+    // times once the window is framed on the screen (a frame reported then
+    // may still change), at most kPlacementTicks times in all; then the
+    // placement is done.
     QTimer* FPlacementTimer = nullptr;
     int FPlacementChecks = 0;
+    int FPlacementTicks = 0;
     static constexpr int kPlacementIntervalMs = 100;
     static constexpr int kPlacementChecks = 30;
+    static constexpr int kPlacementTicks = 600;
 
     QWidget* pnlButtons = nullptr;
     QToolButton* btnNewTask = nullptr;
